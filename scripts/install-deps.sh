@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Volren need.
+# Only missing packages are installed; nothing happens when all are present.
+set -euo pipefail
+
+packages=(
+  build-essential
+  cmake
+  pkg-config
+  qt6-base-dev
+  qt6-base-dev-tools
+  libqt6opengl6-dev
+  qt6-qpa-plugins
+  libglew-dev
+  libglu1-mesa-dev
+  libgl-dev
+  libgl1-mesa-dri
+  libglx-mesa0
+  mesa-utils
+  xvfb
+  xauth
+  libgtest-dev
+  libgmock-dev
+  googletest
+  libbenchmark-dev
+  clang-format
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  apt=(apt-get)
+else
+  apt=(sudo apt-get)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${apt[@]}" update
+"${apt[@]}" install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,800 @@
+#include <GL/glew.h>
+
+#include "Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "Log.h"
+#include "TransferFunction.h"
+#include "Volume.h"
+
+namespace {
+// Client size of the window at creation.
+constexpr int clientWidth = 792;
+constexpr int clientHeight = 599;
+
+template <typename T>
+T* Make(QWidget* parent, const char* name, int x, int y, int w, int h)
+{
+    T* widget = new T(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+QLabel* ValueBox(QWidget* parent, const char* name, int x, int y, int w, int h)
+{
+    QLabel* box = Make<QLabel>(parent, name, x, y, w, h);
+    box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    box->setAlignment(Qt::AlignCenter);
+    return box;
+}
+
+QScrollBar* Bar(QWidget* parent, const char* name, int x, int y, int w)
+{
+    QScrollBar* bar = Make<QScrollBar>(parent, name, x, y, w, 16);
+    bar->setOrientation(Qt::Horizontal);
+    bar->setRange(1, 1000);
+    bar->setValue(1);
+    bar->setSingleStep(1);
+    bar->setPageStep(1);
+    return bar;
+}
+
+QLabel* Caption(QWidget* parent, const char* name, const char* text, int x, int y)
+{
+    QLabel* label = new QLabel(QString::fromLatin1(text), parent);
+    if (name) {
+        label->setObjectName(QString::fromLatin1(name));
+    }
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+// Milliseconds of the steady clock, as the frame-rate counter reads them.
+uint32_t MilliSeconds()
+{
+    using namespace std::chrono;
+    return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+QString GeneralFormat(double value, int digits) { return QString::number(value, 'g', digits); }
+
+QString FileNameOnly(const QString& path) { return QFileInfo(path).fileName(); }
+
+QFileDialog* MakeDialog(QWidget* parent, const char* name, const QStringList& filters, bool save)
+{
+    QFileDialog* dialog = new QFileDialog(parent);
+    dialog->setObjectName(QString::fromLatin1(name));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setNameFilters(filters);
+    dialog->selectNameFilter(filters.front());
+    if (save) {
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    } else {
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    }
+    dialog->setFileMode(QFileDialog::AnyFile);
+    return dialog;
+}
+
+// Runs a file dialog; an empty result means it was cancelled.
+QString RunDialog(QFileDialog* dialog)
+{
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+        return QString();
+    }
+    return dialog->selectedFiles().front();
+}
+}  // namespace
+
+TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(editor)
+{
+    // 1. The window and its controls.
+    BuildLayout();
+    BuildActions();
+
+    // 3. Minimum size.
+    setMinimumSize(Panel2->width() + 8, height());
+
+    // 4. Log; 5. program folder.
+    LogOpen();
+    programFolder = (QCoreApplication::applicationDirPath() + QLatin1Char('/')).toLocal8Bit();
+
+    // 6. Camera.
+    cameraTranslation = Vec3{0.0f, 0.0f, -20.0f};
+    viewRotationAxis = Vec3{};
+    viewRotationAngle = 0.0f;
+    freeRotation = Vec3{};
+
+    // 7. The idle handler: a zero-interval timer fires whenever the event queue
+    // is empty, also inside modal dialogs and message boxes.
+    idleTimer = new QTimer(this);
+    idleTimer->setInterval(0);
+    connect(idleTimer, &QTimer::timeout, this, &TMainForm::OnIdle);
+    idleTimer->start();
+
+    // 8. The context on the render panel's native window.
+    display.CreateContext(renderWindow);
+
+    // 9, 10. Transfer function and renderer.
+    transferFunction = new TransferFunction();
+    volumeRenderer = new VolumeRenderer(&display, programFolder.constData(), transferFunction);
+
+    // 11. GLEW.
+    const GLenum glewError = glewInit();
+    if (glewError != GLEW_OK) {
+        LogFailed((QByteArray("glew: ") + reinterpret_cast<const char*>(glewGetErrorString(glewError))).constData());
+    }
+    // GLEW's lookup may leave an error in the queue on some drivers.
+    while (glGetError() != GL_NO_ERROR) {
+    }
+
+    // 12. Start-up transfer function.
+    transferFunction->Clear();
+    transferFunction->AddSample(0, 10, 0);
+    transferFunction->AddSample(0, 0, 1);
+    transferFunction->AddSample(0, 0, 20000);
+    transferFunction->AddSample(1, 0, 0);
+    transferFunction->AddSample(1, 255, 100);
+    transferFunction->AddSample(1, 0, 500);
+    transferFunction->AddSample(1, 0, 20000);
+    transferFunction->AddSample(2, 0, 0);
+    transferFunction->AddSample(2, 255, 600);
+    transferFunction->AddSample(2, 0, 20000);
+    transferFunction->AddSample(3, 0, 0);
+    transferFunction->AddSample(3, 100, 2000);
+    transferFunction->AddSample(3, 150, 6000);
+    transferFunction->AddSample(3, 255, 20000);
+
+    // 13. Ray casting.
+    RenderRayCastingActionExecute();
+
+    FormResize();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::BuildLayout()
+{
+    setObjectName(QStringLiteral("MainForm"));
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    setFont(font);
+    resize(clientWidth, clientHeight);
+
+    Panel1 = Make<QFrame>(this, "Panel1", 0, 0, 537, 595);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    renderWindow = new QWindow();
+    renderWindow->setSurfaceType(QSurface::OpenGLSurface);
+    renderContainer = QWidget::createWindowContainer(renderWindow, Panel1);
+    renderContainer->setObjectName(QStringLiteral("RenderView"));
+    auto* panelLayout = new QVBoxLayout(Panel1);
+    panelLayout->setContentsMargins(1, 1, 1, 1);
+    panelLayout->addWidget(renderContainer);
+
+    Panel2 = Make<QFrame>(this, "Panel2", 536, 0, 256, 598);
+    Panel2->setFrameStyle(QFrame::Box | QFrame::Plain);
+    PageControl1 = Make<QTabWidget>(Panel2, "PageControl1", 1, 1, 254, 596);
+    TabSheet1 = new QWidget();
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    TabSheet2 = new QWidget();
+    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+    PageControl1->addTab(TabSheet1, QStringLiteral("General"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("Rendering"));
+
+    // Page "General".
+    QWidget* g = TabSheet1;
+    SpeedButton1 = Make<QPushButton>(g, "SpeedButton1", 8, 8, 105, 25);
+    Panel4 = ValueBox(g, "Panel4", 128, 8, 105, 25);
+    GroupBox5 = Make<QGroupBox>(g, "GroupBox5", 8, 40, 225, 233);
+    GroupBox5->setTitle(QStringLiteral("Transfer function"));
+    Panel6 = ValueBox(GroupBox5, "Panel6", 16, 16, 193, 25);
+    SpeedButton2 = Make<QPushButton>(GroupBox5, "SpeedButton2", 16, 48, 49, 25);
+    SpeedButton3 = Make<QPushButton>(GroupBox5, "SpeedButton3", 64, 48, 49, 25);
+    SpeedButton4 = Make<QPushButton>(GroupBox5, "SpeedButton4", 112, 48, 49, 25);
+    SpeedButton5 = Make<QPushButton>(GroupBox5, "SpeedButton5", 160, 48, 49, 25);
+    GroupBox8 = Make<QGroupBox>(GroupBox5, "GroupBox8", 16, 80, 193, 73);
+    GroupBox8->setTitle(QStringLiteral("Classification"));
+    RadioButton10 = Make<QRadioButton>(GroupBox8, "RadioButton10", 16, 16, 169, 17);
+    RadioButton11 = Make<QRadioButton>(GroupBox8, "RadioButton11", 16, 32, 169, 17);
+    RadioButton19 = Make<QRadioButton>(GroupBox8, "RadioButton19", 16, 48, 169, 17);
+    RadioButton19->setChecked(true);
+    GroupBox7 = Make<QGroupBox>(GroupBox5, "GroupBox7", 16, 160, 193, 57);
+    GroupBox7->setTitle(QStringLiteral("Type"));
+    RadioButton7 = Make<QRadioButton>(GroupBox7, "RadioButton7", 16, 16, 169, 17);
+    RadioButton8 = Make<QRadioButton>(GroupBox7, "RadioButton8", 16, 32, 169, 17);
+    RadioButton7->setChecked(true);
+
+    GroupBox3 = Make<QGroupBox>(g, "GroupBox3", 8, 280, 225, 89);
+    GroupBox3->setTitle(QStringLiteral("Blend modes"));
+    RadioButton3 = Make<QRadioButton>(GroupBox3, "RadioButton3", 16, 16, 201, 17);
+    RadioButton4 = Make<QRadioButton>(GroupBox3, "RadioButton4", 16, 32, 201, 17);
+    RadioButton5 = Make<QRadioButton>(GroupBox3, "RadioButton5", 16, 48, 201, 17);
+    RadioButton6 = Make<QRadioButton>(GroupBox3, "RadioButton6", 16, 64, 201, 17);
+
+    GroupBox6 = Make<QGroupBox>(g, "GroupBox6", 8, 376, 225, 145);
+    GroupBox6->setTitle(QStringLiteral("Camera"));
+    SpeedButton7 = Make<QPushButton>(GroupBox6, "SpeedButton7", 16, 32, 49, 25);
+    SpeedButton8 = Make<QPushButton>(GroupBox6, "SpeedButton8", 16, 56, 49, 25);
+    SpeedButton9 = Make<QPushButton>(GroupBox6, "SpeedButton9", 96, 16, 33, 25);
+    SpeedButton10 = Make<QPushButton>(GroupBox6, "SpeedButton10", 80, 40, 33, 25);
+    SpeedButton11 = Make<QPushButton>(GroupBox6, "SpeedButton11", 112, 40, 33, 25);
+    SpeedButton12 = Make<QPushButton>(GroupBox6, "SpeedButton12", 96, 64, 33, 25);
+    SpeedButton13 = Make<QPushButton>(GroupBox6, "SpeedButton13", 160, 32, 49, 25);
+    SpeedButton14 = Make<QPushButton>(GroupBox6, "SpeedButton14", 160, 56, 49, 25);
+    CheckBox1 = Make<QCheckBox>(GroupBox6, "CheckBox1", 16, 96, 193, 17);
+    CheckBox1->setText(QStringLiteral("Free rotate"));
+    CheckBox2 = Make<QCheckBox>(GroupBox6, "CheckBox2", 32, 112, 56, 17);
+    CheckBox2->setText(QStringLiteral("x-axis"));
+    CheckBox3 = Make<QCheckBox>(GroupBox6, "CheckBox3", 88, 112, 56, 17);
+    CheckBox3->setText(QStringLiteral("y-axis"));
+    CheckBox4 = Make<QCheckBox>(GroupBox6, "CheckBox4", 144, 112, 56, 17);
+    CheckBox4->setText(QStringLiteral("z-axis"));
+
+    SpeedButton15 = Make<QPushButton>(g, "SpeedButton15", 160, 536, 73, 25);
+
+    // Page "Rendering".
+    GroupBox4 = Make<QGroupBox>(TabSheet2, "GroupBox4", 8, 8, 225, 545);
+    GroupBox4->setTitle(QStringLiteral("Render modes"));
+    QWidget* r = GroupBox4;
+    RadioButton1 = Make<QRadioButton>(r, "RadioButton1", 16, 16, 193, 17);
+
+    GroupBox9 = Make<QGroupBox>(r, "GroupBox9", 32, 32, 177, 121);
+    GroupBox9->setTitle(QStringLiteral("Slices to render"));
+    RadioButton12 = Make<QRadioButton>(GroupBox9, "RadioButton12", 8, 16, 161, 17);
+    RadioButton13 = Make<QRadioButton>(GroupBox9, "RadioButton13", 8, 32, 161, 17);
+    RadioButton12->setChecked(true);
+    const char* axes[3] = {"x =", "y =", "z ="};
+    QLabel** slicePanels[3] = {&Panel12, &Panel13, &Panel14};
+    QScrollBar** sliceBars[3] = {&ScrollBar7, &ScrollBar8, &ScrollBar9};
+    const char* slicePanelNames[3] = {"Panel12", "Panel13", "Panel14"};
+    const char* sliceBarNames[3] = {"ScrollBar7", "ScrollBar8", "ScrollBar9"};
+    for (int i = 0; i < 3; ++i) {
+        const int y = 48 + 24 * i;
+        Caption(GroupBox9, nullptr, axes[i], 24 - 16, y);
+        *slicePanels[i] = ValueBox(GroupBox9, slicePanelNames[i], 40, y, 33, 17);
+        *sliceBars[i] = Bar(GroupBox9, sliceBarNames[i], 80, y, 89);
+    }
+
+    RadioButton2 = Make<QRadioButton>(r, "RadioButton2", 16, 160, 193, 17);
+    GroupBox1 = Make<QGroupBox>(r, "GroupBox1", 32, 176, 177, 89);
+    GroupBox1->setTitle(QStringLiteral("Number of Slices"));
+    QLabel** countPanels[3] = {&Panel3, &Panel7, &Panel8};
+    QScrollBar** countBars[3] = {&ScrollBar1, &ScrollBar2, &ScrollBar3};
+    const char* countPanelNames[3] = {"Panel3", "Panel7", "Panel8"};
+    const char* countBarNames[3] = {"ScrollBar1", "ScrollBar2", "ScrollBar3"};
+    for (int i = 0; i < 3; ++i) {
+        const int y = 16 + 24 * i;
+        Caption(GroupBox1, nullptr, axes[i], 8 - 6, y);
+        *countPanels[i] = ValueBox(GroupBox1, countPanelNames[i], 24, y, 33, 17);
+        *countBars[i] = Bar(GroupBox1, countBarNames[i], 64, y, 105);
+    }
+
+    GroupBox10 = Make<QGroupBox>(r, "GroupBox10", 32, 272, 177, 121);
+    GroupBox10->setTitle(QStringLiteral("Slices to render"));
+    RadioButton14 = Make<QRadioButton>(GroupBox10, "RadioButton14", 8, 16, 161, 17);
+    RadioButton15 = Make<QRadioButton>(GroupBox10, "RadioButton15", 8, 32, 161, 17);
+    RadioButton14->setChecked(true);
+    QLabel** volumePanels[3] = {&Panel9, &Panel10, &Panel11};
+    QScrollBar** volumeBars[3] = {&ScrollBar4, &ScrollBar5, &ScrollBar6};
+    const char* volumePanelNames[3] = {"Panel9", "Panel10", "Panel11"};
+    const char* volumeBarNames[3] = {"ScrollBar4", "ScrollBar5", "ScrollBar6"};
+    for (int i = 0; i < 3; ++i) {
+        const int y = 48 + 24 * i;
+        Caption(GroupBox10, nullptr, axes[i], 24 - 16, y);
+        *volumePanels[i] = ValueBox(GroupBox10, volumePanelNames[i], 40, y, 33, 17);
+        *volumeBars[i] = Bar(GroupBox10, volumeBarNames[i], 80, y, 89);
+    }
+
+    RadioButton9 = Make<QRadioButton>(r, "RadioButton9", 16, 400, 193, 17);
+    RadioButton9->setChecked(true);
+    Label10 = Caption(r, "Label10", "dz =", 32, 424);
+    Panel15 = ValueBox(r, "Panel15", 56, 424, 49, 17);
+    ScrollBar10 = Bar(r, "ScrollBar10", 112, 424, 97);
+    Label11 = Caption(r, "Label11", "mi =", 32, 448);
+    Panel5 = ValueBox(r, "Panel5", 56, 448, 49, 17);
+    ScrollBar11 = Bar(r, "ScrollBar11", 112, 448, 97);
+    CheckBox5 = Make<QCheckBox>(r, "CheckBox5", 32, 472, 177, 17);
+    CheckBox5->setText(QStringLiteral("Adaptive step size"));
+    CheckBox5->setChecked(true);
+    CheckBox6 = Make<QCheckBox>(r, "CheckBox6", 32, 488, 177, 17);
+    CheckBox6->setText(QStringLiteral("Lighting"));
+    CheckBox6->setChecked(true);
+
+    FileOpenDialog = MakeDialog(this, "FileOpenDialog",
+                                {QStringLiteral("Volume data file (*.dat)"), QStringLiteral("All files (*.*)")}, false);
+    TFOpenDialog = MakeDialog(this, "TFOpenDialog",
+                              {QStringLiteral("Transfer function (*.tf)"), QStringLiteral("All files (*.*)")}, false);
+    TFSaveDialog = MakeDialog(this, "TFSaveDialog", {QStringLiteral("Transfer function (*.tf)")}, true);
+}
+
+void TMainForm::BuildActions()
+{
+    ActionManager = new QObject(this);
+    ActionManager->setObjectName(QStringLiteral("ActionManager"));
+
+    auto action = [this](const char* name, const char* category, const char* caption,
+                         void (TMainForm::*handler)(QObject*)) {
+        QAction* a = new QAction(QString::fromUtf8(caption), ActionManager);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setProperty("category", QString::fromLatin1(category));
+        connect(a, &QAction::triggered, this, [this, a, handler] { (this->*handler)(a); });
+        return a;
+    };
+    // A control linked to an action shows its caption and runs it when clicked.
+    auto link = [](QAbstractButton* control, QAction* a) {
+        control->setText(a->text());
+        QObject::connect(control, &QAbstractButton::clicked, a, [a] { a->trigger(); });
+    };
+
+    using F = TMainForm;
+    NewTransferFuncAction = action("NewTransferFuncAction", "TransferFunc", "New", &F::NewTransferFuncActionExecute);
+    LoadTransferFuncAction =
+        action("LoadTransferFuncAction", "TransferFunc", "Load", &F::LoadTransferFuncActionExecute);
+    SaveTransferFuncAction =
+        action("SaveTransferFuncAction", "TransferFunc", "Save", &F::SaveTransferFuncActionExecute);
+    SaveAsTransferFuncAction =
+        action("SaveAsTransferFuncAction", "TransferFunc", "Save As", &F::SaveAsTransferFuncActionExecute);
+    EditTransferFuncAction =
+        action("EditTransferFuncAction", "TransferFunc", "Edit", &F::EditTransferFuncActionExecute);
+    PreClassificationAction = action("PreClassificationAction", "TransferFunc", "Pre-classification",
+                                     &F::PreClassificationActionExecute);
+    ShaderClassificationAction =
+        action("ShaderClassificationAction", "TransferFunc", "Shaders", &F::ShaderClassificationActionExecute);
+    NoClassificationAction =
+        action("NoClassificationAction", "TransferFunc", "None", &F::NoClassificationActionExecute);
+    IntensityColorMapAction =
+        action("IntensityColorMapAction", "TransferFunc", "Intensity", &F::IntensityColorMapActionExecute);
+    IntensityGradientColorMapAction = action("IntensityGradientColorMapAction", "TransferFunc",
+                                             "Intensity && gradient", &F::IntensityGradientColorMapActionExecute);
+    RenderSlicesAction = action("RenderSlicesAction", "Rendering", "Slices", &F::RenderSlicesActionExecute);
+    SlicesRenderAll = action("SlicesRenderAll", "Rendering", "All", &F::SlicesRenderAllExecute);
+    SlicesRenderSpecific = action("SlicesRenderSpecific", "Rendering", "Specific", &F::SlicesRenderSpecificExecute);
+    RenderVolumeTextureAction =
+        action("RenderVolumeTextureAction", "Rendering", "Volume Texture", &F::RenderVolumeTextureActionExecute);
+    VolTexRenderAll = action("VolTexRenderAll", "Rendering", "All", &F::VolTexRenderAllExecute);
+    VolTexRenderSpecific = action("VolTexRenderSpecific", "Rendering", "Specific", &F::VolTexRenderSpecificExecute);
+    RenderRayCastingAction =
+        action("RenderRayCastingAction", "Rendering", "Ray Casting", &F::RenderRayCastingActionExecute);
+    ExitAction = action("ExitAction", "General", "Exit", &F::ExitActionExecute);
+    OpenVolumeAction = action("OpenVolumeAction", "DataVolume", "Open", &F::OpenVolumeActionExecute);
+    MinimumIntensityBlendAction = action("MinimumIntensityBlendAction", "Blending", "Minimum intensity",
+                                         &F::MinimumIntensityBlendActionExecute);
+    MaximumIntensityBlendAction = action("MaximumIntensityBlendAction", "Blending", "Maximum intensity",
+                                         &F::MaximumIntensityBlendActionExecute);
+    BlendBlendAction = action("BlendBlendAction", "Blending", "Blend", &F::BlendBlendActionExecute);
+    DefaultBlendAction = action("DefaultBlendAction", "Blending", "Default", &F::DefaultBlendActionExecute);
+    CameraUpAction = action("CameraUpAction", "Camera", "Up", &F::CameraUpActionExecute);
+    CameraDownAction = action("CameraDownAction", "Camera", "Down", &F::CameraDownActionExecute);
+    CameraBackAction = action("CameraBackAction", "Camera", "Back", &F::CameraBackActionExecute);
+    CameraFrontAction = action("CameraFrontAction", "Camera", "Front", &F::CameraFrontActionExecute);
+    CameraLeftAction = action("CameraLeftAction", "Camera", "Left", &F::CameraLeftActionExecute);
+    CameraRightAction = action("CameraRightAction", "Camera", "Right", &F::CameraRightActionExecute);
+    CameraBackwardAction = action("CameraBackwardAction", "Camera", "Backward", &F::CameraBackwardActionExecute);
+    CameraForwardAction = action("CameraForwardAction", "Camera", "Forward", &F::CameraForwardActionExecute);
+
+    ExitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    OpenVolumeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    addAction(ExitAction);
+    addAction(OpenVolumeAction);
+
+    link(SpeedButton1, OpenVolumeAction);
+    link(SpeedButton2, NewTransferFuncAction);
+    link(SpeedButton3, LoadTransferFuncAction);
+    link(SpeedButton4, SaveTransferFuncAction);
+    link(SpeedButton5, EditTransferFuncAction);
+    link(RadioButton10, PreClassificationAction);
+    link(RadioButton11, ShaderClassificationAction);
+    link(RadioButton19, NoClassificationAction);
+    link(RadioButton7, IntensityColorMapAction);
+    link(RadioButton8, IntensityGradientColorMapAction);
+    link(RadioButton3, MinimumIntensityBlendAction);
+    link(RadioButton4, MaximumIntensityBlendAction);
+    link(RadioButton5, BlendBlendAction);
+    link(RadioButton6, DefaultBlendAction);
+    link(SpeedButton7, CameraUpAction);
+    link(SpeedButton8, CameraDownAction);
+    link(SpeedButton9, CameraBackAction);
+    link(SpeedButton10, CameraLeftAction);
+    link(SpeedButton11, CameraRightAction);
+    link(SpeedButton12, CameraFrontAction);
+    link(SpeedButton13, CameraBackwardAction);
+    link(SpeedButton14, CameraForwardAction);
+    link(SpeedButton15, ExitAction);
+    link(RadioButton1, RenderSlicesAction);
+    link(RadioButton12, SlicesRenderAll);
+    link(RadioButton13, SlicesRenderSpecific);
+    link(RadioButton2, RenderVolumeTextureAction);
+    link(RadioButton14, VolTexRenderAll);
+    link(RadioButton15, VolTexRenderSpecific);
+    link(RadioButton9, RenderRayCastingAction);
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setFlat(true);
+    }
+
+    for (QScrollBar* bar : {ScrollBar1, ScrollBar2, ScrollBar3}) {
+        connect(bar, &QScrollBar::valueChanged, this, [this, bar] { SliceScrollBarScroll(bar); });
+    }
+    for (QScrollBar* bar : {ScrollBar7, ScrollBar8, ScrollBar9}) {
+        connect(bar, &QScrollBar::valueChanged, this, [this, bar] { SlicesSliceScrollBarScroll(bar); });
+    }
+    for (QScrollBar* bar : {ScrollBar4, ScrollBar5, ScrollBar6}) {
+        connect(bar, &QScrollBar::valueChanged, this, [this, bar] { VolTexSliceScrollBarScroll(bar); });
+    }
+    connect(ScrollBar10, &QScrollBar::valueChanged, this, [this] { ScrollBar10Scroll(ScrollBar10); });
+    connect(ScrollBar11, &QScrollBar::valueChanged, this, [this] { ScrollBar11Scroll(ScrollBar11); });
+    connect(CheckBox5, &QCheckBox::clicked, this, [this] { CheckBox5Click(CheckBox5); });
+    connect(CheckBox6, &QCheckBox::clicked, this, [this] { CheckBox6Click(CheckBox6); });
+}
+
+void TMainForm::LayOut()
+{
+    // Panel1 follows all four edges; Panel2 keeps its width at the right edge.
+    const int w = width();
+    const int h = height();
+    Panel1->setGeometry(0, 0, std::max(0, w - (clientWidth - 537)), std::max(0, h - (clientHeight - 595)));
+    Panel2->setGeometry(w - 256, 0, 256, std::max(0, h - (clientHeight - 598)));
+    PageControl1->setGeometry(1, 1, 254, Panel2->height() - 2);
+    SpeedButton15->move(160, 536 + (Panel2->height() - 598));
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    LayOut();
+    FormResize();
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Sizes given before the context existed did not last.
+    FormResize();
+}
+
+void TMainForm::FormResize()
+{
+    if (!display.renderContext) {
+        return;
+    }
+    const QRect area = Panel1->contentsRect();
+    const qreal ratio = renderWindow->devicePixelRatio();
+    display.Resize(int(area.width() * ratio), int(area.height() * ratio));
+}
+
+void TMainForm::OnIdle()
+{
+    display.Clear();
+    if (volumeRenderer->IsLoaded()) {
+        glTranslatef(cameraTranslation.x, cameraTranslation.y, cameraTranslation.z);
+        glRotatef(viewRotationAngle, viewRotationAxis.x, viewRotationAxis.y, viewRotationAxis.z);
+        const bool anyAxis = CheckBox2->isChecked() || CheckBox3->isChecked() || CheckBox4->isChecked();
+        if (CheckBox1->isChecked() && anyAxis) {
+            volumeRenderer->SetViewStack(VolumeRenderer::ViewStackFromAngles(freeRotation));
+            glRotatef(freeRotation.x, 1, 0, 0);
+            glRotatef(freeRotation.y, 0, 1, 0);
+            glRotatef(freeRotation.z, 0, 0, 1);
+            float* angles[3] = {&freeRotation.x, &freeRotation.y, &freeRotation.z};
+            const QCheckBox* boxes[3] = {CheckBox2, CheckBox3, CheckBox4};
+            for (int i = 0; i < 3; ++i) {
+                if (boxes[i]->isChecked()) {
+                    *angles[i] += 0.5f;
+                }
+                if (*angles[i] > 360.0f) {
+                    *angles[i] -= 360.0f;
+                }
+            }
+        }
+        volumeRenderer->Render();
+    }
+    display.Swap();
+
+    const float now = float(MilliSeconds()) * 0.001f;
+    const float elapsed = now - fpsLastTime;
+    if (elapsed < 1.0f) {
+        fpsFrameCount += 1.0f;
+        return;
+    }
+    Panel4->setText(GeneralFormat(fpsFrameCount / elapsed, 4) + QStringLiteral(" fps"));
+    fpsLastTime = now;
+    fpsFrameCount = 0.0f;
+}
+
+bool TMainForm::CanCloseTransferFunc()
+{
+    if (!transferFunction->IsModified()) {
+        return true;
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), QStringLiteral("Save transfer function ?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("SavePrompt"));
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        SaveTransferFuncActionExecute();
+        return true;
+    case QMessageBox::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TMainForm::FormCloseQuery() { return CanCloseTransferFunc(); }
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FormDestroy();
+}
+
+void TMainForm::FormDestroy()
+{
+    idleTimer->stop();
+    delete transferFunction;
+    transferFunction = nullptr;
+    delete volumeRenderer;
+    volumeRenderer = nullptr;
+    display.ReleaseContext();
+    LogClose();
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
+void TMainForm::ExitActionExecute(QObject*) { close(); }
+
+void TMainForm::OpenVolumeActionExecute(QObject*)
+{
+    const QString fileName = RunDialog(FileOpenDialog);
+    if (fileName.isEmpty()) {
+        return;
+    }
+    setWindowTitle(fileName);
+    volumeRenderer->Load(fileName.toLocal8Bit().constData());
+
+    // The bars are set without telling the renderer: the load already set its counts.
+    const uint32_t dims[3] = {volumeRenderer->GetDimX(), volumeRenderer->GetDimY(), volumeRenderer->GetDimZ()};
+    QScrollBar* counts[3] = {ScrollBar1, ScrollBar2, ScrollBar3};
+    QLabel* countPanels[3] = {Panel3, Panel7, Panel8};
+    QScrollBar* stackBars[3] = {ScrollBar7, ScrollBar8, ScrollBar9};
+    QLabel* stackPanels[3] = {Panel12, Panel13, Panel14};
+    QScrollBar* volumeBars[3] = {ScrollBar4, ScrollBar5, ScrollBar6};
+    QLabel* volumePanels[3] = {Panel9, Panel10, Panel11};
+    for (int i = 0; i < 3; ++i) {
+        const QSignalBlocker b1(counts[i]), b2(stackBars[i]), b3(volumeBars[i]);
+        counts[i]->setValue(int(std::min<uint32_t>(dims[i], uint32_t(counts[i]->maximum()))));
+        countPanels[i]->setText(QString::number(counts[i]->value()));
+        stackBars[i]->setMinimum(1);
+        stackBars[i]->setMaximum(int(dims[i]));
+        stackBars[i]->setValue(stackBars[i]->minimum());
+        stackPanels[i]->setText(QString::number(stackBars[i]->value()));
+        volumeBars[i]->setMinimum(1);
+        volumeBars[i]->setMaximum(counts[i]->value());
+        volumeBars[i]->setValue(volumeBars[i]->minimum());
+        volumePanels[i]->setText(QString::number(volumeBars[i]->value()));
+    }
+}
+
+void TMainForm::NewTransferFuncActionExecute(QObject*)
+{
+    if (!CanCloseTransferFunc()) {
+        return;
+    }
+    Panel6->setText(QStringLiteral("-"));
+    transferFunction->Clear();
+}
+
+void TMainForm::LoadTransferFuncActionExecute(QObject*)
+{
+    if (!CanCloseTransferFunc()) {
+        return;
+    }
+    const QString fileName = RunDialog(TFOpenDialog);
+    if (fileName.isEmpty()) {
+        return;
+    }
+    transferFunctionFileName = fileName;
+    Panel6->setText(FileNameOnly(fileName));
+    if (!transferFunction->Load(fileName.toLocal8Bit().constData())) {
+        LogFailed(("TransferFunction: Loading file '" + fileName + "' failed!").toLocal8Bit().constData());
+    }
+    volumeRenderer->UpdateTransferFunction();
+}
+
+void TMainForm::SaveTransferFuncActionExecute(QObject*)
+{
+    if (!transferFunction->HasFileName()) {
+        SaveAsTransferFuncActionExecute();
+        return;
+    }
+    if (!transferFunction->Save(transferFunctionFileName.toLocal8Bit().constData())) {
+        LogFailed(
+            ("TransferFunction: Saving file '" + transferFunctionFileName + "' failed!").toLocal8Bit().constData());
+    }
+}
+
+void TMainForm::SaveAsTransferFuncActionExecute(QObject*)
+{
+    if (!transferFunctionFileName.isEmpty()) {
+        TFSaveDialog->selectFile(transferFunctionFileName);
+    }
+    const QString fileName = RunDialog(TFSaveDialog);
+    if (fileName.isEmpty()) {
+        return;
+    }
+    transferFunctionFileName = fileName;
+    Panel6->setText(FileNameOnly(fileName));
+    if (!transferFunction->Save(fileName.toLocal8Bit().constData())) {
+        LogFailed(("TransferFunction: Saving file '" + fileName + "' failed!").toLocal8Bit().constData());
+    }
+}
+
+void TMainForm::EditTransferFuncActionExecute(QObject*) {}
+
+void TMainForm::PreClassificationActionExecute(QObject*)
+{
+    volumeRenderer->SetClassification(VolumeRenderer::PreClassification);
+}
+
+void TMainForm::ShaderClassificationActionExecute(QObject*)
+{
+    volumeRenderer->SetClassification(VolumeRenderer::ShaderClassification);
+}
+
+void TMainForm::NoClassificationActionExecute(QObject*)
+{
+    volumeRenderer->SetClassification(VolumeRenderer::NoClassification);
+}
+
+void TMainForm::IntensityColorMapActionExecute(QObject*) { volumeRenderer->SetColorMapType(VolumeRenderer::Intensity); }
+
+void TMainForm::IntensityGradientColorMapActionExecute(QObject*)
+{
+    volumeRenderer->SetColorMapType(VolumeRenderer::IntensityGradient);
+}
+
+void TMainForm::RenderSlicesActionExecute(QObject*)
+{
+    volumeRenderer->SetRenderMethod(VolumeRenderer::Slices);
+    GroupBox1->setEnabled(false);
+    GroupBox10->setEnabled(false);
+    GroupBox9->setEnabled(true);
+}
+
+void TMainForm::RenderVolumeTextureActionExecute(QObject*)
+{
+    volumeRenderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
+    GroupBox1->setEnabled(true);
+    GroupBox10->setEnabled(true);
+    GroupBox9->setEnabled(false);
+}
+
+void TMainForm::RenderRayCastingActionExecute(QObject*)
+{
+    volumeRenderer->SetRenderMethod(VolumeRenderer::RayCasting);
+    GroupBox1->setEnabled(false);
+    GroupBox10->setEnabled(false);
+    GroupBox9->setEnabled(false);
+}
+
+void TMainForm::SlicesRenderAllExecute(QObject*) { volumeRenderer->SetSliceMode(VolumeRenderer::AllSlices); }
+
+void TMainForm::SlicesRenderSpecificExecute(QObject*)
+{
+    volumeRenderer->SetSliceMode(VolumeRenderer::StackSpecificSlice);
+    volumeRenderer->SetStackSlices(ScrollBar7->value(), ScrollBar8->value(), ScrollBar9->value());
+}
+
+void TMainForm::VolTexRenderAllExecute(QObject*) { volumeRenderer->SetSliceMode(VolumeRenderer::AllSlices); }
+
+void TMainForm::VolTexRenderSpecificExecute(QObject*)
+{
+    volumeRenderer->SetSliceMode(VolumeRenderer::VolumeSpecificSlice);
+    volumeRenderer->SetVolumeSlices(ScrollBar4->value(), ScrollBar5->value(), ScrollBar6->value());
+}
+
+void TMainForm::BlendBlendActionExecute(QObject*) { volumeRenderer->SetBlendMode(VolumeRenderer::Blend); }
+
+void TMainForm::MaximumIntensityBlendActionExecute(QObject*)
+{
+    volumeRenderer->SetBlendMode(VolumeRenderer::MaximumIntensity);
+}
+
+void TMainForm::MinimumIntensityBlendActionExecute(QObject*)
+{
+    volumeRenderer->SetBlendMode(VolumeRenderer::MinimumIntensity);
+}
+
+void TMainForm::DefaultBlendActionExecute(QObject*) { volumeRenderer->SetBlendMode(VolumeRenderer::DefaultBlend); }
+
+void TMainForm::SetCameraView(int8_t stack, Vec3 axis, float angle)
+{
+    volumeRenderer->SetViewStack(stack);
+    viewRotationAxis = axis;
+    viewRotationAngle = angle;
+}
+
+void TMainForm::CameraLeftActionExecute(QObject*) { SetCameraView(VolumeRenderer::Left, {0, 1, 0}, 90); }
+void TMainForm::CameraDownActionExecute(QObject*) { SetCameraView(VolumeRenderer::Down, {1, 0, 0}, 270); }
+void TMainForm::CameraBackActionExecute(QObject*) { SetCameraView(VolumeRenderer::Back, {0, 1, 0}, 180); }
+void TMainForm::CameraRightActionExecute(QObject*) { SetCameraView(VolumeRenderer::Right, {0, 1, 0}, 270); }
+void TMainForm::CameraUpActionExecute(QObject*) { SetCameraView(VolumeRenderer::Up, {1, 0, 0}, 90); }
+void TMainForm::CameraFrontActionExecute(QObject*) { SetCameraView(VolumeRenderer::Front, {0, 0, 0}, 0); }
+void TMainForm::CameraBackwardActionExecute(QObject*) { cameraTranslation.z -= 5.0f; }
+void TMainForm::CameraForwardActionExecute(QObject*) { cameraTranslation.z += 5.0f; }
+
+void TMainForm::SliceScrollBarScroll(QObject*)
+{
+    volumeRenderer->SetSliceCounts(ScrollBar1->value(), ScrollBar2->value(), ScrollBar3->value());
+    QScrollBar* counts[3] = {ScrollBar1, ScrollBar2, ScrollBar3};
+    QLabel* countPanels[3] = {Panel3, Panel7, Panel8};
+    QScrollBar* volumeBars[3] = {ScrollBar4, ScrollBar5, ScrollBar6};
+    QLabel* volumePanels[3] = {Panel9, Panel10, Panel11};
+    for (int i = 0; i < 3; ++i) {
+        countPanels[i]->setText(QString::number(counts[i]->value()));
+        // A lowered maximum pulls the slice bar down without telling the renderer.
+        const QSignalBlocker blocker(volumeBars[i]);
+        volumeBars[i]->setMaximum(counts[i]->value());
+        volumePanels[i]->setText(QString::number(volumeBars[i]->value()));
+    }
+}
+
+void TMainForm::SlicesSliceScrollBarScroll(QObject*)
+{
+    Panel12->setText(QString::number(ScrollBar7->value()));
+    Panel13->setText(QString::number(ScrollBar8->value()));
+    Panel14->setText(QString::number(ScrollBar9->value()));
+    volumeRenderer->SetStackSlices(ScrollBar7->value(), ScrollBar8->value(), ScrollBar9->value());
+}
+
+void TMainForm::VolTexSliceScrollBarScroll(QObject*)
+{
+    Panel9->setText(QString::number(ScrollBar4->value()));
+    Panel10->setText(QString::number(ScrollBar5->value()));
+    Panel11->setText(QString::number(ScrollBar6->value()));
+    volumeRenderer->SetVolumeSlices(ScrollBar4->value(), ScrollBar5->value(), ScrollBar6->value());
+}
+
+void TMainForm::ScrollBar10Scroll(QObject*)
+{
+    const float value = 1.0f / float(ScrollBar10->value());
+    volumeRenderer->SetStepSize(value);
+    Panel15->setText(GeneralFormat(value, 3));
+}
+
+void TMainForm::ScrollBar11Scroll(QObject*)
+{
+    const float value = float(ScrollBar11->value()) * 0.001f;
+    volumeRenderer->SetMaxIntensity(value);
+    Panel5->setText(GeneralFormat(value, 3));
+}
+
+void TMainForm::CheckBox5Click(QObject*) { volumeRenderer->SetAdaptiveStepSize(CheckBox5->isChecked() ? 1.0f : 0.0f); }
+
+void TMainForm::CheckBox6Click(QObject*) { volumeRenderer->SetLighting(CheckBox6->isChecked() ? 1.0f : 0.0f); }

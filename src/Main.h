@@ -1,0 +1,171 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include "Display.h"
+#include "Vec3.h"
+
+class QAction;
+class QCheckBox;
+class QFileDialog;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QTabWidget;
+class QTimer;
+class QWindow;
+class TransferFunction;
+class VolumeRenderer;
+class TTransferFuncEditForm;
+
+// The main window: the render panel on the left, the control column on the
+// right, and the idle-time frame loop.
+class TMainForm : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(TTransferFuncEditForm* editor = nullptr);
+    ~TMainForm() override;
+
+    // Frame loop, resize, close query and shutdown.
+    void OnIdle();
+    void FormResize();
+    bool FormCloseQuery();
+    [[noreturn]] void FormDestroy();
+    bool CanCloseTransferFunc();
+
+    // Action and control handlers; the sender is not read.
+    void OpenVolumeActionExecute(QObject* = nullptr);
+    void ExitActionExecute(QObject* = nullptr);
+    void NewTransferFuncActionExecute(QObject* = nullptr);
+    void LoadTransferFuncActionExecute(QObject* = nullptr);
+    void SaveTransferFuncActionExecute(QObject* = nullptr);
+    void SaveAsTransferFuncActionExecute(QObject* = nullptr);
+    void EditTransferFuncActionExecute(QObject* = nullptr);
+    void PreClassificationActionExecute(QObject* = nullptr);
+    void ShaderClassificationActionExecute(QObject* = nullptr);
+    void NoClassificationActionExecute(QObject* = nullptr);
+    void IntensityColorMapActionExecute(QObject* = nullptr);
+    void IntensityGradientColorMapActionExecute(QObject* = nullptr);
+    void RenderSlicesActionExecute(QObject* = nullptr);
+    void SlicesRenderAllExecute(QObject* = nullptr);
+    void SlicesRenderSpecificExecute(QObject* = nullptr);
+    void RenderVolumeTextureActionExecute(QObject* = nullptr);
+    void VolTexRenderAllExecute(QObject* = nullptr);
+    void VolTexRenderSpecificExecute(QObject* = nullptr);
+    void RenderRayCastingActionExecute(QObject* = nullptr);
+    void MinimumIntensityBlendActionExecute(QObject* = nullptr);
+    void MaximumIntensityBlendActionExecute(QObject* = nullptr);
+    void BlendBlendActionExecute(QObject* = nullptr);
+    void DefaultBlendActionExecute(QObject* = nullptr);
+    void CameraUpActionExecute(QObject* = nullptr);
+    void CameraDownActionExecute(QObject* = nullptr);
+    void CameraBackActionExecute(QObject* = nullptr);
+    void CameraFrontActionExecute(QObject* = nullptr);
+    void CameraLeftActionExecute(QObject* = nullptr);
+    void CameraRightActionExecute(QObject* = nullptr);
+    void CameraBackwardActionExecute(QObject* = nullptr);
+    void CameraForwardActionExecute(QObject* = nullptr);
+    void SliceScrollBarScroll(QObject* = nullptr);
+    void SlicesSliceScrollBarScroll(QObject* = nullptr);
+    void VolTexSliceScrollBarScroll(QObject* = nullptr);
+    void ScrollBar10Scroll(QObject* = nullptr);
+    void ScrollBar11Scroll(QObject* = nullptr);
+    void CheckBox5Click(QObject* = nullptr);
+    void CheckBox6Click(QObject* = nullptr);
+
+    // Render panel and control column.
+    QFrame* Panel1;
+    QWindow* renderWindow;
+    QWidget* renderContainer;
+    QFrame* Panel2;
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;
+    QWidget* TabSheet2;
+
+    // Page "General".
+    QPushButton* SpeedButton1;
+    QLabel* Panel4;
+    QGroupBox* GroupBox5;
+    QLabel* Panel6;
+    QPushButton *SpeedButton2, *SpeedButton3, *SpeedButton4, *SpeedButton5;
+    QGroupBox* GroupBox8;
+    QRadioButton *RadioButton10, *RadioButton11, *RadioButton19;
+    QGroupBox* GroupBox7;
+    QRadioButton *RadioButton7, *RadioButton8;
+    QGroupBox* GroupBox3;
+    QRadioButton *RadioButton3, *RadioButton4, *RadioButton5, *RadioButton6;
+    QGroupBox* GroupBox6;
+    QPushButton *SpeedButton7, *SpeedButton8, *SpeedButton9, *SpeedButton10, *SpeedButton11, *SpeedButton12;
+    QPushButton *SpeedButton13, *SpeedButton14;
+    QCheckBox *CheckBox1, *CheckBox2, *CheckBox3, *CheckBox4;
+    QPushButton* SpeedButton15;
+
+    // Page "Rendering".
+    QGroupBox* GroupBox4;
+    QRadioButton* RadioButton1;
+    QGroupBox* GroupBox9;
+    QRadioButton *RadioButton12, *RadioButton13;
+    QLabel *Panel12, *Panel13, *Panel14;
+    QScrollBar *ScrollBar7, *ScrollBar8, *ScrollBar9;
+    QRadioButton* RadioButton2;
+    QGroupBox* GroupBox1;
+    QLabel *Panel3, *Panel7, *Panel8;
+    QScrollBar *ScrollBar1, *ScrollBar2, *ScrollBar3;
+    QGroupBox* GroupBox10;
+    QRadioButton *RadioButton14, *RadioButton15;
+    QLabel *Panel9, *Panel10, *Panel11;
+    QScrollBar *ScrollBar4, *ScrollBar5, *ScrollBar6;
+    QRadioButton* RadioButton9;
+    QLabel *Label10, *Panel15;
+    QScrollBar* ScrollBar10;
+    QLabel *Label11, *Panel5;
+    QScrollBar* ScrollBar11;
+    QCheckBox *CheckBox5, *CheckBox6;
+
+    // Non-visual components.
+    QFileDialog* FileOpenDialog;
+    QFileDialog* TFOpenDialog;
+    QFileDialog* TFSaveDialog;
+    QObject* ActionManager;
+    QAction *NewTransferFuncAction, *LoadTransferFuncAction, *SaveTransferFuncAction, *SaveAsTransferFuncAction,
+        *EditTransferFuncAction, *PreClassificationAction, *ShaderClassificationAction, *NoClassificationAction,
+        *IntensityColorMapAction, *IntensityGradientColorMapAction, *RenderSlicesAction, *SlicesRenderAll,
+        *SlicesRenderSpecific, *RenderVolumeTextureAction, *VolTexRenderAll, *VolTexRenderSpecific,
+        *RenderRayCastingAction, *ExitAction, *OpenVolumeAction, *MinimumIntensityBlendAction,
+        *MaximumIntensityBlendAction, *BlendBlendAction, *DefaultBlendAction, *CameraUpAction, *CameraDownAction,
+        *CameraBackAction, *CameraFrontAction, *CameraLeftAction, *CameraRightAction, *CameraBackwardAction,
+        *CameraForwardAction;
+
+    Display display;
+    TransferFunction* transferFunction = nullptr;
+    VolumeRenderer* volumeRenderer = nullptr;
+    float fpsLastTime = 0.0f;
+    float fpsFrameCount = 0.0f;
+    Vec3 cameraTranslation;
+    Vec3 viewRotationAxis;
+    float viewRotationAngle = 0.0f;
+    Vec3 freeRotation;
+
+    // The transfer function's file name, shared by the save dialog and Save.
+    QString transferFunctionFileName;
+    TTransferFuncEditForm* editor;
+    QTimer* idleTimer;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildLayout();
+    void BuildActions();
+    void LayOut();
+    void SetCameraView(int8_t stack, Vec3 axis, float angle);
+
+    QByteArray programFolder;
+};

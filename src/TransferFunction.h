@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Four piecewise-linear curves (red, green, blue, alpha) over the density axis,
+// each given by control points sorted by position.
+class TransferFunction {
+public:
+    struct Sample {
+        uint8_t value = 0;
+        uint32_t position = 0;
+    };
+
+    struct Color {
+        uint8_t r = 0, g = 0, b = 0, a = 0;
+        uint32_t Packed() const;
+    };
+
+    TransferFunction();
+
+    void Clear();
+    void AddSample(int channel, uint8_t value, uint32_t position);
+    void RemoveSample(const Sample& sample);
+    uint32_t SampleCount(int channel) const;
+    Color Evaluate(uint32_t position) const;
+    void Classify(uint32_t* out, const uint16_t* densities, uint64_t count) const;
+
+    bool IsModified() const { return modified; }
+    void SetModified(bool flag) { modified = flag; }
+    bool HasFileName() const { return hasFileName; }
+
+    std::vector<Sample>& Channel(int channel) { return channels[channel]; }
+    const std::vector<Sample>& Channel(int channel) const { return channels[channel]; }
+
+    bool Load(const char* fileName);
+    bool Save(const char* fileName);
+
+private:
+    uint8_t EvaluateChannel(int channel, uint32_t position) const;
+
+    std::vector<Sample> channels[4];
+    bool modified = false;
+    bool hasFileName = false;
+};
+
+static_assert(sizeof(TransferFunction::Sample) == 8, "a file record is one in-memory sample");

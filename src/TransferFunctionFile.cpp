@@ -1,0 +1,178 @@
+// Reading and writing ".tf" files: a 28-byte little-endian header with the
+// four channel counts, then one 8-byte record per sample.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Log.h"
+#include "TransferFunction.h"
+
+namespace {
+constexpr uint32_t magicNumber = 18004;  // "TF\0\0"
+constexpr int headerBytes = 28;
+constexpr int recordBytes = 8;
+
+uint32_t ReadU32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+void WriteU32(unsigned char* p, uint32_t v)
+{
+    p[0] = v & 0xFF;
+    p[1] = (v >> 8) & 0xFF;
+    p[2] = (v >> 16) & 0xFF;
+    p[3] = (v >> 24) & 0xFF;
+}
+
+bool WriteAll(int fd, const unsigned char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, unsigned char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::read(fd, data, size);
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+mode_t NewFileMode(const char* fileName)
+{
+    struct stat existing;
+    if (::stat(fileName, &existing) == 0) {
+        return existing.st_mode & 07777;
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+}  // namespace
+
+bool TransferFunction::Load(const char* fileName)
+{
+    Clear();
+
+    const int fd = ::open(fileName, O_RDONLY);
+    if (fd < 0) {
+        LogWarning("TransferFunction: Failed to open file!");
+        return false;
+    }
+
+    unsigned char header[headerBytes];
+    if (!ReadAll(fd, header, sizeof header)) {
+        LogWarning("TransferFunction: Reading header failed!");
+        ::close(fd);
+        return false;
+    }
+    if (ReadU32(header) != magicNumber) {
+        LogWarning("TransferFunction: Invalid transfer function file!");
+        ::close(fd);
+        return false;
+    }
+    const int32_t headerSize = static_cast<int32_t>(ReadU32(header + 4));
+    ::lseek(fd, headerSize, SEEK_SET);
+
+    // Bounds in 64 bits, so counts that add up past 2^32 cannot wrap around
+    // into a small total; samples are appended as read, never reserved ahead.
+    uint64_t bounds[4];
+    uint64_t total = 0;
+    for (int c = 0; c < 4; ++c) {
+        total += ReadU32(header + 12 + 4 * c);
+        bounds[c] = total;
+    }
+
+    int channel = 0;
+    for (uint64_t i = 0; i < total; ++i) {
+        unsigned char record[recordBytes];
+        if (!ReadAll(fd, record, sizeof record)) {
+            LogWarning("TransferFunction: Reading sample failed!");
+            ::close(fd);
+            return false;
+        }
+        while (i >= bounds[channel]) {
+            ++channel;
+        }
+        channels[channel].push_back(Sample{record[0], ReadU32(record + 4)});
+    }
+
+    ::close(fd);
+    modified = false;
+    hasFileName = true;
+    return true;
+}
+
+bool TransferFunction::Save(const char* fileName)
+{
+    // The new content goes to a file beside the target and replaces it only
+    // once every byte is written, so a failed save leaves the old file intact.
+    std::string temporary = std::string(fileName) + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        LogWarning("TransferFunction: File creation failed!");
+        return false;
+    }
+    ::fchmod(fd, NewFileMode(fileName));
+
+    auto fail = [&](const char* message) {
+        LogWarning(message);
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return false;
+    };
+
+    unsigned char header[headerBytes];
+    WriteU32(header, magicNumber);
+    WriteU32(header + 4, headerBytes);
+    WriteU32(header + 8, recordBytes);
+    for (int c = 0; c < 4; ++c) {
+        WriteU32(header + 12 + 4 * c, SampleCount(c));
+    }
+    if (!WriteAll(fd, header, sizeof header)) {
+        return fail("TransferFunction: Writing header failed!");
+    }
+
+    for (const auto& channel : channels) {
+        for (const Sample& sample : channel) {
+            unsigned char record[recordBytes] = {};
+            record[0] = sample.value;
+            WriteU32(record + 4, sample.position);
+            if (!WriteAll(fd, record, sizeof record)) {
+                return fail("TransferFunction: Writing samples failed!");
+            }
+        }
+    }
+
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        LogWarning("TransferFunction: Writing samples failed!");
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), fileName) != 0) {
+        LogWarning("TransferFunction: File creation failed!");
+        ::unlink(temporary.c_str());
+        return false;
+    }
+
+    modified = false;
+    hasFileName = true;
+    return true;
+}

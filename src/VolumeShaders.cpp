@@ -1,0 +1,85 @@
+// The shader set: five programs built from the files in Shaders/.
+#include "Volume.h"
+
+#include <string>
+
+#include "Log.h"
+#include "glsl.h"
+
+namespace {
+void DeleteProgram(aShaderObject*& program)
+{
+    delete program;
+    program = nullptr;
+}
+}  // namespace
+
+void VolumeRenderer::DeleteShaders()
+{
+    DeleteProgram(intensity2dProgram);
+    DeleteProgram(intensity3dProgram);
+    DeleteProgram(intensityGradient2dProgram);
+    DeleteProgram(intensityGradient3dProgram);
+    DeleteProgram(rayCastingProgram);
+    for (aVertexShader* shader : vertexShaders) {
+        delete shader;
+    }
+    vertexShaders.clear();
+    for (aFragmentShader* shader : fragmentShaders) {
+        delete shader;
+    }
+    fragmentShaders.clear();
+}
+
+namespace {
+const char* const programNames[5] = {
+    "ColorMap_Intensity_2d", "ColorMap_Intensity_3d", "ColorMap_IntensityGradient_2d",
+    "ColorMap_IntensityGradient_3d", "RayCasting",
+};
+}  // namespace
+
+void VolumeRenderer::LoadShaders()
+{
+    DeleteShaders();
+    intensity2dProgram = new aShaderObject();
+    intensity3dProgram = new aShaderObject();
+    intensityGradient2dProgram = new aShaderObject();
+    intensityGradient3dProgram = new aShaderObject();
+    rayCastingProgram = new aShaderObject();
+
+    aShaderObject* const programs[5] = {intensity2dProgram, intensity3dProgram, intensityGradient2dProgram,
+                                        intensityGradient3dProgram, rayCastingProgram};
+    for (int i = 0; i < 5; ++i) {
+        const std::string base = std::string(basePath ? basePath : "") + "Shaders/" + programNames[i];
+        const std::string fragmentPath = base + ".frag";
+        const std::string vertexPath = base + ".vert";
+        LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str());
+    }
+}
+
+bool VolumeRenderer::LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath)
+{
+    // Programs do not own their shaders: the renderer frees them after the programs.
+    aVertexShader* vertexShader = new aVertexShader();
+    aFragmentShader* fragmentShader = new aFragmentShader();
+    vertexShaders.push_back(vertexShader);
+    fragmentShaders.push_back(fragmentShader);
+    if (vertexShader->loadSourceFile(vertexPath) != 0) {
+        LogFailed("Unable to load vertex shader!");
+    }
+    if (fragmentShader->loadSourceFile(fragmentPath) != 0) {
+        LogFailed("Unable to load fragment shader!");
+    }
+    if (!vertexShader->compile()) {
+        LogFailed(vertexShader->compilerLog());
+    }
+    if (!fragmentShader->compile()) {
+        LogFailed(fragmentShader->compilerLog());
+    }
+    program->attachShader(vertexShader);
+    program->attachShader(fragmentShader);
+    if (!program->link()) {
+        LogFailed(program->linkerLog());
+    }
+    return true;
+}

@@ -1,0 +1,199 @@
+// The two slicing methods: axis-aligned 2D slice stacks, and planes cut through
+// the 3D texture. Both draw a box of one unit per voxel centred on the origin,
+// back to front along the axis of the current view stack.
+#include "Volume.h"
+
+#include <algorithm>
+
+#include "glsl.h"
+
+namespace {
+bool Descending(int8_t viewStack) { return viewStack <= VolumeRenderer::Back; }
+
+// 0 for x, 1 for y, 2 for z.
+int StackAxis(int8_t viewStack) { return viewStack % 3; }
+
+void SliceQuad(int axis, float p, float hx, float hy, float hz, float s, float t)
+{
+    glBegin(GL_QUADS);
+    switch (axis) {
+    case 0:
+        glTexCoord2f(0, 0), glVertex3f(p, -hy, -hz);
+        glTexCoord2f(0, t), glVertex3f(p, -hy, +hz);
+        glTexCoord2f(s, t), glVertex3f(p, +hy, +hz);
+        glTexCoord2f(s, 0), glVertex3f(p, +hy, -hz);
+        break;
+    case 1:
+        glTexCoord2f(0, 0), glVertex3f(-hx, p, -hz);
+        glTexCoord2f(0, t), glVertex3f(-hx, p, +hz);
+        glTexCoord2f(s, t), glVertex3f(+hx, p, +hz);
+        glTexCoord2f(s, 0), glVertex3f(+hx, p, -hz);
+        break;
+    default:
+        glTexCoord2f(0, 0), glVertex3f(-hx, -hy, p);
+        glTexCoord2f(0, t), glVertex3f(-hx, +hy, p);
+        glTexCoord2f(s, t), glVertex3f(+hx, +hy, p);
+        glTexCoord2f(s, 0), glVertex3f(+hx, -hy, p);
+        break;
+    }
+    glEnd();
+}
+
+void VolumePlane(int axis, float p, float c, float hx, float hy, float hz, float cx, float cy, float cz)
+{
+    glBegin(GL_QUADS);
+    switch (axis) {
+    case 0:
+        glTexCoord3f(c, 0, 0), glVertex3f(p, -hy, -hz);
+        glTexCoord3f(c, 0, cz), glVertex3f(p, -hy, +hz);
+        glTexCoord3f(c, cy, cz), glVertex3f(p, +hy, +hz);
+        glTexCoord3f(c, cy, 0), glVertex3f(p, +hy, -hz);
+        break;
+    case 1:
+        glTexCoord3f(0, c, 0), glVertex3f(-hx, p, -hz);
+        glTexCoord3f(0, c, cz), glVertex3f(-hx, p, +hz);
+        glTexCoord3f(cx, c, cz), glVertex3f(+hx, p, +hz);
+        glTexCoord3f(cx, c, 0), glVertex3f(+hx, p, -hz);
+        break;
+    default:
+        glTexCoord3f(0, 0, c), glVertex3f(-hx, -hy, p);
+        glTexCoord3f(0, cy, c), glVertex3f(-hx, +hy, p);
+        glTexCoord3f(cx, cy, c), glVertex3f(+hx, +hy, p);
+        glTexCoord3f(cx, 0, c), glVertex3f(+hx, -hy, p);
+        break;
+    }
+    glEnd();
+}
+}  // namespace
+
+// Binds the colour-map program of a slicing method with its lookup and
+// gradient textures; returns whether a program is in use.
+static bool BeginShaderClassification(VolumeRenderer& r, aShaderObject* intensity, aShaderObject* gradient,
+                                      const char* densityUniform)
+{
+    if (r.classification != VolumeRenderer::ShaderClassification) {
+        return false;
+    }
+    aShaderObject* program = r.colorMapType == VolumeRenderer::Intensity           ? intensity
+                             : r.colorMapType == VolumeRenderer::IntensityGradient ? gradient
+                                                                                    : nullptr;
+    if (!program) {
+        return false;
+    }
+    glActiveTexture(GL_TEXTURE1);
+    glEnable(GL_TEXTURE_1D);
+    glBindTexture(GL_TEXTURE_1D, r.transferTexture);
+    if (program == gradient) {
+        glActiveTexture(GL_TEXTURE2);
+        glEnable(GL_TEXTURE_3D);
+        glBindTexture(GL_TEXTURE_3D, r.gradientTexture);
+    }
+    program->bind();
+    program->setUniform1i(densityUniform, 0);
+    program->setUniform1i("transfer_tex", 1);
+    if (program == gradient) {
+        program->setUniform1i("gradient_tex", 2);
+    }
+    return true;
+}
+
+static void EndShaderClassification(VolumeRenderer& r, aShaderObject* program)
+{
+    program->unbind();
+    if (r.colorMapType == VolumeRenderer::IntensityGradient) {
+        glActiveTexture(GL_TEXTURE2);
+        glDisable(GL_TEXTURE_3D);
+    }
+    glActiveTexture(GL_TEXTURE1);
+    glDisable(GL_TEXTURE_1D);
+}
+
+void VolumeRenderer::RenderSlices()
+{
+    glDisable(GL_TEXTURE_3D);
+    const bool shaded =
+        BeginShaderClassification(*this, intensity2dProgram, intensityGradient2dProgram, "density_tex");
+
+    glActiveTexture(GL_TEXTURE0);
+    glEnable(GL_TEXTURE_2D);
+    glColor4ub(255, 255, 255, 255);
+
+    const float hx = float(dimX) * 0.5f, hy = float(dimY) * 0.5f, hz = float(dimZ) * 0.5f;
+
+    if (viewStack >= Left && viewStack <= Front) {
+        const int axis = StackAxis(viewStack);
+        const std::vector<GLuint>& stack = axis == 0 ? sliceTexturesX : axis == 1 ? sliceTexturesY : sliceTexturesZ;
+        const float h = axis == 0 ? hx : axis == 1 ? hy : hz;
+        const float s = axis == 0 ? texCoordMaxY : texCoordMaxX;
+        const float t = axis == 2 ? texCoordMaxY : texCoordMaxZ;
+        const int n = int(stack.size());
+
+        if (sliceMode & StackSpecificSlice) {
+            const int32_t chosen = axis == 0 ? stackSliceX : axis == 1 ? stackSliceY : stackSliceZ;
+            if (n > 0) {
+                // A slice number left over from a larger volume shows the nearest slice.
+                const int i = std::clamp(chosen - 1, 0, n - 1);
+                glBindTexture(GL_TEXTURE_2D, stack[i]);
+                SliceQuad(axis, 0.0f, hx, hy, hz, s, t);
+            }
+        } else if (Descending(viewStack)) {
+            float p = h;
+            for (int i = n - 1; i >= 0; --i, p -= 1.0f) {
+                glBindTexture(GL_TEXTURE_2D, stack[i]);
+                SliceQuad(axis, p, hx, hy, hz, s, t);
+            }
+        } else {
+            float p = -h;
+            for (int i = 0; i < n; ++i, p += 1.0f) {
+                glBindTexture(GL_TEXTURE_2D, stack[i]);
+                SliceQuad(axis, p, hx, hy, hz, s, t);
+            }
+        }
+    }
+
+    if (shaded) {
+        EndShaderClassification(*this, colorMapType == Intensity ? intensity2dProgram : intensityGradient2dProgram);
+    }
+}
+
+void VolumeRenderer::RenderVolumeTexture()
+{
+    glDisable(GL_TEXTURE_2D);
+    const bool shaded =
+        BeginShaderClassification(*this, intensity3dProgram, intensityGradient3dProgram, "volume_tex");
+
+    glActiveTexture(GL_TEXTURE0);
+    glEnable(GL_TEXTURE_3D);
+    glBindTexture(GL_TEXTURE_3D, volumeTexture);
+
+    const float hx = float(dimX) * 0.5f, hy = float(dimY) * 0.5f, hz = float(dimZ) * 0.5f;
+
+    if (viewStack >= Left && viewStack <= Front) {
+        const int axis = StackAxis(viewStack);
+        const float h = axis == 0 ? hx : axis == 1 ? hy : hz;
+        const uint32_t n = axis == 0 ? sliceCountX : axis == 1 ? sliceCountY : sliceCountZ;
+        const float cmax = axis == 0 ? texCoordMaxX : axis == 1 ? texCoordMaxY : texCoordMaxZ;
+        const float d = (h - (-h)) / float(n);
+        const float ts = cmax / float(n);
+
+        if (sliceMode & VolumeSpecificSlice) {
+            const int32_t v = axis == 0 ? volumeSliceX : axis == 1 ? volumeSliceY : volumeSliceZ;
+            const float c = Descending(viewStack) ? cmax - float(v - 1) * ts : float(v - 1) * ts;
+            VolumePlane(axis, 0.0f, c, hx, hy, hz, texCoordMaxX, texCoordMaxY, texCoordMaxZ);
+        } else if (Descending(viewStack)) {
+            float p = h, c = cmax;
+            for (uint32_t i = 0; i < n; ++i, p -= d, c -= ts) {
+                VolumePlane(axis, p, c, hx, hy, hz, texCoordMaxX, texCoordMaxY, texCoordMaxZ);
+            }
+        } else {
+            float p = -h, c = 0.0f;
+            for (uint32_t i = 0; i < n; ++i, p += d, c += ts) {
+                VolumePlane(axis, p, c, hx, hy, hz, texCoordMaxX, texCoordMaxY, texCoordMaxZ);
+            }
+        }
+    }
+
+    if (shaded) {
+        EndShaderClassification(*this, colorMapType == Intensity ? intensity3dProgram : intensityGradient3dProgram);
+    }
+}

@@ -1,0 +1,116 @@
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "Platform.h"
+
+void EnsureApplication()
+{
+    static int argc = 1;
+    static char name[] = "volren-tests";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance()) {
+        PreparePlatform();
+        new QApplication(argc, argv);
+    }
+}
+
+namespace {
+// A death test's child process runs the test again from its start; it finds
+// the folder of its parent here and works in the same place.
+const char* const scratchVariable = "VOLREN_TEST_SCRATCH";
+}  // namespace
+
+ScratchFolder::ScratchFolder()
+{
+    if (const char* inherited = std::getenv(scratchVariable)) {
+        folder = inherited;
+    } else {
+        char templ[] = "/tmp/volren-test-XXXXXX";
+        folder = mkdtemp(templ);
+        setenv(scratchVariable, folder.c_str(), 1);
+        owner = true;
+    }
+    char cwd[4096];
+    previous = getcwd(cwd, sizeof cwd) ? cwd : "/tmp";
+    if (chdir(folder.c_str()) != 0) {
+        ADD_FAILURE() << "cannot enter " << folder;
+    }
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    if (chdir(previous.c_str()) != 0) {
+        ADD_FAILURE() << "cannot return to " << previous;
+    }
+    if (owner) {
+        unsetenv(scratchVariable);
+        std::system(("rm -rf '" + folder + "'").c_str());
+    }
+}
+
+std::string ScratchFolder::Path(const std::string& name) const { return folder + "/" + name; }
+
+GLWindow::GLWindow(int width, int height)
+{
+    EnsureApplication();
+    window = new QWindow();
+    window->resize(width, height);
+    display.CreateContext(window);
+    window->show();
+    glewInit();
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    display.Resize(width, height);
+}
+
+GLWindow::~GLWindow()
+{
+    display.ReleaseContext();
+    delete window;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+Pixel ReadPixel(int x, int y)
+{
+    unsigned char p[4] = {};
+    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
+    return Pixel{p[0], p[1], p[2], p[3]};
+}
+
+void WhenModalOpens(std::function<void(QWidget*)> action)
+{
+    auto* timer = new QTimer();
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            action(modal);
+        }
+    });
+    timer->start();
+}

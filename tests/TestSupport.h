@@ -1,0 +1,54 @@
+#pragma once
+
+#include <GL/glew.h>
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Display.h"
+
+class QWindow;
+class QWidget;
+
+// The Qt application of the test process, made on first use on X11 with GLX.
+void EnsureApplication();
+
+// A temporary folder that becomes the working directory, so that debug.log
+// and other files of a test stay apart from those of other tests.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    std::string Path(const std::string& name) const;
+    const std::string& path() const { return folder; }
+
+private:
+    std::string folder;
+    std::string previous;
+    bool owner = false;
+};
+
+// A shown window with the project's own Display on it, GLEW initialised.
+class GLWindow {
+public:
+    explicit GLWindow(int width = 537, int height = 595);
+    ~GLWindow();
+    Display display;
+    QWindow* window;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// RGBA pixel of the current read buffer.
+struct Pixel {
+    int r, g, b, a;
+};
+Pixel ReadPixel(int x, int y);
+
+// Runs the given action once the next modal dialog or message box is open.
+void WhenModalOpens(std::function<void(QWidget*)> action);
