@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <QWidget>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -101,12 +102,15 @@ Pixel ReadPixel(int x, int y)
     return Pixel{p[0], p[1], p[2], p[3]};
 }
 
-void WhenModalOpens(std::function<void(QWidget*)> action)
+void WhenModalOpens(std::function<void(QWidget*)> action) { WhenModalOpens(QString(), std::move(action)); }
+
+void WhenModalOpens(const QString& objectName, std::function<void(QWidget*)> action)
 {
     auto* timer = new QTimer();
     timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
+    QObject::connect(timer, &QTimer::timeout, [timer, action, objectName] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && (objectName.isEmpty() || modal->objectName() == objectName)) {
             timer->stop();
             timer->deleteLater();
             action(modal);

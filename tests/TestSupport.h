@@ -52,3 +52,5 @@ Pixel ReadPixel(int x, int y);
 
 // Runs the given action once the next modal dialog or message box is open.
 void WhenModalOpens(std::function<void(QWidget*)> action);
+// The same for the modal window of the given object name only.
+void WhenModalOpens(const QString& objectName, std::function<void(QWidget*)> action);

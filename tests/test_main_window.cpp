@@ -1,0 +1,256 @@
+#include <GL/glew.h>
+
+#include "Main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "TestSupport.h"
+#include "TransferFunction.h"
+#include "Volume.h"
+
+namespace {
+void Answer(QMessageBox::StandardButton button)
+{
+    WhenModalOpens(QStringLiteral("SavePrompt"), [button](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box->text() != QStringLiteral("Save transfer function ?") || box->icon() != QMessageBox::Question) {
+            std::_Exit(10);
+        }
+        box->button(button)->click();
+    });
+}
+
+int CountFrames(TMainForm& form, int milliseconds)
+{
+    int frames = 0;
+    QMetaObject::Connection c = QObject::connect(form.idleTimer, &QTimer::timeout, [&frames] { ++frames; });
+    QTest::qWait(milliseconds);
+    QObject::disconnect(c);
+    return frames;
+}
+}  // namespace
+
+TEST(MainWindow, StartsWithTheLayoutsInitialState)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+
+    EXPECT_EQ(form.windowTitle(), QString());
+    EXPECT_EQ(form.minimumWidth(), 264);
+    EXPECT_EQ(form.minimumHeight(), form.height());
+    EXPECT_EQ(form.PageControl1->count(), 2);
+    EXPECT_EQ(form.PageControl1->tabText(0), QStringLiteral("General"));
+    EXPECT_EQ(form.PageControl1->tabText(1), QStringLiteral("Rendering"));
+    EXPECT_EQ(form.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(form.Panel1->geometry(), QRect(0, 0, 537, 595));
+    EXPECT_EQ(form.Panel2->geometry(), QRect(536, 0, 256, 598));
+
+    const std::pair<QAbstractButton*, const char*> captions[] = {
+        {form.SpeedButton1, "Open"},           {form.SpeedButton2, "New"},
+        {form.SpeedButton3, "Load"},           {form.SpeedButton4, "Save"},
+        {form.SpeedButton5, "Edit"},           {form.RadioButton10, "Pre-classification"},
+        {form.RadioButton11, "Shaders"},       {form.RadioButton19, "None"},
+        {form.RadioButton7, "Intensity"},      {form.RadioButton8, "Intensity && gradient"},
+        {form.RadioButton3, "Minimum intensity"}, {form.RadioButton4, "Maximum intensity"},
+        {form.RadioButton5, "Blend"},          {form.RadioButton6, "Default"},
+        {form.SpeedButton7, "Up"},             {form.SpeedButton8, "Down"},
+        {form.SpeedButton9, "Back"},           {form.SpeedButton10, "Left"},
+        {form.SpeedButton11, "Right"},         {form.SpeedButton12, "Front"},
+        {form.SpeedButton13, "Backward"},      {form.SpeedButton14, "Forward"},
+        {form.SpeedButton15, "Exit"},          {form.CheckBox1, "Free rotate"},
+        {form.CheckBox2, "x-axis"},            {form.CheckBox3, "y-axis"},
+        {form.CheckBox4, "z-axis"},            {form.RadioButton1, "Slices"},
+        {form.RadioButton12, "All"},           {form.RadioButton13, "Specific"},
+        {form.RadioButton2, "Volume Texture"}, {form.RadioButton14, "All"},
+        {form.RadioButton15, "Specific"},      {form.RadioButton9, "Ray Casting"},
+        {form.CheckBox5, "Adaptive step size"}, {form.CheckBox6, "Lighting"},
+    };
+    for (const auto& [control, caption] : captions) {
+        EXPECT_EQ(control->text(), QString::fromLatin1(caption)) << control->objectName().toStdString();
+    }
+
+    for (QRadioButton* selected : {form.RadioButton19, form.RadioButton7, form.RadioButton12, form.RadioButton14,
+                                   form.RadioButton9}) {
+        EXPECT_TRUE(selected->isChecked()) << selected->objectName().toStdString();
+    }
+    for (QRadioButton* blend : {form.RadioButton3, form.RadioButton4, form.RadioButton5, form.RadioButton6}) {
+        EXPECT_FALSE(blend->isChecked());
+    }
+    for (QCheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox3, form.CheckBox4}) {
+        EXPECT_FALSE(box->isChecked());
+    }
+    EXPECT_TRUE(form.CheckBox5->isChecked());
+    EXPECT_TRUE(form.CheckBox6->isChecked());
+
+    // Ray casting is selected at start, so the three slice groups are disabled.
+    EXPECT_FALSE(form.GroupBox1->isEnabled());
+    EXPECT_FALSE(form.GroupBox9->isEnabled());
+    EXPECT_FALSE(form.GroupBox10->isEnabled());
+    EXPECT_EQ(form.volumeRenderer->renderMethod, VolumeRenderer::RayCasting);
+
+    const auto bars = form.findChildren<QScrollBar*>(QRegularExpression(QStringLiteral("^ScrollBar\\d+$")));
+    EXPECT_EQ(bars.size(), 11);
+    for (QScrollBar* bar : bars) {
+        EXPECT_EQ(bar->minimum(), 1);
+        EXPECT_EQ(bar->maximum(), 1000);
+        EXPECT_EQ(bar->value(), 1);
+        EXPECT_EQ(bar->orientation(), Qt::Horizontal);
+    }
+    for (QLabel* box : {form.Panel4, form.Panel6, form.Panel15, form.Panel5, form.Panel3, form.Panel12, form.Panel9}) {
+        EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
+    }
+
+    // The start-up transfer function is unsaved, without a file name.
+    EXPECT_TRUE(form.transferFunction->IsModified());
+    EXPECT_FALSE(form.transferFunction->HasFileName());
+    EXPECT_EQ(form.transferFunction->SampleCount(3), 4u);
+    EXPECT_FLOAT_EQ(form.cameraTranslation.z, -20.0f);
+    EXPECT_FALSE(form.volumeRenderer->IsLoaded());
+}
+
+TEST(MainWindow, EmptiesTheLogAndShowsZeroFpsAtOnce)
+{
+    ScratchFolder scratch;
+    WriteFile("debug.log", "left over from an earlier run\n");
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    EXPECT_EQ(ReadFile("debug.log"), "");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Panel4->text().isEmpty(); }, 2000));
+    EXPECT_EQ(form.Panel4->text(), QStringLiteral("0 fps"));
+    // The caption is renewed once a second with the real rate.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Panel4->text() != QStringLiteral("0 fps"); }, 3000));
+    EXPECT_TRUE(form.Panel4->text().endsWith(QStringLiteral(" fps")));
+    EXPECT_NE(form.Panel4->text(), QStringLiteral("0 fps"));
+    EXPECT_GT(CountFrames(form, 200), 0);
+}
+
+TEST(MainWindow, CannotBeMadeSmallerThanItsMinimum)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    form.resize(100, 100);
+    QTest::qWait(50);
+    EXPECT_GE(form.width(), 264);
+    EXPECT_GE(form.height(), 599);
+    form.resize(1000, 700);
+    QTest::qWait(50);
+    // The render panel follows the window; the control column keeps its width at the right edge.
+    EXPECT_EQ(form.Panel1->width(), 1000 - 255);
+    EXPECT_EQ(form.Panel2->x(), 1000 - 256);
+    EXPECT_EQ(form.Panel2->width(), 256);
+    EXPECT_EQ(form.display.width, form.Panel1->contentsRect().width());
+}
+
+TEST(MainWindow, CancelKeepsTheWindowAndItsFrames)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    bool asked = false;
+    WhenModalOpens([&asked](QWidget* modal) {
+        asked = true;
+        qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Cancel)->click();
+    });
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_GT(CountFrames(form, 200), 0);
+}
+
+TEST(MainWindow, CtrlEAsksToClose)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    bool asked = false;
+    WhenModalOpens([&asked](QWidget* modal) {
+        asked = true;
+        qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Cancel)->click();
+    });
+    QTest::keyClick(&form, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&asked] { return asked; }, 2000));
+    EXPECT_TRUE(form.isVisible());
+}
+
+TEST(MainWindow, NoClosesWithStatusZeroWhileFramesGoOn)
+{
+    ScratchFolder scratch;
+    EXPECT_EXIT(
+        {
+            EnsureApplication();
+            TMainForm form;
+            form.show();
+            WhenModalOpens([&form](QWidget* modal) {
+                // Frames go on while the prompt is open.
+                if (CountFrames(form, 300) == 0) {
+                    std::_Exit(11);
+                }
+                qobject_cast<QMessageBox*>(modal)->button(QMessageBox::No)->click();
+            });
+            form.close();
+            std::_Exit(12);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadFile("debug.log"), "");
+}
+
+TEST(MainWindow, YesWithoutAFileNameAsksForOneAndCancellingStillCloses)
+{
+    ScratchFolder scratch;
+    EXPECT_EXIT(
+        {
+            EnsureApplication();
+            TMainForm form;
+            form.show();
+            WhenModalOpens(QStringLiteral("TFSaveDialog"), [](QWidget* modal) {
+                WriteFile("save-dialog-shown", "yes");
+                qobject_cast<QFileDialog*>(modal)->reject();
+            });
+            Answer(QMessageBox::Yes);
+            // Closing ends the process; returning here means it did not close.
+            form.close();
+            std::_Exit(12);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadFile("save-dialog-shown"), "yes");
+    EXPECT_EQ(ReadFile("debug.log"), "");
+}
+
+TEST(MainWindow, ExitButtonClosesAfterNo)
+{
+    ScratchFolder scratch;
+    EXPECT_EXIT(
+        {
+            EnsureApplication();
+            TMainForm form;
+            form.show();
+            Answer(QMessageBox::No);
+            QTest::mouseClick(form.SpeedButton15, Qt::LeftButton);
+            std::_Exit(12);
+        },
+        testing::ExitedWithCode(0), "");
+}
