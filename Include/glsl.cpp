@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <new>
 
@@ -15,6 +16,7 @@ glslProc defaultLookup(const char* name)
 }
 
 glslLookup lookupFunction = defaultLookup;
+glslErrorQuery errorQuery = glGetError;
 bool glslReady = false;
 
 // The 42 entry points, in lookup order.
@@ -89,7 +91,8 @@ const char* fetchLog(GLhandleARB handle, char*& buffer, const char* invalidText)
     GLSL_CHECK();
     if (length > 1) {
         delete[] buffer;
-        buffer = new (std::nothrow) char[length];
+        // Zeroed, so that the text ends even if GL writes nothing into it.
+        buffer = new (std::nothrow) char[length]();
         if (!buffer) {
             std::fputs("ERROR: Could not allocate compiler_log buffer\n", stdout);
             return errorTexts[3];
@@ -103,6 +106,8 @@ const char* fetchLog(GLhandleARB handle, char*& buffer, const char* invalidText)
 }  // namespace
 
 void setShaderLookup(glslLookup lookup) { lookupFunction = lookup ? lookup : defaultLookup; }
+
+void setErrorQuery(glslErrorQuery query) { errorQuery = query ? query : glGetError; }
 
 bool initShaderSupport()
 {
@@ -129,9 +134,11 @@ bool hasExtension(const char* name)
 bool reportGlErrors(const char* file, int line)
 {
     bool result = false;
-    for (GLenum e = glGetError(); e != GL_NO_ERROR; e = glGetError()) {
-        std::printf("GL Error #%u(%s)  in File %s at line: %d\n", e,
-                    reinterpret_cast<const char*>(gluErrorString(e)), file, line);
+    for (GLenum e = errorQuery(); e != GL_NO_ERROR; e = errorQuery()) {
+        // GLU has no text for some codes (it returns null for them).
+        const GLubyte* text = gluErrorString(e);
+        std::printf("GL Error #%u(%s)  in File %s at line: %d\n", e, text ? reinterpret_cast<const char*>(text) : "",
+                    file, line);
         std::fflush(stdout);
         result = true;
     }
@@ -167,7 +174,12 @@ aShaderProgram::~aShaderProgram()
 
 int aShaderProgram::loadSourceFile(const char* path)
 {
-    std::ifstream file(path);
+    // A folder opens as a stream here but has no text to read.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        return -1;
+    }
+    std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
         return -1;
     }
@@ -192,11 +204,14 @@ int aShaderProgram::loadSourceFile(const char* path)
     sourceOwned = true;
     shaderSource[length] = 0;
 
-    // Text mode may turn several bytes into one character, so the count read
-    // can stay below the length; it never goes past it.
+    // Read as text on every platform: a CR LF pair becomes one LF, so the
+    // count read can stay below the length; it never goes past it.
     std::streamoff i = 0;
     char c;
     while (i < length && file.get(c)) {
+        if (c == '\r' && file.peek() == '\n') {
+            continue;
+        }
         shaderSource[i++] = c;
     }
     shaderSource[i] = 0;
