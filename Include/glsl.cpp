@@ -10,10 +10,7 @@
 #include <new>
 
 namespace {
-glslProc defaultLookup(const char* name)
-{
-    return glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name));
-}
+glslProc defaultLookup(const char* name) { return glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)); }
 
 glslLookup lookupFunction = defaultLookup;
 glslErrorQuery errorQuery = glGetError;
@@ -21,16 +18,47 @@ bool glslReady = false;
 
 // The 42 entry points, in lookup order.
 const char* const entryPointNames[42] = {
-    "glBindAttribLocationARB", "glGetActiveAttribARB", "glGetAttribLocationARB",
-    "glDeleteObjectARB", "glGetHandleARB", "glDetachObjectARB", "glCreateShaderObjectARB",
-    "glShaderSourceARB", "glCompileShaderARB", "glCreateProgramObjectARB", "glAttachObjectARB",
-    "glLinkProgramARB", "glUseProgramObjectARB", "glValidateProgramARB", "glGetObjectParameterfvARB",
-    "glGetObjectParameterivARB", "glGetInfoLogARB", "glGetAttachedObjectsARB",
-    "glGetUniformLocationARB", "glGetActiveUniformARB", "glGetUniformfvARB", "glGetUniformivARB",
-    "glGetShaderSourceARB", "glUniform1fARB", "glUniform2fARB", "glUniform3fARB", "glUniform4fARB",
-    "glUniform1iARB", "glUniform2iARB", "glUniform3iARB", "glUniform4iARB", "glUniform1fvARB",
-    "glUniform2fvARB", "glUniform3fvARB", "glUniform4fvARB", "glUniform1ivARB", "glUniform2ivARB",
-    "glUniform3ivARB", "glUniform4ivARB", "glUniformMatrix2fvARB", "glUniformMatrix3fvARB",
+    "glBindAttribLocationARB",
+    "glGetActiveAttribARB",
+    "glGetAttribLocationARB",
+    "glDeleteObjectARB",
+    "glGetHandleARB",
+    "glDetachObjectARB",
+    "glCreateShaderObjectARB",
+    "glShaderSourceARB",
+    "glCompileShaderARB",
+    "glCreateProgramObjectARB",
+    "glAttachObjectARB",
+    "glLinkProgramARB",
+    "glUseProgramObjectARB",
+    "glValidateProgramARB",
+    "glGetObjectParameterfvARB",
+    "glGetObjectParameterivARB",
+    "glGetInfoLogARB",
+    "glGetAttachedObjectsARB",
+    "glGetUniformLocationARB",
+    "glGetActiveUniformARB",
+    "glGetUniformfvARB",
+    "glGetUniformivARB",
+    "glGetShaderSourceARB",
+    "glUniform1fARB",
+    "glUniform2fARB",
+    "glUniform3fARB",
+    "glUniform4fARB",
+    "glUniform1iARB",
+    "glUniform2iARB",
+    "glUniform3iARB",
+    "glUniform4iARB",
+    "glUniform1fvARB",
+    "glUniform2fvARB",
+    "glUniform3fvARB",
+    "glUniform4fvARB",
+    "glUniform1ivARB",
+    "glUniform2ivARB",
+    "glUniform3ivARB",
+    "glUniform4ivARB",
+    "glUniformMatrix2fvARB",
+    "glUniformMatrix3fvARB",
     "glUniformMatrix4fvARB",
 };
 
@@ -62,11 +90,8 @@ Function call(EntryPoint e)
 #define GLSL_CHECK() reportGlErrors(__FILE__, __LINE__)
 
 const char* const errorTexts[5] = {
-    "(e0000) GLSL not enabled",
-    "(e0001) not a valid program object",
-    "(e0002) not a valid object",
-    "(e0003) out of memory",
-    "(e0004) unknown compiler error",
+    "(e0000) GLSL not enabled", "(e0001) not a valid program object", "(e0002) not a valid object",
+    "(e0003) out of memory",    "(e0004) unknown compiler error",
 };
 
 void writeLine(const char* text)

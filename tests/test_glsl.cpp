@@ -47,15 +47,47 @@ const char* const brokenText = "void main()\n{\n    gl_FragColor = no_such_value
 const char* const unresolvedText = "vec4 shade();\nvoid main()\n{\n    gl_FragColor = shade();\n}\n";
 
 const std::vector<std::string> entryPointOrder = {
-    "glBindAttribLocationARB", "glGetActiveAttribARB", "glGetAttribLocationARB", "glDeleteObjectARB",
-    "glGetHandleARB", "glDetachObjectARB", "glCreateShaderObjectARB", "glShaderSourceARB", "glCompileShaderARB",
-    "glCreateProgramObjectARB", "glAttachObjectARB", "glLinkProgramARB", "glUseProgramObjectARB",
-    "glValidateProgramARB", "glGetObjectParameterfvARB", "glGetObjectParameterivARB", "glGetInfoLogARB",
-    "glGetAttachedObjectsARB", "glGetUniformLocationARB", "glGetActiveUniformARB", "glGetUniformfvARB",
-    "glGetUniformivARB", "glGetShaderSourceARB", "glUniform1fARB", "glUniform2fARB", "glUniform3fARB",
-    "glUniform4fARB", "glUniform1iARB", "glUniform2iARB", "glUniform3iARB", "glUniform4iARB", "glUniform1fvARB",
-    "glUniform2fvARB", "glUniform3fvARB", "glUniform4fvARB", "glUniform1ivARB", "glUniform2ivARB",
-    "glUniform3ivARB", "glUniform4ivARB", "glUniformMatrix2fvARB", "glUniformMatrix3fvARB",
+    "glBindAttribLocationARB",
+    "glGetActiveAttribARB",
+    "glGetAttribLocationARB",
+    "glDeleteObjectARB",
+    "glGetHandleARB",
+    "glDetachObjectARB",
+    "glCreateShaderObjectARB",
+    "glShaderSourceARB",
+    "glCompileShaderARB",
+    "glCreateProgramObjectARB",
+    "glAttachObjectARB",
+    "glLinkProgramARB",
+    "glUseProgramObjectARB",
+    "glValidateProgramARB",
+    "glGetObjectParameterfvARB",
+    "glGetObjectParameterivARB",
+    "glGetInfoLogARB",
+    "glGetAttachedObjectsARB",
+    "glGetUniformLocationARB",
+    "glGetActiveUniformARB",
+    "glGetUniformfvARB",
+    "glGetUniformivARB",
+    "glGetShaderSourceARB",
+    "glUniform1fARB",
+    "glUniform2fARB",
+    "glUniform3fARB",
+    "glUniform4fARB",
+    "glUniform1iARB",
+    "glUniform2iARB",
+    "glUniform3iARB",
+    "glUniform4iARB",
+    "glUniform1fvARB",
+    "glUniform2fvARB",
+    "glUniform3fvARB",
+    "glUniform4fvARB",
+    "glUniform1ivARB",
+    "glUniform2ivARB",
+    "glUniform3ivARB",
+    "glUniform4ivARB",
+    "glUniformMatrix2fvARB",
+    "glUniformMatrix3fvARB",
     "glUniformMatrix4fvARB",
 };
 
@@ -120,8 +152,8 @@ std::string ExtensionWarnings()
 
 std::string ErrorLine(GLenum e, const std::string& file, int line)
 {
-    return "GL Error #" + std::to_string(e) + "(" + reinterpret_cast<const char*>(gluErrorString(e)) +
-           ")  in File " + file + " at line: " + std::to_string(line) + "\n";
+    return "GL Error #" + std::to_string(e) + "(" + reinterpret_cast<const char*>(gluErrorString(e)) + ")  in File " +
+           file + " at line: " + std::to_string(line) + "\n";
 }
 
 GLint CurrentProgram()
@@ -306,12 +338,26 @@ TEST_F(Glsl, ErrorReportWritesOneLinePerErrorAndConsumesThem)
 
     setErrorQuery(QueryRaisingASecondError);
     glEnable(0xFFFF);
-    EXPECT_EQ(Captured([&] { reported = reportGlErrors("VolumeRender.cpp", 301); }),
-              ErrorLine(GL_INVALID_ENUM, "VolumeRender.cpp", 301) + ErrorLine(GL_INVALID_VALUE, "VolumeRender.cpp", 301));
+    EXPECT_EQ(
+        Captured([&] { reported = reportGlErrors("VolumeRender.cpp", 301); }),
+        ErrorLine(GL_INVALID_ENUM, "VolumeRender.cpp", 301) + ErrorLine(GL_INVALID_VALUE, "VolumeRender.cpp", 301));
     EXPECT_TRUE(reported);
     EXPECT_EQ(ErrorLine(GL_INVALID_ENUM, "X", 7), "GL Error #1280(invalid enumerant)  in File X at line: 7\n");
     EXPECT_EQ(Captured([&] { reported = reportGlErrors("VolumeRender.cpp", 302); }), "");
     EXPECT_FALSE(reported);
+}
+
+TEST_F(Glsl, ErrorPendingAtAToolkitCallIsReportedThereAndChangesNoResult)
+{
+    auto shader = Loaded<aVertexShader>("plain.vert", vertexText);
+    glEnable(0xFFFF);
+    bool compiled = false;
+    const std::string output = Captured([&] { compiled = shader->compile(); });
+    const std::regex reported("GL Error #1280\\(" + std::string(reinterpret_cast<const char*>(gluErrorString(1280))) +
+                              "\\)  in File .*glsl\\.cpp at line: [0-9]+\n");
+    EXPECT_TRUE(std::regex_match(output, reported)) << output;
+    EXPECT_TRUE(compiled);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
 TEST_F(Glsl, LoadSourceFileReturnCodesAndLineEnds)
@@ -370,7 +416,8 @@ TEST_F(Glsl, CompilerLogGivesTheDriversLogAndKeepsIt)
 
     // Mesa skips compiling a text it has cached, and then keeps the old log;
     // a text of its own makes it compile and report an empty log.
-    const std::string fresh = fragmentText + ("// " + std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + "\n");
+    const std::string fresh =
+        fragmentText + ("// " + std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + "\n");
     WriteFile("fresh.frag", fresh);
     ASSERT_EQ(shader->loadSourceFile("fresh.frag"), 0);
     EXPECT_TRUE(shader->compile());
