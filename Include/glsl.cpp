@@ -5,30 +5,60 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <new>
 
 namespace {
-glslProc defaultLookup(const char* name)
-{
-    return glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name));
-}
+glslProc defaultLookup(const char* name) { return glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)); }
 
 glslLookup lookupFunction = defaultLookup;
+glslErrorQuery errorQuery = glGetError;
 bool glslReady = false;
 
 // The 42 entry points, in lookup order.
 const char* const entryPointNames[42] = {
-    "glBindAttribLocationARB", "glGetActiveAttribARB", "glGetAttribLocationARB",
-    "glDeleteObjectARB", "glGetHandleARB", "glDetachObjectARB", "glCreateShaderObjectARB",
-    "glShaderSourceARB", "glCompileShaderARB", "glCreateProgramObjectARB", "glAttachObjectARB",
-    "glLinkProgramARB", "glUseProgramObjectARB", "glValidateProgramARB", "glGetObjectParameterfvARB",
-    "glGetObjectParameterivARB", "glGetInfoLogARB", "glGetAttachedObjectsARB",
-    "glGetUniformLocationARB", "glGetActiveUniformARB", "glGetUniformfvARB", "glGetUniformivARB",
-    "glGetShaderSourceARB", "glUniform1fARB", "glUniform2fARB", "glUniform3fARB", "glUniform4fARB",
-    "glUniform1iARB", "glUniform2iARB", "glUniform3iARB", "glUniform4iARB", "glUniform1fvARB",
-    "glUniform2fvARB", "glUniform3fvARB", "glUniform4fvARB", "glUniform1ivARB", "glUniform2ivARB",
-    "glUniform3ivARB", "glUniform4ivARB", "glUniformMatrix2fvARB", "glUniformMatrix3fvARB",
+    "glBindAttribLocationARB",
+    "glGetActiveAttribARB",
+    "glGetAttribLocationARB",
+    "glDeleteObjectARB",
+    "glGetHandleARB",
+    "glDetachObjectARB",
+    "glCreateShaderObjectARB",
+    "glShaderSourceARB",
+    "glCompileShaderARB",
+    "glCreateProgramObjectARB",
+    "glAttachObjectARB",
+    "glLinkProgramARB",
+    "glUseProgramObjectARB",
+    "glValidateProgramARB",
+    "glGetObjectParameterfvARB",
+    "glGetObjectParameterivARB",
+    "glGetInfoLogARB",
+    "glGetAttachedObjectsARB",
+    "glGetUniformLocationARB",
+    "glGetActiveUniformARB",
+    "glGetUniformfvARB",
+    "glGetUniformivARB",
+    "glGetShaderSourceARB",
+    "glUniform1fARB",
+    "glUniform2fARB",
+    "glUniform3fARB",
+    "glUniform4fARB",
+    "glUniform1iARB",
+    "glUniform2iARB",
+    "glUniform3iARB",
+    "glUniform4iARB",
+    "glUniform1fvARB",
+    "glUniform2fvARB",
+    "glUniform3fvARB",
+    "glUniform4fvARB",
+    "glUniform1ivARB",
+    "glUniform2ivARB",
+    "glUniform3ivARB",
+    "glUniform4ivARB",
+    "glUniformMatrix2fvARB",
+    "glUniformMatrix3fvARB",
     "glUniformMatrix4fvARB",
 };
 
@@ -60,11 +90,8 @@ Function call(EntryPoint e)
 #define GLSL_CHECK() reportGlErrors(__FILE__, __LINE__)
 
 const char* const errorTexts[5] = {
-    "(e0000) GLSL not enabled",
-    "(e0001) not a valid program object",
-    "(e0002) not a valid object",
-    "(e0003) out of memory",
-    "(e0004) unknown compiler error",
+    "(e0000) GLSL not enabled", "(e0001) not a valid program object", "(e0002) not a valid object",
+    "(e0003) out of memory",    "(e0004) unknown compiler error",
 };
 
 void writeLine(const char* text)
@@ -89,7 +116,8 @@ const char* fetchLog(GLhandleARB handle, char*& buffer, const char* invalidText)
     GLSL_CHECK();
     if (length > 1) {
         delete[] buffer;
-        buffer = new (std::nothrow) char[length];
+        // Zeroed, so that the text ends even if GL writes nothing into it.
+        buffer = new (std::nothrow) char[length]();
         if (!buffer) {
             std::fputs("ERROR: Could not allocate compiler_log buffer\n", stdout);
             return errorTexts[3];
@@ -103,6 +131,8 @@ const char* fetchLog(GLhandleARB handle, char*& buffer, const char* invalidText)
 }  // namespace
 
 void setShaderLookup(glslLookup lookup) { lookupFunction = lookup ? lookup : defaultLookup; }
+
+void setErrorQuery(glslErrorQuery query) { errorQuery = query ? query : glGetError; }
 
 bool initShaderSupport()
 {
@@ -129,9 +159,11 @@ bool hasExtension(const char* name)
 bool reportGlErrors(const char* file, int line)
 {
     bool result = false;
-    for (GLenum e = glGetError(); e != GL_NO_ERROR; e = glGetError()) {
-        std::printf("GL Error #%u(%s)  in File %s at line: %d\n", e,
-                    reinterpret_cast<const char*>(gluErrorString(e)), file, line);
+    for (GLenum e = errorQuery(); e != GL_NO_ERROR; e = errorQuery()) {
+        // GLU has no text for some codes (it returns null for them).
+        const GLubyte* text = gluErrorString(e);
+        std::printf("GL Error #%u(%s)  in File %s at line: %d\n", e, text ? reinterpret_cast<const char*>(text) : "",
+                    file, line);
         std::fflush(stdout);
         result = true;
     }
@@ -167,7 +199,12 @@ aShaderProgram::~aShaderProgram()
 
 int aShaderProgram::loadSourceFile(const char* path)
 {
-    std::ifstream file(path);
+    // A folder opens as a stream here but has no text to read.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        return -1;
+    }
+    std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
         return -1;
     }
@@ -192,11 +229,14 @@ int aShaderProgram::loadSourceFile(const char* path)
     sourceOwned = true;
     shaderSource[length] = 0;
 
-    // Text mode may turn several bytes into one character, so the count read
-    // can stay below the length; it never goes past it.
+    // Read as text on every platform: a CR LF pair becomes one LF, so the
+    // count read can stay below the length; it never goes past it.
     std::streamoff i = 0;
     char c;
     while (i < length && file.get(c)) {
+        if (c == '\r' && file.peek() == '\n') {
+            continue;
+        }
         shaderSource[i++] = c;
     }
     shaderSource[i] = 0;

@@ -16,6 +16,13 @@ typedef void (*glslProc)();
 typedef glslProc (*glslLookup)(const char* name);
 
 void setShaderLookup(glslLookup lookup);
+
+// The function that takes the next pending OpenGL error off the queue;
+// glGetError by default. A driver that keeps a single error flag never holds
+// two errors at once, so tests put a query here that raises the second one.
+typedef GLenum (*glslErrorQuery)();
+void setErrorQuery(glslErrorQuery query);
+
 bool initShaderSupport();
 bool glslIsReady();
 bool hasExtension(const char* name);
