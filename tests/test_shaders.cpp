@@ -417,6 +417,24 @@ TEST(RayCasting, CubeIsUntexturedAfterASlicingFrame)
     EXPECT_EQ(MeanDifference(before, scene.Frame()), 0.0);
 }
 
+TEST(VolumeTexture, SlicesAfterPlanesSampleTheirOwnTextures)
+{
+    ScratchFolder scratch;
+    WriteHead(scratch.Path("head.dat"));
+    Scene scene(scratch.Path("head.dat"));
+    scene.renderer.SetRenderMethod(VolumeRenderer::Slices);
+    const Picture fresh = scene.Frame(-300.0f);
+    // Planes under shader classification end on unit 1, with the 3D texture
+    // still enabled on unit 0, which would win over the slices' 2D textures.
+    scene.renderer.SetRenderMethod(VolumeRenderer::VolumeTexture);
+    scene.renderer.SetClassification(VolumeRenderer::ShaderClassification);
+    scene.Frame(-300.0f);
+    scene.renderer.SetRenderMethod(VolumeRenderer::Slices);
+    scene.Frame(-300.0f);
+    scene.renderer.SetClassification(VolumeRenderer::NoClassification);
+    EXPECT_EQ(MeanDifference(fresh, scene.Frame(-300.0f)), 0.0);
+}
+
 namespace {
 struct FeedbackVertex {
     float z, r;
