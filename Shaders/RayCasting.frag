@@ -104,10 +104,11 @@ void main()
         if (c.a <= 0.0) {
             lastVisited = i;
             if (adaptive && i >= fineUntil) {
-                // The last interval is always visited, so nothing before the
-                // exit is skipped unseen.
-                i = i + 1 >= intervals ? intervals : min(i + stride, intervals - 1);
-                stride = min(stride * 2, maxStride);
+                // A long step stops at the last interval, so the stretch
+                // before the exit is always sampled (GLSL 1.20 has no
+                // integer min).
+                i = i + 1 >= intervals ? intervals : (i + stride < intervals - 1 ? i + stride : intervals - 1);
+                stride = stride * 2 < maxStride ? stride * 2 : maxStride;
             } else {
                 i += 1;
             }
