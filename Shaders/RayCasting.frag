@@ -72,7 +72,7 @@ void main()
     vec3 leave = texture2D(exit_tex, gl_TexCoord[0].st).rgb;
     vec3 ray = leave - entry;
     float len = length(ray);
-    float step = max(sampleCount, 0.0001);
+    float stepLength = max(sampleCount, 0.0001);
     if (len < 0.0001 || !OnSurface(entry) || !OnSurface(leave)) {
         gl_FragColor = vec4(0.0);
         return;
@@ -85,7 +85,7 @@ void main()
     // The ray is cut into intervals of one step, the last one shorter; each
     // is represented by one sample at the pixel's jitter fraction within it
     // and weighted by its real length.
-    int intervals = int(ceil(len / step));
+    int intervals = int(ceil(len / stepLength));
     int i = 0;
     int stride = 1;
     int lastVisited = -1;
@@ -95,8 +95,8 @@ void main()
         if (i >= intervals || sum.a >= opaque) {
             break;
         }
-        float start = float(i) * step;
-        float span = min(step, len - start);
+        float start = float(i) * stepLength;
+        float span = min(stepLength, len - start);
         vec3 p = entry + dir * (start + jitter * span);
         float d = texture3D(density_tex, p).r * 65535.0;
         vec4 c = d > window ? vec4(0.0) : Classify(d);
