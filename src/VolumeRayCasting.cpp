@@ -102,6 +102,9 @@ void VolumeRenderer::RenderEntryExit()
 
 void VolumeRenderer::RenderRayCasting()
 {
+    // The cube must be drawn untextured: a slicing frame before may have left
+    // unit 1 active and a slice texture enabled on unit 0.
+    glActiveTexture(GL_TEXTURE0);
     glDisable(GL_LIGHTING);
     RenderEntryExit();
     glEnable(GL_LIGHTING);

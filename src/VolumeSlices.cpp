@@ -108,8 +108,36 @@ static void EndShaderClassification(VolumeRenderer& r, aShaderObject* program)
     glDisable(GL_TEXTURE_1D);
 }
 
+// The 2D gradient program gets no 3D coordinate: the texture matrix of the
+// gradient's unit maps model units to gradient texture space, with the
+// slice's voxel centre along the stack axis at 'offset' + position.
+static void LoadGradientMatrix(const VolumeRenderer& r, int axis, float offset)
+{
+    float translation[3] = {float(r.dimX) * 0.5f, float(r.dimY) * 0.5f, float(r.dimZ) * 0.5f};
+    translation[axis] = offset;
+    glActiveTexture(GL_TEXTURE2);
+    glMatrixMode(GL_TEXTURE);
+    glPushMatrix();
+    glLoadIdentity();
+    glScalef(1.0f / float(r.texDimX), 1.0f / float(r.texDimY), 1.0f / float(r.texDimZ));
+    glTranslatef(translation[0], translation[1], translation[2]);
+    glMatrixMode(GL_MODELVIEW);
+    glActiveTexture(GL_TEXTURE0);
+}
+
+static void RestoreGradientMatrix()
+{
+    glActiveTexture(GL_TEXTURE2);
+    glMatrixMode(GL_TEXTURE);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+}
+
 void VolumeRenderer::RenderSlices()
 {
+    // The previous frame may have left another unit active (shader
+    // classification ends on unit 1) with unit 0's 3D texture enabled.
+    glActiveTexture(GL_TEXTURE0);
     glDisable(GL_TEXTURE_3D);
     const bool shaded =
         BeginShaderClassification(*this, intensity2dProgram, intensityGradient2dProgram, "density_tex");
@@ -127,26 +155,43 @@ void VolumeRenderer::RenderSlices()
         const float s = axis == 0 ? texCoordMaxY : texCoordMaxX;
         const float t = axis == 2 ? texCoordMaxY : texCoordMaxZ;
         const int n = int(stack.size());
+        const bool gradientMatrix = shaded && colorMapType == IntensityGradient;
 
         if (sliceMode & StackSpecificSlice) {
             const int32_t chosen = axis == 0 ? stackSliceX : axis == 1 ? stackSliceY : stackSliceZ;
             if (n > 0) {
                 // A slice number left over from a larger volume shows the nearest slice.
                 const int i = std::clamp(chosen - 1, 0, n - 1);
+                if (gradientMatrix) {
+                    LoadGradientMatrix(*this, axis, float(i) + 0.5f);
+                }
                 glBindTexture(GL_TEXTURE_2D, stack[i]);
                 SliceQuad(axis, 0.0f, hx, hy, hz, s, t);
-            }
-        } else if (Descending(viewStack)) {
-            float p = h;
-            for (int i = n - 1; i >= 0; --i, p -= 1.0f) {
-                glBindTexture(GL_TEXTURE_2D, stack[i]);
-                SliceQuad(axis, p, hx, hy, hz, s, t);
+                if (gradientMatrix) {
+                    RestoreGradientMatrix();
+                }
             }
         } else {
-            float p = -h;
-            for (int i = 0; i < n; ++i, p += 1.0f) {
-                glBindTexture(GL_TEXTURE_2D, stack[i]);
-                SliceQuad(axis, p, hx, hy, hz, s, t);
+            // Slice i lies at -h + i ascending and one unit further descending.
+            const bool descending = Descending(viewStack);
+            if (gradientMatrix) {
+                LoadGradientMatrix(*this, axis, descending ? h - 0.5f : h + 0.5f);
+            }
+            if (descending) {
+                float p = h;
+                for (int i = n - 1; i >= 0; --i, p -= 1.0f) {
+                    glBindTexture(GL_TEXTURE_2D, stack[i]);
+                    SliceQuad(axis, p, hx, hy, hz, s, t);
+                }
+            } else {
+                float p = -h;
+                for (int i = 0; i < n; ++i, p += 1.0f) {
+                    glBindTexture(GL_TEXTURE_2D, stack[i]);
+                    SliceQuad(axis, p, hx, hy, hz, s, t);
+                }
+            }
+            if (gradientMatrix) {
+                RestoreGradientMatrix();
             }
         }
     }
@@ -158,6 +203,8 @@ void VolumeRenderer::RenderSlices()
 
 void VolumeRenderer::RenderVolumeTexture()
 {
+    // As for the slices: unit 0 may hold an enabled 2D texture of the last frame.
+    glActiveTexture(GL_TEXTURE0);
     glDisable(GL_TEXTURE_2D);
     const bool shaded =
         BeginShaderClassification(*this, intensity3dProgram, intensityGradient3dProgram, "volume_tex");

@@ -1,0 +1,8 @@
+#version 120
+// Plane through the 3D texture: density and gradient share one coordinate.
+void main()
+{
+    gl_TexCoord[0] = gl_MultiTexCoord0;
+    gl_FrontColor = gl_Color;
+    gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex;
+}

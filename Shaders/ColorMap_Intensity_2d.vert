@@ -1,0 +1,8 @@
+#version 120
+// Slice of a 2D stack: the slice texture's coordinate passes through.
+void main()
+{
+    gl_TexCoord[0] = gl_MultiTexCoord0;
+    gl_FrontColor = gl_Color;
+    gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex;
+}
