@@ -133,8 +133,8 @@ TEST(Editor, LayoutAndStartState)
     EXPECT_EQ(e.form.CSpinEdit1->value(), 1);
     EXPECT_EQ(e.form.CSpinEdit2->value(), 100);
     EXPECT_EQ(e.form.histogramScale, 100);
-    for (QPushButton* b : {e.form.SpeedButton3, e.form.SpeedButton4, e.form.SpeedButton5, e.form.SpeedButton6,
-                           e.form.SpeedButton7}) {
+    for (QPushButton* b :
+         {e.form.SpeedButton3, e.form.SpeedButton4, e.form.SpeedButton5, e.form.SpeedButton6, e.form.SpeedButton7}) {
         EXPECT_TRUE(b->isCheckable());
         EXPECT_FALSE(b->isChecked());
     }

@@ -127,9 +127,10 @@ TEST(TransferFunctionActions, MissingFileInTheLoadDialogEndsTheProgram)
             std::_Exit(7);
         },
         testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), "[ WARN ] TransferFunction: Failed to open file!\n"
-                                     "[FAILED] TransferFunction: Loading file '" +
-                                         missing + "' failed!");
+    EXPECT_EQ(ReadFile("debug.log"),
+              "[ WARN ] TransferFunction: Failed to open file!\n"
+              "[FAILED] TransferFunction: Loading file '" +
+                  missing + "' failed!");
 }
 
 TEST(TransferFunctionActions, SaveAsKeepsTheTypedNameAndSaveReusesIt)

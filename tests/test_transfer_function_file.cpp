@@ -39,8 +39,7 @@ std::string U32(uint32_t v)
     return std::string{char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF)};
 }
 
-std::string Header(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, uint32_t headerSize = 28,
-                   uint32_t magic = 18004)
+std::string Header(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, uint32_t headerSize = 28, uint32_t magic = 18004)
 {
     return U32(magic) + U32(headerSize) + U32(8) + U32(c0) + U32(c1) + U32(c2) + U32(c3);
 }
@@ -199,8 +198,7 @@ TEST(TransferFunctionFile, CountsBeyondTheData)
     ScratchFolder scratch;
     WriteFile("cut.tf", Header(1, 2, 0, 0) + Record(1, 10) + Record(2, 20) + Record(3, 30).substr(0, 7));
     TransferFunction tf;
-    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("cut.tf")); }),
-              "[ WARN ] TransferFunction: Reading sample failed!\n");
+    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("cut.tf")); }), "[ WARN ] TransferFunction: Reading sample failed!\n");
     ExpectFailedLoadState(tf);
     // What was read before the failure stays.
     EXPECT_EQ(Channel(tf, 0), (Points{{1, 10}}));
@@ -270,8 +268,7 @@ TEST(TransferFunctionFile, SaveWhereNoFileCanBeCreated)
 
     const char* targets[] = {"plain/f.tf", "no-such-folder/f.tf", "folder.tf"};
     for (const char* target : targets) {
-        EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Save(target)); }),
-                  "[ WARN ] TransferFunction: File creation failed!\n")
+        EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Save(target)); }), "[ WARN ] TransferFunction: File creation failed!\n")
             << target;
         EXPECT_TRUE(tf.IsModified());
         EXPECT_FALSE(tf.HasFileName());
