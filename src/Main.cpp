@@ -27,6 +27,7 @@
 
 #include "Log.h"
 #include "TransferFunction.h"
+#include "Transferfunceditor.h"
 #include "Volume.h"
 
 namespace {
@@ -655,7 +656,14 @@ void TMainForm::SaveAsTransferFuncActionExecute(QObject*)
     }
 }
 
-void TMainForm::EditTransferFuncActionExecute(QObject*) {}
+void TMainForm::EditTransferFuncActionExecute(QObject*)
+{
+    editor->SetTransferFunction(transferFunction);
+    editor->SetHistogram(volumeRenderer->GetHistogram(), volumeRenderer->GetMaxDensity());
+    // The idle timer keeps drawing frames inside the dialog's own loop.
+    editor->exec();
+    volumeRenderer->UpdateTransferFunction();
+}
 
 void TMainForm::PreClassificationActionExecute(QObject*)
 {

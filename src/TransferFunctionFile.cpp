@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
 
 #include "Log.h"
@@ -124,13 +124,19 @@ bool TransferFunction::Save(const char* fileName)
 {
     // The new content goes to a file beside the target and replaces it only
     // once every byte is written, so a failed save leaves the old file intact.
-    std::string temporary = std::string(fileName) + ".XXXXXX";
+    // A link is followed, so that the file it names is the one replaced.
+    std::string target = fileName;
+    if (char* resolved = ::realpath(fileName, nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
+    std::string temporary = target + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         LogWarning("TransferFunction: File creation failed!");
         return false;
     }
-    ::fchmod(fd, NewFileMode(fileName));
+    ::fchmod(fd, NewFileMode(target.c_str()));
 
     auto fail = [&](const char* message) {
         LogWarning(message);
@@ -166,7 +172,7 @@ bool TransferFunction::Save(const char* fileName)
         ::unlink(temporary.c_str());
         return false;
     }
-    if (std::rename(temporary.c_str(), fileName) != 0) {
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
         LogWarning("TransferFunction: File creation failed!");
         ::unlink(temporary.c_str());
         return false;

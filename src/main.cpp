@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "Platform.h"
+#include "Transferfunceditor.h"
 
 int main(int argc, char** argv)
 {
@@ -16,6 +17,9 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     try {
         TMainForm mainForm;
+        // Created hidden; the Edit action shows it.
+        TTransferFuncEditForm editForm;
+        mainForm.editor = &editForm;
         const QRect desktop = mainForm.screen()->availableGeometry();
         mainForm.move(desktop.center() - mainForm.rect().center());
         mainForm.show();

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+
+#include "TransferFunction.h"
+
+class DrawingSurface;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class SpinEdit;
+
+// The window in which the transfer function's control points are drawn over
+// the volume's histogram and added, removed and dragged with the mouse.
+class TTransferFuncEditForm : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TTransferFuncEditForm(QWidget* parent = nullptr);
+
+    void SetTransferFunction(TransferFunction* function);
+    void SetHistogram(const uint32_t* counts, uint32_t maximum);
+
+    // Event handlers; the sender is read only by AddSpeedButtonClick.
+    void FormCreate();
+    void FormActivate();
+    void CheckBoxClick(QObject* = nullptr);
+    void Image1MouseMove(int x, int y);
+    void Image1MouseDown(int x, int y);
+    void Image1MouseUp(int x, int y);
+    void CSpinEdit1Change(QObject* = nullptr);
+    void CSpinEdit2Change(QObject* = nullptr);
+    void AddSpeedButtonClick(QObject* sender);
+    void SpeedButton7Click(QObject* = nullptr);
+    void SpeedButton1Click(QObject* = nullptr);
+
+    // A place on the density axis; wider than a sample, since a pixel may map
+    // outside the sample's range.
+    struct AxisPoint {
+        int64_t position;
+        int64_t value;
+    };
+    struct Pixel {
+        int64_t x;
+        int64_t y;
+    };
+    struct Rectangle {
+        int64_t left, top, right, bottom;
+    };
+
+    void Redraw();
+    void DrawHistogram();
+    void DrawAxes();
+    void DrawColorBar();
+    void DrawChannel(int channel);
+    Pixel SampleToPixel(const TransferFunction::Sample& sample) const;
+    AxisPoint PixelToSample(int x, int y) const;
+    TransferFunction::Sample* FindSample(const Rectangle& rectangle);
+
+    // Controls.
+    QFrame* Panel1;
+    DrawingSurface* Image1;
+    QFrame* Panel2;
+    QGroupBox* GroupBox1;
+    QCheckBox *RedCheckBox, *GreenCheckBox, *BlueCheckBox, *AlphaCheckBox;
+    QGroupBox* GroupBox2;
+    QPushButton *SpeedButton3, *SpeedButton4, *SpeedButton5, *SpeedButton6, *SpeedButton7;
+    QGroupBox* GroupBox3;
+    QLabel* Label1;
+    SpinEdit* CSpinEdit1;
+    QLabel* Label2;
+    SpinEdit* CSpinEdit2;
+    QPushButton* SpeedButton1;
+
+    // Editor state.
+    TransferFunction* transferFunction = nullptr;
+    int32_t originX = 0, originY = 0;
+    int32_t pixelsX = 0, unitsX = 0;
+    int32_t pixelsY = 0, unitsY = 0;
+    TransferFunction::Sample* selectedSample = nullptr;
+    bool dragging = false;
+    uint8_t editMode = 0;
+    QPushButton* addButton = nullptr;
+    const uint32_t* histogram = nullptr;
+    uint32_t maxDensity = 0;
+    int32_t histogramScale = 0;
+
+    enum EditMode : uint8_t { NoEdit = 0, AddMode = 1, RemoveMode = 2 };
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void BuildLayout();
+    void ForgetSelection();
+    int ChannelOfButton(const QObject* button) const;
+    QCheckBox* ChannelCheckBox(int channel) const;
+};

@@ -1,0 +1,275 @@
+#include "Main.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "TransferFunction.h"
+#include "Transferfunceditor.h"
+#include "Volume.h"
+
+namespace {
+// Types the name into the open file dialog and confirms it.
+void TypeFileName(QWidget* modal, const std::string& name)
+{
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->clear();
+    QTest::keyClicks(edit, QString::fromStdString(name));
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+// Answers the save prompt, then runs the next step once the following modal
+// window opens.
+void AnswerPrompt(QMessageBox::StandardButton answer, std::function<void(QWidget*)> next = nullptr)
+{
+    WhenModalOpens([answer, next](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), QStringLiteral("Save transfer function ?"));
+        if (next) {
+            WhenModalOpens(next);
+        }
+        box->button(answer)->click();
+    });
+}
+
+void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+struct MainWindow {
+    TTransferFuncEditForm editor;
+    TMainForm form{nullptr};
+
+    MainWindow()
+    {
+        form.editor = &editor;
+        form.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
+    }
+    TransferFunction& Function() { return *form.transferFunction; }
+};
+
+// Every channel constant at the given value.
+void SaveConstantFunction(const std::string& name, uint8_t value)
+{
+    TransferFunction tf;
+    for (int c = 0; c < 4; ++c) {
+        tf.AddSample(c, value, 0);
+    }
+    ASSERT_TRUE(tf.Save(name.c_str()));
+}
+
+std::vector<uint8_t> LookupTexels(const TMainForm& form)
+{
+    std::vector<uint8_t> texels(2048 * 4);
+    glBindTexture(GL_TEXTURE_1D, form.volumeRenderer->transferTexture);
+    glGetTexImage(GL_TEXTURE_1D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+    return texels;
+}
+
+bool AllTexels(const std::vector<uint8_t>& texels, uint8_t value)
+{
+    for (uint8_t t : texels) {
+        if (t != value) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void WriteSmallVolume(const std::string& name)
+{
+    std::string bytes;
+    auto u16 = [&bytes](int v) {
+        bytes += char(v & 0xFF);
+        bytes += char((v >> 8) & 0xFF);
+    };
+    u16(8);
+    u16(8);
+    u16(8);
+    for (int z = 0; z < 8; ++z) {
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                u16((x + y + z) * 190);
+            }
+        }
+    }
+    WriteFile(name, bytes);
+}
+}  // namespace
+
+TEST(TransferFunctionActions, MissingFileInTheLoadDialogEndsTheProgram)
+{
+    ScratchFolder scratch;
+    const std::string missing = scratch.Path("missing.tf");
+    EXPECT_EXIT(
+        {
+            EnsureApplication();
+            MainWindow w;
+            AnswerPrompt(QMessageBox::No, [missing](QWidget* modal) { TypeFileName(modal, missing); });
+            Click(w.form.SpeedButton3);
+            std::_Exit(7);
+        },
+        testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"),
+              "[ WARN ] TransferFunction: Failed to open file!\n"
+              "[FAILED] TransferFunction: Loading file '" +
+                  missing + "' failed!");
+}
+
+TEST(TransferFunctionActions, SaveAsKeepsTheTypedNameAndSaveReusesIt)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    MainWindow w;
+    EXPECT_EQ(w.form.Panel6->text(), QString());
+
+    // No file name yet: "Save" asks for one.
+    const std::string name = scratch.Path("plain");
+    WhenModalOpens([name](QWidget* modal) { TypeFileName(modal, name); });
+    Click(w.form.SpeedButton4);
+    EXPECT_EQ(ReadFile(name).size(), 140u);
+    EXPECT_FALSE(std::filesystem::exists(name + ".tf"));
+    EXPECT_EQ(w.form.Panel6->text(), QStringLiteral("plain"));
+    EXPECT_FALSE(w.Function().IsModified());
+    EXPECT_TRUE(w.Function().HasFileName());
+
+    // Now it writes there at once.
+    {
+        bool dialogOpened = false;
+        QObject guard;
+        QTimer::singleShot(1000, &guard, [&dialogOpened] {
+            if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                dialogOpened = true;
+                modal->reject();
+            }
+        });
+        w.Function().AddSample(0, 1, 2);
+        Click(w.form.SpeedButton4);
+        EXPECT_FALSE(dialogOpened);
+        EXPECT_EQ(ReadFile(name).size(), 148u);
+    }
+
+    // Cancelling "Save As" changes nothing.
+    w.Function().AddSample(0, 1, 3);
+    WhenModalOpens([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    w.form.SaveAsTransferFuncActionExecute();
+    EXPECT_TRUE(w.Function().IsModified());
+    EXPECT_EQ(ReadFile(name).size(), 148u);
+    EXPECT_EQ(w.form.Panel6->text(), QStringLiteral("plain"));
+}
+
+TEST(TransferFunctionActions, YesOnTheClosePromptSavesToTheKnownFile)
+{
+    ScratchFolder scratch;
+    const std::string known = scratch.Path("known.tf");
+    SaveConstantFunction(known, 50);
+    EXPECT_EXIT(
+        {
+            EnsureApplication();
+            MainWindow w;
+            AnswerPrompt(QMessageBox::No, [known](QWidget* modal) { TypeFileName(modal, known); });
+            Click(w.form.SpeedButton3);
+            w.Function().AddSample(0, 77, 777);
+            // Any dialog after the answer would be a failure.
+            AnswerPrompt(QMessageBox::Yes, [](QWidget*) { std::_Exit(3); });
+            Click(w.form.SpeedButton15);
+            std::_Exit(7);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadFile("debug.log"), "");
+    TransferFunction saved;
+    ASSERT_TRUE(saved.Load(known.c_str()));
+    ASSERT_EQ(saved.SampleCount(0), 2u);
+    EXPECT_EQ(saved.Channel(0)[1].position, 777u);
+    EXPECT_EQ(saved.Channel(0)[1].value, 77);
+}
+
+TEST(TransferFunctionActions, AfterNewTheLookupWaitsForEditOrLoad)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    SaveConstantFunction(scratch.Path("ninety.tf"), 90);
+    MainWindow w;
+
+    // Edit: the editor opens modally over the function while frames go on,
+    // and the lookup is built from the function when it closes.
+    bool framesWentOn = false;
+    WhenModalOpens([&](QWidget* modal) {
+        EXPECT_EQ(modal, &w.editor);
+        EXPECT_EQ(w.editor.transferFunction, w.form.transferFunction);
+        EXPECT_EQ(w.editor.histogram, nullptr);
+        EXPECT_EQ(w.editor.maxDensity, 0u);
+        const float count = w.form.fpsFrameCount, last = w.form.fpsLastTime;
+        QTest::qWait(100);
+        framesWentOn = w.form.fpsFrameCount != count || w.form.fpsLastTime != last;
+        Click(w.editor.SpeedButton1);
+    });
+    Click(w.form.SpeedButton5);
+    EXPECT_TRUE(framesWentOn);
+    EXPECT_FALSE(w.editor.isVisible());
+    const std::vector<uint8_t> startup = LookupTexels(w.form);
+    const TransferFunction::Color c100 = w.Function().Evaluate(100), c101 = w.Function().Evaluate(101);
+    EXPECT_EQ(startup[50 * 4 + 1], (c100.g + c101.g) / 2);
+    ASSERT_FALSE(AllTexels(startup, 0));
+
+    AnswerPrompt(QMessageBox::No);
+    Click(w.form.SpeedButton2);
+    EXPECT_EQ(w.form.Panel6->text(), QStringLiteral("-"));
+    EXPECT_EQ(w.Function().SampleCount(0) + w.Function().SampleCount(3), 0u);
+    QTest::qWait(100);
+    EXPECT_EQ(LookupTexels(w.form), startup);
+    // Without a volume a colour-map change does not rebuild it either.
+    Click(w.form.RadioButton8);
+    EXPECT_EQ(LookupTexels(w.form), startup);
+
+    WhenModalOpens([&](QWidget*) { Click(w.editor.SpeedButton1); });
+    Click(w.form.SpeedButton5);
+    EXPECT_TRUE(AllTexels(LookupTexels(w.form), 0));
+
+    // Load.
+    AnswerPrompt(QMessageBox::No, [&](QWidget* modal) { TypeFileName(modal, scratch.Path("ninety.tf")); });
+    Click(w.form.SpeedButton3);
+    EXPECT_EQ(w.form.Panel6->text(), QStringLiteral("ninety.tf"));
+    EXPECT_FALSE(w.Function().IsModified());
+    EXPECT_TRUE(AllTexels(LookupTexels(w.form), 90));
+}
+
+TEST(TransferFunctionActions, AfterNewAColourMapChangeRebuildsTheLookup)
+{
+    EnsureApplication();
+    const std::string shaders = QCoreApplication::applicationDirPath().toStdString() + "/Shaders/";
+    if (!std::filesystem::exists(shaders + "RayCasting.frag")) {
+        GTEST_SKIP() << "needs the shader sources in " << shaders;
+    }
+    ScratchFolder scratch;
+    WriteSmallVolume("small.dat");
+    MainWindow w;
+    w.form.volumeRenderer->Load("small.dat");
+    const std::vector<uint8_t> startup = LookupTexels(w.form);
+    ASSERT_FALSE(AllTexels(startup, 0));
+
+    AnswerPrompt(QMessageBox::No);
+    Click(w.form.SpeedButton2);
+    QTest::qWait(100);
+    EXPECT_EQ(LookupTexels(w.form), startup);
+
+    Click(w.form.RadioButton8);
+    EXPECT_TRUE(AllTexels(LookupTexels(w.form), 0));
+}

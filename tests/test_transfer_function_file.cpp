@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Log.h"
+#include "TestSupport.h"
+#include "TransferFunction.h"
+
+namespace {
+void StartupFunction(TransferFunction& tf)
+{
+    tf.Clear();
+    tf.AddSample(0, 10, 0);
+    tf.AddSample(0, 0, 1);
+    tf.AddSample(0, 0, 20000);
+    tf.AddSample(1, 0, 0);
+    tf.AddSample(1, 255, 100);
+    tf.AddSample(1, 0, 500);
+    tf.AddSample(1, 0, 20000);
+    tf.AddSample(2, 0, 0);
+    tf.AddSample(2, 255, 600);
+    tf.AddSample(2, 0, 20000);
+    tf.AddSample(3, 0, 0);
+    tf.AddSample(3, 100, 2000);
+    tf.AddSample(3, 150, 6000);
+    tf.AddSample(3, 255, 20000);
+}
+
+std::string U32(uint32_t v)
+{
+    return std::string{char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF)};
+}
+
+std::string Header(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3, uint32_t headerSize = 28, uint32_t magic = 18004)
+{
+    return U32(magic) + U32(headerSize) + U32(8) + U32(c0) + U32(c1) + U32(c2) + U32(c3);
+}
+
+std::string Record(uint8_t value, uint32_t position)
+{
+    // The padding bytes are ignored when read.
+    return std::string{char(value), 'x', 'y', 'z'} + U32(position);
+}
+
+using Points = std::vector<std::pair<int, uint32_t>>;
+
+Points Channel(const TransferFunction& tf, int c)
+{
+    Points points;
+    for (const auto& s : tf.Channel(c)) {
+        points.emplace_back(s.value, s.position);
+    }
+    return points;
+}
+
+// Runs the operation with the log open and returns what it wrote.
+template <typename Operation>
+std::string Logged(Operation operation)
+{
+    LogOpen();
+    operation();
+    LogClose();
+    return ReadFile("debug.log");
+}
+
+void ExpectFailedLoadState(const TransferFunction& tf)
+{
+    EXPECT_TRUE(tf.IsModified());
+    EXPECT_FALSE(tf.HasFileName());
+}
+}  // namespace
+
+TEST(TransferFunctionFile, StartupFunctionRoundTrip)
+{
+    ScratchFolder scratch;
+    TransferFunction saved;
+    StartupFunction(saved);
+    ASSERT_TRUE(saved.Save("startup.tf"));
+    EXPECT_FALSE(saved.IsModified());
+    EXPECT_TRUE(saved.HasFileName());
+
+    const std::string bytes = ReadFile("startup.tf");
+    ASSERT_EQ(bytes.size(), 140u);
+    EXPECT_EQ(bytes.substr(0, 28), Header(3, 4, 3, 4));
+    // Green's second record: value 255 at position 100.
+    const std::string record = bytes.substr(28 + 4 * 8, 8);
+    EXPECT_EQ(uint8_t(record[0]), 255);
+    EXPECT_EQ(record.substr(4), U32(100));
+
+    TransferFunction loaded;
+    loaded.AddSample(2, 7, 7);
+    EXPECT_EQ(Logged([&] { EXPECT_TRUE(loaded.Load("startup.tf")); }), "");
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(Channel(loaded, c), Channel(saved, c)) << "channel " << c;
+    }
+    EXPECT_FALSE(loaded.IsModified());
+    EXPECT_TRUE(loaded.HasFileName());
+}
+
+TEST(TransferFunctionFile, LoadKeepsTheStoredOrder)
+{
+    ScratchFolder scratch;
+    WriteFile("unsorted.tf", Header(3, 0, 0, 0) + Record(1, 300) + Record(2, 100) + Record(3, 200));
+    TransferFunction tf;
+    ASSERT_TRUE(tf.Load("unsorted.tf"));
+    EXPECT_EQ(Channel(tf, 0), (Points{{1, 300}, {2, 100}, {3, 200}}));
+}
+
+TEST(TransferFunctionFile, RefusedFiles)
+{
+    ScratchFolder scratch;
+    TransferFunction tf;
+    StartupFunction(tf);
+
+    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("missing.tf")); }),
+              "[ WARN ] TransferFunction: Failed to open file!\n");
+    ExpectFailedLoadState(tf);
+    EXPECT_EQ(tf.SampleCount(0) + tf.SampleCount(1) + tf.SampleCount(2) + tf.SampleCount(3), 0u);
+
+    WriteFile("magic.tf", Header(1, 0, 0, 0, 28, 0x0046540A) + Record(5, 5));
+    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("magic.tf")); }),
+              "[ WARN ] TransferFunction: Invalid transfer function file!\n");
+    ExpectFailedLoadState(tf);
+    EXPECT_EQ(tf.SampleCount(0), 0u);
+
+    WriteFile("short.tf", Header(0, 0, 0, 0).substr(0, 27));
+    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("short.tf")); }),
+              "[ WARN ] TransferFunction: Reading header failed!\n");
+    ExpectFailedLoadState(tf);
+
+    WriteFile("empty.tf", "");
+    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("empty.tf")); }),
+              "[ WARN ] TransferFunction: Reading header failed!\n");
+}
+
+TEST(TransferFunctionFile, HeaderSizeSetsWhereTheSamplesStart)
+{
+    ScratchFolder scratch;
+    WriteFile("wide.tf", Header(1, 0, 0, 1, 36) + Record(99, 99) + Record(10, 1000) + Record(20, 2000));
+    TransferFunction tf;
+    ASSERT_TRUE(tf.Load("wide.tf"));
+    EXPECT_EQ(Channel(tf, 0), (Points{{10, 1000}}));
+    EXPECT_EQ(Channel(tf, 3), (Points{{20, 2000}}));
+}
+
+TEST(TransferFunctionFile, EmptyChannelBetweenFullOnes)
+{
+    ScratchFolder scratch;
+    TransferFunction saved;
+    saved.AddSample(0, 1, 10);
+    saved.AddSample(0, 2, 20);
+    saved.AddSample(2, 3, 30);
+    saved.AddSample(2, 4, 40);
+    saved.AddSample(2, 5, 50);
+    saved.AddSample(3, 6, 60);
+    saved.AddSample(3, 7, 70);
+    ASSERT_TRUE(saved.Save("gap.tf"));
+    const std::string bytes = ReadFile("gap.tf");
+    ASSERT_EQ(bytes.size(), 28u + 7 * 8);
+    EXPECT_EQ(bytes.substr(0, 28), Header(2, 0, 3, 2));
+
+    TransferFunction tf;
+    ASSERT_TRUE(tf.Load("gap.tf"));
+    EXPECT_EQ(Channel(tf, 0), (Points{{1, 10}, {2, 20}}));
+    EXPECT_TRUE(tf.Channel(1).empty());
+    EXPECT_EQ(Channel(tf, 2), (Points{{3, 30}, {4, 40}, {5, 50}}));
+    EXPECT_EQ(Channel(tf, 3), (Points{{6, 60}, {7, 70}}));
+}
+
+TEST(TransferFunctionFile, AllCountsZero)
+{
+    ScratchFolder scratch;
+    TransferFunction saved;
+    saved.Clear();
+    ASSERT_TRUE(saved.Save("none.tf"));
+    EXPECT_EQ(ReadFile("none.tf"), Header(0, 0, 0, 0));
+
+    TransferFunction tf;
+    StartupFunction(tf);
+    ASSERT_TRUE(tf.Load("none.tf"));
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(tf.SampleCount(c), 0u);
+    }
+    EXPECT_FALSE(tf.IsModified());
+    EXPECT_TRUE(tf.HasFileName());
+}
+
+TEST(TransferFunctionFile, CountsBeyondTheData)
+{
+    ScratchFolder scratch;
+    WriteFile("cut.tf", Header(1, 2, 0, 0) + Record(1, 10) + Record(2, 20) + Record(3, 30).substr(0, 7));
+    TransferFunction tf;
+    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("cut.tf")); }), "[ WARN ] TransferFunction: Reading sample failed!\n");
+    ExpectFailedLoadState(tf);
+    // What was read before the failure stays.
+    EXPECT_EQ(Channel(tf, 0), (Points{{1, 10}}));
+    EXPECT_EQ(Channel(tf, 1), (Points{{2, 20}}));
+}
+
+TEST(TransferFunctionFile, CountsSummingPastTheWordSizeDoNotWrapAround)
+{
+    ScratchFolder scratch;
+    TransferFunction tf;
+    // In 32 bits these totals wrap to 0 and to 1, which the data would satisfy.
+    WriteFile("wrap0.tf", Header(0xFFFFFFFFu, 1, 0, 0) + Record(1, 10) + Record(2, 20));
+    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("wrap0.tf")); }),
+              "[ WARN ] TransferFunction: Reading sample failed!\n");
+    EXPECT_EQ(Channel(tf, 0), (Points{{1, 10}, {2, 20}}));
+    ExpectFailedLoadState(tf);
+
+    WriteFile("wrap1.tf", Header(0x80000000u, 0x80000000u, 1, 0) + Record(3, 30));
+    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("wrap1.tf")); }),
+              "[ WARN ] TransferFunction: Reading sample failed!\n");
+    EXPECT_EQ(Channel(tf, 0), (Points{{3, 30}}));
+    EXPECT_TRUE(tf.Channel(2).empty());
+}
+
+TEST(TransferFunctionFile, SavingOverALongerFileLeavesExactlyTheNewContent)
+{
+    ScratchFolder scratch;
+    TransferFunction longer;
+    StartupFunction(longer);
+    ASSERT_TRUE(longer.Save("f.tf"));
+    ::chmod("f.tf", 0640);
+
+    TransferFunction shorter;
+    shorter.AddSample(1, 200, 1234);
+    ASSERT_TRUE(shorter.Save("f.tf"));
+    EXPECT_EQ(ReadFile("f.tf"), (Header(0, 1, 0, 0) + std::string{char(200), 0, 0, 0} + U32(1234)));
+
+    struct stat info;
+    ASSERT_EQ(::stat("f.tf", &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    // Nothing is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1);
+}
+
+TEST(TransferFunctionFile, SaveThroughALinkReplacesTheLinkedFile)
+{
+    ScratchFolder scratch;
+    TransferFunction old;
+    StartupFunction(old);
+    ASSERT_TRUE(old.Save("real.tf"));
+    ASSERT_EQ(::symlink("real.tf", "link.tf"), 0);
+
+    TransferFunction tf;
+    tf.AddSample(0, 1, 2);
+    ASSERT_TRUE(tf.Save("link.tf"));
+    EXPECT_TRUE(std::filesystem::is_symlink("link.tf"));
+    EXPECT_EQ(ReadFile("real.tf").size(), 36u);
+}
+
+TEST(TransferFunctionFile, SaveWhereNoFileCanBeCreated)
+{
+    ScratchFolder scratch;
+    WriteFile("plain", "not a folder");
+    std::filesystem::create_directory("folder.tf");
+    TransferFunction tf;
+    StartupFunction(tf);
+
+    const char* targets[] = {"plain/f.tf", "no-such-folder/f.tf", "folder.tf"};
+    for (const char* target : targets) {
+        EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Save(target)); }), "[ WARN ] TransferFunction: File creation failed!\n")
+            << target;
+        EXPECT_TRUE(tf.IsModified());
+        EXPECT_FALSE(tf.HasFileName());
+    }
+    EXPECT_EQ(ReadFile("plain"), "not a folder");
+    EXPECT_TRUE(std::filesystem::is_empty("folder.tf"));
+}
+
+TEST(TransferFunctionFile, FailedWriteLeavesThePreviousFileUntouched)
+{
+    ScratchFolder scratch;
+    TransferFunction old;
+    old.AddSample(0, 9, 9);
+    ASSERT_TRUE(old.Save("kept.tf"));
+    const std::string before = ReadFile("kept.tf");
+
+    TransferFunction tf;
+    StartupFunction(tf);
+    // A file size limit makes the write stop after 100 bytes, whoever runs the test.
+    rlimit previous;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = 100;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const std::string log = Logged([&] { EXPECT_FALSE(tf.Save("kept.tf")); });
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(log, "[ WARN ] TransferFunction: Writing samples failed!\n");
+    EXPECT_EQ(ReadFile("kept.tf"), before);
+    EXPECT_TRUE(tf.IsModified());
+    EXPECT_FALSE(tf.HasFileName());
+    // The debug log and the kept file, no half-written temporary.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 2);
+}
