@@ -5,7 +5,11 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1280x1024x24")
 
-.PHONY: all deps configure build run test bench format
+SANITIZE_BUILD ?= build-sanitize
+# Mesa and Qt keep caches for the whole process; leaks are not what this run looks for.
+SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+.PHONY: all deps configure build run test sanitize-test bench format
 
 all: build
 
@@ -25,6 +29,14 @@ run: build
 
 test: build
 	cd $(BUILD) && $(XVFB) ctest --output-on-failure -j$(JOBS)
+
+# The unit, OpenGL and GUI tests again, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+sanitize-test: deps
+	@test -f $(SANITIZE_BUILD)/CMakeCache.txt || cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug \
+		-DVOLREN_SANITIZE=ON -DVOLREN_BUILD_BENCH=OFF
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) $(XVFB) ctest --output-on-failure -j$(JOBS) -LE slow
 
 bench: build
 	cd $(BUILD) && $(XVFB) bash $(CURDIR)/bench/run.sh
