@@ -122,19 +122,21 @@ void VolumeRenderer::ReadDensities(const char* fileName)
                                " samples, which cannot be allocated");
     }
 
-    // The file is little-endian, like every platform this builds for; rows go
-    // straight into place.
+    // The file is little-endian, like every platform this builds for; blocks go
+    // straight into place. Rows without padding make each plane one block.
+    const uint32_t rowsPerBlock = dimX == texDimX ? dimY : 1;
+    const size_t blockSamples = size_t(dimX) * rowsPerBlock;
     uint64_t read = 0;
     bool ended = false;
     for (uint32_t z = 0; z < dimZ && !ended; ++z) {
-        for (uint32_t y = 0; y < dimY && !ended; ++y) {
-            uint16_t* row = densities + (uint64_t(z) * texDimY + y) * texDimX;
-            const size_t n = std::fread(row, sizeof(uint16_t), dimX, file);
+        for (uint32_t y = 0; y < dimY && !ended; y += rowsPerBlock) {
+            uint16_t* block = densities + (uint64_t(z) * texDimY + y) * texDimX;
+            const size_t n = std::fread(block, sizeof(uint16_t), blockSamples, file);
             read += n;
-            ended = n < dimX;
+            ended = n < blockSamples;
             if (ended) {
                 // A sample cut off by the end of the file counts as missing.
-                row[n] = 0;
+                block[n] = 0;
             }
         }
     }

@@ -207,14 +207,24 @@ TEST_F(VolumeLoadTest, ShortFileLoadsZerosAndWarns)
     const std::string path = scratch.Path("short.dat");
     WriteFile(path, bytes);
     Load(path);
-
     const std::vector<uint16_t> pattern = Pattern(4, 4, 4);
     for (int i = 0; i < 64; ++i) {
         EXPECT_EQ(renderer->densities[i], i < 10 ? pattern[i] : 0) << i;
     }
+
+    // Padded rows: the file ends inside the second row.
+    std::string rows = VolumeBytes(3, 2, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+    rows.resize(6 + 2 * 4 + 1);
+    const std::string rowsPath = scratch.Path("rows.dat");
+    WriteFile(rowsPath, rows);
+    Load(rowsPath);
+    EXPECT_EQ(std::vector<uint16_t>(renderer->densities, renderer->densities + 16),
+              (std::vector<uint16_t>{1, 2, 3, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+
     LogClose();
     EXPECT_EQ(ReadFile("debug.log"),
-              "[ WARN ] Data file: '" + path + "' ends early: 54 of 64 samples are missing and read as 0\n");
+              "[ WARN ] Data file: '" + path + "' ends early: 54 of 64 samples are missing and read as 0\n" +
+                  "[ WARN ] Data file: '" + rowsPath + "' ends early: 8 of 12 samples are missing and read as 0\n");
 }
 
 TEST_F(VolumeLoadTest, HistogramCountsThePaddedGrid)
