@@ -204,7 +204,7 @@ void ClassifiedVolumeTexture(benchmark::State& state, int index)
     BuildVolumeTexture(state, index, VolumeRenderer::PreClassification);
 }
 
-#define VOLUME_BENCHMARKS(name)                                                   \
+#define VOLUME_BENCHMARKS(name)                                             \
     BENCHMARK_CAPTURE(name, 256x256x113, 0)->Unit(benchmark::kMillisecond); \
     BENCHMARK_CAPTURE(name, 512x512x256, 1)->Unit(benchmark::kMillisecond)
 

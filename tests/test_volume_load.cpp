@@ -362,8 +362,7 @@ TEST_F(VolumeLoadTest, LookupTextureAveragesPairsOfDensities)
     const std::vector<uint8_t> texels =
         TextureImage<uint8_t>(GL_TEXTURE_1D, renderer->transferTexture, GL_RGBA, GL_UNSIGNED_BYTE, 2048 * 4);
     EXPECT_EQ(std::vector<uint8_t>(texels.begin(), texels.begin() + 4), (std::vector<uint8_t>{5, 1, 0, 0}));
-    EXPECT_EQ(std::vector<uint8_t>(texels.begin() + 100, texels.begin() + 104),
-              (std::vector<uint8_t>{0, 128, 21, 2}));
+    EXPECT_EQ(std::vector<uint8_t>(texels.begin() + 100, texels.begin() + 104), (std::vector<uint8_t>{0, 128, 21, 2}));
     size_t mismatches = 0;
     for (uint32_t k = 0; k < 2048; ++k) {
         const TransferFunction::Color a = transferFunction.Evaluate(2 * k), b = transferFunction.Evaluate(2 * k + 1);
@@ -424,8 +423,8 @@ TEST_F(VolumeLoadTest, RayCastingLoadKeepsDensitiesUnderPreClassification)
 // Checks every texel of every slice against the grid, as the texel layouts
 // of the three stacks say.
 template <typename Texel>
-size_t SliceMismatches(const VolumeRenderer& r, GLenum format, GLenum type, Texel (*expected)(const VolumeRenderer&,
-                                                                                               uint64_t))
+size_t SliceMismatches(const VolumeRenderer& r, GLenum format, GLenum type,
+                       Texel (*expected)(const VolumeRenderer&, uint64_t))
 {
     size_t mismatches = 0;
     auto index = [&r](uint32_t x, uint32_t y, uint32_t z) { return x + uint64_t(r.texDimX) * (y + r.texDimY * z); };
@@ -466,8 +465,7 @@ TEST_F(VolumeLoadTest, SliceStacksHoldThePlanesOfTheGrid)
     ASSERT_EQ(renderer->sliceTexturesX.size(), 19u);
     ASSERT_EQ(renderer->sliceTexturesY.size(), 6u);
     ASSERT_EQ(renderer->sliceTexturesZ.size(), 5u);
-    EXPECT_EQ(LevelParameter(GL_TEXTURE_2D, renderer->sliceTexturesX[0], GL_TEXTURE_INTERNAL_FORMAT),
-              GL_LUMINANCE16);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_2D, renderer->sliceTexturesX[0], GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
     EXPECT_EQ(SliceMismatches<uint16_t>(*renderer, GL_LUMINANCE, GL_UNSIGNED_SHORT,
                                         [](const VolumeRenderer& r, uint64_t i) { return r.densities[i]; }),
               0u);
@@ -577,10 +575,9 @@ TEST_F(VolumeLoadDeathTest, EndsOnGridsTheDriverCannotHold)
     const uint16_t wide = uint16_t(max3d + 1);
     const std::string path = Write("wide.dat", wide, 1, 1, {});
     EXPECT_EXIT(Load(path), testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + path + "' needs a 3D texture of " +
-                                         std::to_string(NextPowerOfTwo(wide)) +
-                                         " x 1 x 1 texels, but the OpenGL driver allows at most " +
-                                         std::to_string(max3d) + " per side");
+    EXPECT_EQ(ReadFile("debug.log"),
+              "[FAILED] Data file: '" + path + "' needs a 3D texture of " + std::to_string(NextPowerOfTwo(wide)) +
+                  " x 1 x 1 texels, but the OpenGL driver allows at most " + std::to_string(max3d) + " per side");
 
     // The largest header: 2^48 samples, counted in 64 bits.
     const std::string huge = Write("huge.dat", 65535, 65535, 65535, {});
