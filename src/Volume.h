@@ -66,6 +66,7 @@ public:
     void LoadShaders();
     bool LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath);
     void DeleteShaders();
+    void ReadDensities(const char* fileName);
     void ComputeHistogram();
     static float* ComputeGradients(const uint16_t* densities, float divisor, uint32_t texDimX,
                                    uint32_t texDimY, uint32_t texDimZ);

@@ -42,6 +42,33 @@ void VolumeRenderer::Load(const char* fileName)
         return;
     }
 
+    ReadDensities(fileName);
+
+    ComputeHistogram();
+    if (maxDensity > 4096) {
+        LogFailed("Data file: Density data value exceeds maximum of 2^12 (4096)");
+    }
+
+    gradients = ComputeGradients(densities, float(maxDensity), texDimX, texDimY, texDimZ);
+    if (!gradients) {
+        const uint64_t bytes = uint64_t(texDimX) * texDimY * texDimZ * 12;
+        FailLoad(fileName, "needs " + std::to_string(bytes) + " bytes for its gradients, which cannot be allocated");
+    }
+    BuildGradientTexture(gradients);
+    delete[] gradients;
+    gradients = nullptr;
+
+    BuildTransferTexture();
+    LoadShaders();
+    RebuildTextures();
+    CheckGlError(__LINE__);
+}
+
+// Opens the file, sets the sizes and fills a new padded grid from it.
+void VolumeRenderer::ReadDensities(const char* fileName)
+{
+    delete[] densities;
+    densities = nullptr;
     FILE* file = std::fopen(fileName, "rb");
     if (!file) {
         FailLoad(fileName, std::string("cannot be opened: ") + std::strerror(errno));
@@ -95,16 +122,22 @@ void VolumeRenderer::Load(const char* fileName)
                                " samples, which cannot be allocated");
     }
 
-    // The file is little-endian, like every platform this builds for; rows go
-    // straight into place.
+    // The file is little-endian, like every platform this builds for; blocks go
+    // straight into place. Rows without padding make each plane one block.
+    const uint32_t rowsPerBlock = dimX == texDimX ? dimY : 1;
+    const size_t blockSamples = size_t(dimX) * rowsPerBlock;
     uint64_t read = 0;
     bool ended = false;
     for (uint32_t z = 0; z < dimZ && !ended; ++z) {
-        for (uint32_t y = 0; y < dimY && !ended; ++y) {
-            uint16_t* row = densities + (uint64_t(z) * texDimY + y) * texDimX;
-            const size_t n = std::fread(row, sizeof(uint16_t), dimX, file);
+        for (uint32_t y = 0; y < dimY && !ended; y += rowsPerBlock) {
+            uint16_t* block = densities + (uint64_t(z) * texDimY + y) * texDimX;
+            const size_t n = std::fread(block, sizeof(uint16_t), blockSamples, file);
             read += n;
-            ended = n < dimX;
+            ended = n < blockSamples;
+            if (ended) {
+                // A sample cut off by the end of the file counts as missing.
+                block[n] = 0;
+            }
         }
     }
     std::fclose(file);
@@ -114,24 +147,6 @@ void VolumeRenderer::Load(const char* fileName)
                     " of " + std::to_string(expected) + " samples are missing and read as 0")
                        .c_str());
     }
-
-    ComputeHistogram();
-    if (maxDensity > 4096) {
-        LogFailed("Data file: Density data value exceeds maximum of 2^12 (4096)");
-    }
-
-    gradients = ComputeGradients(densities, float(maxDensity), texDimX, texDimY, texDimZ);
-    if (!gradients) {
-        FailLoad(fileName, "needs " + std::to_string(count * 12) + " bytes for its gradients, which cannot be allocated");
-    }
-    BuildGradientTexture(gradients);
-    delete[] gradients;
-    gradients = nullptr;
-
-    BuildTransferTexture();
-    LoadShaders();
-    RebuildTextures();
-    CheckGlError(__LINE__);
 }
 
 void VolumeRenderer::ComputeHistogram()
@@ -163,13 +178,10 @@ float* VolumeRenderer::ComputeGradients(const uint16_t* densities, float divisor
         return nullptr;
     }
 
-    // Every density divided once; an all-zero volume (divisor 0) gets zero
-    // quotients and so zero interior gradients instead of 0 / 0.
-    uint16_t maxValue = 0;
-    for (uint64_t i = 0; i < count; ++i) {
-        maxValue = std::max(maxValue, densities[i]);
-    }
-    std::vector<float> quotient(size_t(maxValue) + 1, 0.0f);
+    // Every 16-bit value divided once, so the grid is read in a single pass; an
+    // all-zero volume (divisor 0) gets zero quotients and so zero interior
+    // gradients instead of 0 / 0.
+    std::vector<float> quotient(65536, 0.0f);
     if (divisor != 0.0f) {
         for (size_t v = 0; v < quotient.size(); ++v) {
             quotient[v] = float(v) / divisor;

@@ -48,10 +48,21 @@ uint32_t* ClassifyGrid(const TransferFunction& transferFunction, const uint16_t*
     return colors;
 }
 
+// The grids are tightly packed: with the default row alignment of 4 bytes, a
+// row of one 16-bit texel would be read with a stride of 4.
+void BeginTightRows()
+{
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+}
+
+void EndTightRows() { glPopClientAttrib(); }
+
 // Uploads the three stacks; Texel is uint16_t (densities) or uint32_t (colours).
 template <typename Texel>
 void UploadSliceStacks(VolumeRenderer& r, const Texel* grid, GLint internalFormat, GLenum format, GLenum type)
 {
+    BeginTightRows();
     const uint64_t planeXY = uint64_t(r.texDimX) * r.texDimY;
 
     r.sliceTexturesX.assign(r.dimX, 0);
@@ -102,6 +113,7 @@ void UploadSliceStacks(VolumeRenderer& r, const Texel* grid, GLint internalForma
             upload(r.sliceTexturesX[k0 + i], GLsizei(r.texDimY), GLsizei(r.texDimZ), &planes[i * planeYZ]);
         }
     }
+    EndTightRows();
 }
 }  // namespace
 
@@ -173,8 +185,10 @@ void VolumeRenderer::BuildVolumeTexture(const void* data, GLint internalFormat, 
     glGenTextures(1, &volumeTexture);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
     SetTextureParameters(GL_TEXTURE_3D);
+    BeginTightRows();
     glTexImage3D(GL_TEXTURE_3D, 0, internalFormat, GLsizei(texDimX), GLsizei(texDimY), GLsizei(texDimZ), 0, format,
                  type, data);
+    EndTightRows();
     CheckGlError(__LINE__);
 }
 

@@ -6,6 +6,7 @@
 #include <QWindow>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -117,4 +118,17 @@ void WhenModalOpens(const QString& objectName, std::function<void(QWidget*)> act
         }
     });
     timer->start();
+}
+
+std::string WriteMinimalShaders(const std::string& folder)
+{
+    const std::string shaders = folder + "/Shaders";
+    mkdir(shaders.c_str(), 0755);
+    const char* const programs[5] = {"ColorMap_Intensity_2d", "ColorMap_Intensity_3d", "ColorMap_IntensityGradient_2d",
+                                     "ColorMap_IntensityGradient_3d", "RayCasting"};
+    for (const char* program : programs) {
+        WriteFile(shaders + "/" + program + ".vert", "void main() { gl_Position = ftransform(); }\n");
+        WriteFile(shaders + "/" + program + ".frag", "void main() { gl_FragColor = vec4(1.0); }\n");
+    }
+    return folder + "/";
 }

@@ -50,6 +50,11 @@ struct Pixel {
 };
 Pixel ReadPixel(int x, int y);
 
+// Writes the ten shader files, each a trivial valid program, into
+// <folder>/Shaders/ and returns the base path ("<folder>/") that a renderer
+// reads them from.
+std::string WriteMinimalShaders(const std::string& folder);
+
 // Runs the given action once the next modal dialog or message box is open.
 void WhenModalOpens(std::function<void(QWidget*)> action);
 // The same for the modal window of the given object name only.

@@ -1,0 +1,623 @@
+#include <GL/glew.h>
+
+#include "Volume.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstdint>
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Log.h"
+#include "TestSupport.h"
+#include "TransferFunction.h"
+
+namespace {
+// The transfer function the main window starts with.
+void StartupTransferFunction(TransferFunction& tf)
+{
+    tf.Clear();
+    tf.AddSample(0, 10, 0);
+    tf.AddSample(0, 0, 1);
+    tf.AddSample(0, 0, 20000);
+    tf.AddSample(1, 0, 0);
+    tf.AddSample(1, 255, 100);
+    tf.AddSample(1, 0, 500);
+    tf.AddSample(1, 0, 20000);
+    tf.AddSample(2, 0, 0);
+    tf.AddSample(2, 255, 600);
+    tf.AddSample(2, 0, 20000);
+    tf.AddSample(3, 0, 0);
+    tf.AddSample(3, 100, 2000);
+    tf.AddSample(3, 150, 6000);
+    tf.AddSample(3, 255, 20000);
+}
+
+std::string VolumeBytes(uint16_t dimX, uint16_t dimY, uint16_t dimZ, const std::vector<uint16_t>& samples)
+{
+    std::string bytes;
+    for (uint16_t v : {dimX, dimY, dimZ}) {
+        bytes.push_back(char(v & 0xFF));
+        bytes.push_back(char(v >> 8));
+    }
+    for (uint16_t v : samples) {
+        bytes.push_back(char(v & 0xFF));
+        bytes.push_back(char(v >> 8));
+    }
+    return bytes;
+}
+
+// Samples with values 1 to 4000 that differ between neighbours, in file order.
+std::vector<uint16_t> Pattern(uint32_t dimX, uint32_t dimY, uint32_t dimZ)
+{
+    std::vector<uint16_t> samples(size_t(dimX) * dimY * dimZ);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = uint16_t(1 + (i * 2654435761u >> 7) % 4000);
+    }
+    return samples;
+}
+
+GLint LevelParameter(GLenum target, GLuint texture, GLenum name)
+{
+    glBindTexture(target, texture);
+    GLint value = 0;
+    glGetTexLevelParameteriv(target, 0, name, &value);
+    return value;
+}
+
+template <typename T>
+std::vector<T> TextureImage(GLenum target, GLuint texture, GLenum format, GLenum type, size_t count)
+{
+    std::vector<T> image(count);
+    glBindTexture(target, texture);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(target, 0, format, type, image.data());
+    return image;
+}
+
+class VolumeLoadTest : public testing::Test {
+protected:
+    VolumeLoadTest()
+    {
+        LogOpen();
+        StartupTransferFunction(transferFunction);
+        renderer = std::make_unique<VolumeRenderer>(&gl.display, basePath.c_str(), &transferFunction);
+    }
+    ~VolumeLoadTest() override
+    {
+        renderer.reset();
+        LogClose();
+    }
+
+    std::string Write(const std::string& name, uint16_t dimX, uint16_t dimY, uint16_t dimZ,
+                      const std::vector<uint16_t>& samples)
+    {
+        const std::string path = scratch.Path(name);
+        WriteFile(path, VolumeBytes(dimX, dimY, dimZ, samples));
+        return path;
+    }
+
+    void Load(const std::string& path) { renderer->Load(path.c_str()); }
+
+    uint16_t Density(uint32_t x, uint32_t y, uint32_t z) const
+    {
+        return renderer->densities[x + renderer->texDimX * (y + renderer->texDimY * uint64_t(z))];
+    }
+
+    uint64_t PaddedCount() const { return uint64_t(renderer->texDimX) * renderer->texDimY * renderer->texDimZ; }
+
+    ScratchFolder scratch;
+    GLWindow gl;
+    std::string basePath = WriteMinimalShaders(scratch.path());
+    TransferFunction transferFunction;
+    std::unique_ptr<VolumeRenderer> renderer;
+};
+
+using VolumeLoadDeathTest = VolumeLoadTest;
+
+TEST_F(VolumeLoadTest, PadsEachAxisToAPowerOfTwoWithZeros)
+{
+    const std::vector<uint16_t> samples = Pattern(256, 256, 113);
+    Load(Write("v.dat", 256, 256, 113, samples));
+
+    EXPECT_EQ(renderer->GetDimX(), 256u);
+    EXPECT_EQ(renderer->GetDimY(), 256u);
+    EXPECT_EQ(renderer->GetDimZ(), 113u);
+    EXPECT_EQ(renderer->texDimX, 256u);
+    EXPECT_EQ(renderer->texDimY, 256u);
+    EXPECT_EQ(renderer->texDimZ, 128u);
+    EXPECT_EQ(renderer->texCoordMaxX, 1.0f);
+    EXPECT_EQ(renderer->texCoordMaxY, 1.0f);
+    EXPECT_EQ(renderer->texCoordMaxZ, 0.8828125f);
+    EXPECT_EQ(renderer->sliceCountX, 256u);
+    EXPECT_EQ(renderer->sliceCountY, 256u);
+    EXPECT_EQ(renderer->sliceCountZ, 113u);
+
+    size_t mismatches = 0;
+    for (uint32_t z = 0; z < 113; ++z) {
+        for (uint32_t y = 0; y < 256; ++y) {
+            for (uint32_t x = 0; x < 256; ++x) {
+                mismatches += Density(x, y, z) != samples[x + 256 * (y + 256 * z)];
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
+    size_t padding = 0;
+    for (uint64_t i = uint64_t(256) * 256 * 113; i < PaddedCount(); ++i) {
+        padding += renderer->densities[i] == 0;
+    }
+    EXPECT_EQ(padding, 256u * 256u * 15u);
+    EXPECT_EQ(renderer->GetHistogram()[0], 256u * 256u * 15u);
+}
+
+TEST_F(VolumeLoadTest, PowersOfTwoAndAxesOfOneNeedNoPadding)
+{
+    const std::vector<uint16_t> cube = Pattern(8, 4, 2);
+    Load(Write("cube.dat", 8, 4, 2, cube));
+    EXPECT_EQ(renderer->texDimX, 8u);
+    EXPECT_EQ(renderer->texDimY, 4u);
+    EXPECT_EQ(renderer->texDimZ, 2u);
+    EXPECT_EQ(renderer->texCoordMaxX, 1.0f);
+    EXPECT_EQ(renderer->texCoordMaxY, 1.0f);
+    EXPECT_EQ(renderer->texCoordMaxZ, 1.0f);
+    EXPECT_EQ(std::vector<uint16_t>(renderer->densities, renderer->densities + 64), cube);
+
+    // One sample across x: rows of a single 16-bit texel reach the 3D texture
+    // unshifted.
+    const std::vector<uint16_t> column = Pattern(1, 3, 2);
+    Load(Write("column.dat", 1, 3, 2, column));
+    EXPECT_EQ(renderer->texDimX, 1u);
+    EXPECT_EQ(renderer->texDimY, 4u);
+    EXPECT_EQ(renderer->texDimZ, 2u);
+    EXPECT_EQ(renderer->texCoordMaxX, 1.0f);
+    EXPECT_EQ(renderer->texCoordMaxY, 0.75f);
+    const std::vector<uint16_t> expected = {column[0], column[1], column[2], 0, column[3], column[4], column[5], 0};
+    EXPECT_EQ(std::vector<uint16_t>(renderer->densities, renderer->densities + 8), expected);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_WIDTH), 1);
+    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 8),
+              expected);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(VolumeLoadDeathTest, AcceptsDensity4096AndEndsAbove)
+{
+    std::vector<uint16_t> samples(27, 1000);
+    samples[13] = 4096;
+    Load(Write("max.dat", 3, 3, 3, samples));
+    EXPECT_EQ(renderer->GetMaxDensity(), 4096u);
+    EXPECT_EQ(renderer->GetHistogram()[4096], 1u);
+
+    samples[13] = 4097;
+    const std::string path = Write("over.dat", 3, 3, 3, samples);
+    EXPECT_EXIT(Load(path), testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: Density data value exceeds maximum of 2^12 (4096)");
+}
+
+TEST_F(VolumeLoadTest, ShortFileLoadsZerosAndWarns)
+{
+    // Ten whole samples and half of the eleventh.
+    std::string bytes = VolumeBytes(4, 4, 4, Pattern(4, 4, 4));
+    bytes.resize(6 + 2 * 10 + 1);
+    const std::string path = scratch.Path("short.dat");
+    WriteFile(path, bytes);
+    Load(path);
+    const std::vector<uint16_t> pattern = Pattern(4, 4, 4);
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_EQ(renderer->densities[i], i < 10 ? pattern[i] : 0) << i;
+    }
+
+    // Padded rows: the file ends inside the second row.
+    std::string rows = VolumeBytes(3, 2, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+    rows.resize(6 + 2 * 4 + 1);
+    const std::string rowsPath = scratch.Path("rows.dat");
+    WriteFile(rowsPath, rows);
+    Load(rowsPath);
+    EXPECT_EQ(std::vector<uint16_t>(renderer->densities, renderer->densities + 16),
+              (std::vector<uint16_t>{1, 2, 3, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+    LogClose();
+    EXPECT_EQ(ReadFile("debug.log"),
+              "[ WARN ] Data file: '" + path + "' ends early: 54 of 64 samples are missing and read as 0\n" +
+                  "[ WARN ] Data file: '" + rowsPath + "' ends early: 8 of 12 samples are missing and read as 0\n");
+}
+
+TEST_F(VolumeLoadTest, HistogramCountsThePaddedGrid)
+{
+    Load(Write("h.dat", 3, 1, 1, {5, 7, 5}));
+    ASSERT_EQ(renderer->texDimX, 4u);
+    EXPECT_EQ(renderer->GetMaxDensity(), 7u);
+    const std::vector<uint32_t> histogram(renderer->GetHistogram(), renderer->GetHistogram() + 8);
+    EXPECT_EQ(histogram, (std::vector<uint32_t>{1, 0, 0, 0, 0, 2, 0, 1}));
+}
+
+struct Vector {
+    float x, y, z;
+    bool operator==(const Vector&) const = default;
+};
+
+void PrintTo(const Vector& v, std::ostream* os) { *os << "(" << v.x << ", " << v.y << ", " << v.z << ")"; }
+
+TEST_F(VolumeLoadTest, GradientTextureHoldsSignedVectorsOfTheExamples)
+{
+    std::vector<uint16_t> samples(64, 0);
+    samples[1 + 4 * (1 + 4 * 1)] = 100;
+    Load(Write("g.dat", 4, 4, 4, samples));
+
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->gradientTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_RGB16F);
+    const std::vector<float> image =
+        TextureImage<float>(GL_TEXTURE_3D, renderer->gradientTexture, GL_RGB, GL_FLOAT, 64 * 3);
+    auto at = [&image](int x, int y, int z) {
+        const size_t i = 3 * size_t(x + 4 * (y + 4 * z));
+        return Vector{image[i], image[i + 1], image[i + 2]};
+    };
+    EXPECT_EQ(at(2, 1, 1), (Vector{1, 0, 0}));
+    EXPECT_EQ(at(1, 2, 1), (Vector{0, 1, 0}));
+    EXPECT_EQ(at(1, 1, 2), (Vector{0, 0, 1}));
+    EXPECT_EQ(at(1, 1, 1), (Vector{0, 0, 0}));
+    EXPECT_EQ(at(0, 1, 1), (Vector{-1, 0, 0}));
+    // Faces, then edges and corners where x wins over y and y over z.
+    EXPECT_EQ(at(3, 1, 1), (Vector{1, 0, 0}));
+    EXPECT_EQ(at(1, 0, 1), (Vector{0, -1, 0}));
+    EXPECT_EQ(at(1, 3, 1), (Vector{0, 1, 0}));
+    EXPECT_EQ(at(1, 1, 0), (Vector{0, 0, -1}));
+    EXPECT_EQ(at(2, 2, 3), (Vector{0, 0, 1}));
+    EXPECT_EQ(at(0, 0, 0), (Vector{-1, 0, 0}));
+    EXPECT_EQ(at(3, 0, 0), (Vector{1, 0, 0}));
+    EXPECT_EQ(at(0, 3, 3), (Vector{-1, 0, 0}));
+    EXPECT_EQ(at(1, 0, 3), (Vector{0, -1, 0}));
+    EXPECT_EQ(at(2, 3, 0), (Vector{0, 1, 0}));
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(VolumeLoadTest, GradientsFollowTheRulesOnEveryVoxel)
+{
+    // A reference that applies the rules one voxel at a time.
+    const uint32_t nx = 8, ny = 4, nz = 16;
+    std::vector<uint16_t> grid(nx * ny * nz);
+    for (size_t i = 0; i < grid.size(); ++i) {
+        grid[i] = uint16_t((i * 7919) % 3001);
+    }
+    const float d = 3000.0f;
+    float* gradients = VolumeRenderer::ComputeGradients(grid.data(), d, nx, ny, nz);
+    ASSERT_NE(gradients, nullptr);
+    auto f = [&](uint32_t x, uint32_t y, uint32_t z) { return float(grid[x + nx * (y + ny * z)]) / d; };
+    size_t mismatches = 0;
+    for (uint32_t z = 0; z < nz; ++z) {
+        for (uint32_t y = 0; y < ny; ++y) {
+            for (uint32_t x = 0; x < nx; ++x) {
+                Vector expected;
+                if (x == 0) {
+                    expected = {-1, 0, 0};
+                } else if (x == nx - 1) {
+                    expected = {1, 0, 0};
+                } else if (y == 0) {
+                    expected = {0, -1, 0};
+                } else if (y == ny - 1) {
+                    expected = {0, 1, 0};
+                } else if (z == 0) {
+                    expected = {0, 0, -1};
+                } else if (z == nz - 1) {
+                    expected = {0, 0, 1};
+                } else {
+                    expected = {f(x - 1, y, z) - f(x + 1, y, z), f(x, y - 1, z) - f(x, y + 1, z),
+                                f(x, y, z - 1) - f(x, y, z + 1)};
+                }
+                const float* g = gradients + 3 * (x + nx * (y + ny * z));
+                mismatches += !(Vector{g[0], g[1], g[2]} == expected);
+            }
+        }
+    }
+    delete[] gradients;
+    EXPECT_EQ(mismatches, 0u);
+
+    // Axes of 2 and 1 have no interior: every vector is a face normal.
+    const std::vector<uint16_t> flat(2 * 8 * 1, 50);
+    float* faces = VolumeRenderer::ComputeGradients(flat.data(), 50.0f, 2, 8, 1);
+    for (uint32_t y = 0; y < 8; ++y) {
+        EXPECT_EQ((Vector{faces[6 * y], faces[6 * y + 1], faces[6 * y + 2]}), (Vector{-1, 0, 0}));
+        EXPECT_EQ((Vector{faces[6 * y + 3], faces[6 * y + 4], faces[6 * y + 5]}), (Vector{1, 0, 0}));
+    }
+    delete[] faces;
+}
+
+TEST_F(VolumeLoadTest, AllZeroVolumeHasZeroInteriorGradients)
+{
+    Load(Write("zero.dat", 5, 5, 5, std::vector<uint16_t>(125, 0)));
+    EXPECT_EQ(renderer->GetMaxDensity(), 0u);
+    EXPECT_EQ(renderer->GetHistogram()[0], 512u);
+
+    float* gradients = VolumeRenderer::ComputeGradients(renderer->densities, 0.0f, 8, 8, 8);
+    size_t nonFinite = 0, nonZeroInterior = 0;
+    for (uint32_t i = 0; i < 512 * 3; ++i) {
+        nonFinite += !std::isfinite(gradients[i]);
+    }
+    for (uint32_t z = 1; z < 7; ++z) {
+        for (uint32_t y = 1; y < 7; ++y) {
+            for (uint32_t x = 1; x < 7; ++x) {
+                const float* g = gradients + 3 * (x + 8 * (y + 8 * z));
+                nonZeroInterior += g[0] != 0.0f || g[1] != 0.0f || g[2] != 0.0f;
+            }
+        }
+    }
+    delete[] gradients;
+    EXPECT_EQ(nonFinite, 0u);
+    EXPECT_EQ(nonZeroInterior, 0u);
+
+    const std::vector<float> image =
+        TextureImage<float>(GL_TEXTURE_3D, renderer->gradientTexture, GL_RGB, GL_FLOAT, 512 * 3);
+    const size_t centre = 3 * size_t(4 + 8 * (4 + 8 * 4));
+    EXPECT_EQ((Vector{image[centre], image[centre + 1], image[centre + 2]}), (Vector{0, 0, 0}));
+}
+
+TEST_F(VolumeLoadTest, LookupTextureAveragesPairsOfDensities)
+{
+    Load(Write("l.dat", 2, 2, 2, std::vector<uint16_t>(8, 300)));
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_1D, renderer->transferTexture, GL_TEXTURE_WIDTH), 2048);
+    const std::vector<uint8_t> texels =
+        TextureImage<uint8_t>(GL_TEXTURE_1D, renderer->transferTexture, GL_RGBA, GL_UNSIGNED_BYTE, 2048 * 4);
+    EXPECT_EQ(std::vector<uint8_t>(texels.begin(), texels.begin() + 4), (std::vector<uint8_t>{5, 1, 0, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(texels.begin() + 100, texels.begin() + 104), (std::vector<uint8_t>{0, 128, 21, 2}));
+    size_t mismatches = 0;
+    for (uint32_t k = 0; k < 2048; ++k) {
+        const TransferFunction::Color a = transferFunction.Evaluate(2 * k), b = transferFunction.Evaluate(2 * k + 1);
+        const uint8_t expected[4] = {uint8_t((a.r + b.r) / 2), uint8_t((a.g + b.g) / 2), uint8_t((a.b + b.b) / 2),
+                                     uint8_t((a.a + b.a) / 2)};
+        mismatches += std::memcmp(expected, &texels[4 * k], 4) != 0;
+    }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+// Densities spread over the whole range, so that every curve segment is used.
+std::vector<uint16_t> Spread(size_t count)
+{
+    std::vector<uint16_t> samples(count);
+    for (size_t i = 0; i < count; ++i) {
+        samples[i] = uint16_t((i * 1543) % 4097);
+    }
+    return samples;
+}
+
+TEST_F(VolumeLoadTest, PreClassifiedVolumeTextureHoldsTheColoursOfEvaluate)
+{
+    renderer->SetClassification(VolumeRenderer::PreClassification);
+    renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
+    Load(Write("c.dat", 30, 20, 10, Spread(6000)));
+
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA8);
+    const uint64_t count = PaddedCount();
+    const std::vector<uint32_t> texels =
+        TextureImage<uint32_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_RGBA, GL_UNSIGNED_BYTE, count);
+    size_t mismatches = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        mismatches += texels[i] != transferFunction.Evaluate(renderer->densities[i]).Packed();
+    }
+    EXPECT_EQ(mismatches, 0u);
+    // Padding takes the colour of density 0.
+    EXPECT_EQ(texels[count - 1], transferFunction.Evaluate(0).Packed());
+
+    // Under "Ray Casting" the same texture holds densities.
+    renderer->SetRenderMethod(VolumeRenderer::RayCasting);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
+    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, count),
+              std::vector<uint16_t>(renderer->densities, renderer->densities + count));
+    EXPECT_NE(renderer->entryTexture, VolumeRenderer::none);
+    EXPECT_NE(renderer->exitTexture, VolumeRenderer::none);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(VolumeLoadTest, RayCastingLoadKeepsDensitiesUnderPreClassification)
+{
+    renderer->SetClassification(VolumeRenderer::PreClassification);
+    Load(Write("r.dat", 7, 6, 5, Spread(210)));
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
+    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
+              std::vector<uint16_t>(renderer->densities, renderer->densities + 512));
+}
+
+// Checks every texel of every slice against the grid, as the texel layouts
+// of the three stacks say.
+template <typename Texel>
+size_t SliceMismatches(const VolumeRenderer& r, GLenum format, GLenum type,
+                       Texel (*expected)(const VolumeRenderer&, uint64_t))
+{
+    size_t mismatches = 0;
+    auto index = [&r](uint32_t x, uint32_t y, uint32_t z) { return x + uint64_t(r.texDimX) * (y + r.texDimY * z); };
+    for (uint32_t k = 0; k < r.dimZ; ++k) {
+        const std::vector<Texel> t =
+            TextureImage<Texel>(GL_TEXTURE_2D, r.sliceTexturesZ[k], format, type, r.texDimX * r.texDimY);
+        for (uint32_t y = 0; y < r.texDimY; ++y) {
+            for (uint32_t x = 0; x < r.texDimX; ++x) {
+                mismatches += t[x + r.texDimX * y] != expected(r, index(x, y, k));
+            }
+        }
+    }
+    for (uint32_t k = 0; k < r.dimY; ++k) {
+        const std::vector<Texel> t =
+            TextureImage<Texel>(GL_TEXTURE_2D, r.sliceTexturesY[k], format, type, r.texDimX * r.texDimZ);
+        for (uint32_t z = 0; z < r.texDimZ; ++z) {
+            for (uint32_t x = 0; x < r.texDimX; ++x) {
+                mismatches += t[x + r.texDimX * z] != expected(r, index(x, k, z));
+            }
+        }
+    }
+    for (uint32_t k = 0; k < r.dimX; ++k) {
+        const std::vector<Texel> t =
+            TextureImage<Texel>(GL_TEXTURE_2D, r.sliceTexturesX[k], format, type, r.texDimY * r.texDimZ);
+        for (uint32_t z = 0; z < r.texDimZ; ++z) {
+            for (uint32_t y = 0; y < r.texDimY; ++y) {
+                mismatches += t[y + r.texDimY * z] != expected(r, index(k, y, z));
+            }
+        }
+    }
+    return mismatches;
+}
+
+TEST_F(VolumeLoadTest, SliceStacksHoldThePlanesOfTheGrid)
+{
+    renderer->SetRenderMethod(VolumeRenderer::Slices);
+    Load(Write("s.dat", 19, 6, 5, Spread(570)));
+    ASSERT_EQ(renderer->sliceTexturesX.size(), 19u);
+    ASSERT_EQ(renderer->sliceTexturesY.size(), 6u);
+    ASSERT_EQ(renderer->sliceTexturesZ.size(), 5u);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_2D, renderer->sliceTexturesX[0], GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
+    EXPECT_EQ(SliceMismatches<uint16_t>(*renderer, GL_LUMINANCE, GL_UNSIGNED_SHORT,
+                                        [](const VolumeRenderer& r, uint64_t i) { return r.densities[i]; }),
+              0u);
+
+    renderer->SetClassification(VolumeRenderer::PreClassification);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_2D, renderer->sliceTexturesY[0], GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA);
+    EXPECT_EQ(SliceMismatches<uint32_t>(*renderer, GL_RGBA, GL_UNSIGNED_BYTE,
+                                        [](const VolumeRenderer& r, uint64_t i) {
+                                            return r.transferFunction->Evaluate(r.densities[i]).Packed();
+                                        }),
+              0u);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(VolumeLoadTest, SliceStacksOfTheHeadSizedVolume)
+{
+    renderer->SetRenderMethod(VolumeRenderer::Slices);
+    Load(Write("v.dat", 256, 256, 113, Pattern(256, 256, 113)));
+    ASSERT_EQ(renderer->sliceTexturesX.size(), 256u);
+    ASSERT_EQ(renderer->sliceTexturesY.size(), 256u);
+    ASSERT_EQ(renderer->sliceTexturesZ.size(), 113u);
+    auto sizes = [](const std::vector<GLuint>& stack, GLint w, GLint h) {
+        size_t wrong = 0;
+        for (GLuint name : stack) {
+            wrong += LevelParameter(GL_TEXTURE_2D, name, GL_TEXTURE_WIDTH) != w ||
+                     LevelParameter(GL_TEXTURE_2D, name, GL_TEXTURE_HEIGHT) != h;
+        }
+        return wrong;
+    };
+    EXPECT_EQ(sizes(renderer->sliceTexturesX, 256, 128), 0u);
+    EXPECT_EQ(sizes(renderer->sliceTexturesY, 256, 128), 0u);
+    EXPECT_EQ(sizes(renderer->sliceTexturesZ, 256, 256), 0u);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(VolumeLoadTest, SecondSmallerVolumeDeletesExactlyTheOldSlices)
+{
+    renderer->SetRenderMethod(VolumeRenderer::Slices);
+    GLuint other = 0;
+    glGenTextures(1, &other);
+    glBindTexture(GL_TEXTURE_2D, other);
+
+    Load(Write("big.dat", 9, 7, 6, Spread(378)));
+    std::vector<GLuint> old = renderer->sliceTexturesX;
+    old.insert(old.end(), renderer->sliceTexturesY.begin(), renderer->sliceTexturesY.end());
+    old.insert(old.end(), renderer->sliceTexturesZ.begin(), renderer->sliceTexturesZ.end());
+    ASSERT_EQ(old.size(), 22u);
+
+    Load(Write("small.dat", 3, 2, 2, Spread(12)));
+    EXPECT_EQ(renderer->sliceTexturesX.size(), 3u);
+    EXPECT_EQ(renderer->sliceTexturesY.size(), 2u);
+    EXPECT_EQ(renderer->sliceTexturesZ.size(), 2u);
+    std::vector<GLuint> current = renderer->sliceTexturesX;
+    current.insert(current.end(), renderer->sliceTexturesY.begin(), renderer->sliceTexturesY.end());
+    current.insert(current.end(), renderer->sliceTexturesZ.begin(), renderer->sliceTexturesZ.end());
+    for (GLuint name : current) {
+        EXPECT_TRUE(glIsTexture(name)) << name;
+    }
+    // The driver may hand a freed name out again for the new stacks.
+    for (GLuint name : old) {
+        const bool reused = std::find(current.begin(), current.end(), name) != current.end();
+        EXPECT_TRUE(reused || !glIsTexture(name)) << name;
+    }
+    EXPECT_TRUE(glIsTexture(other));
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_2D, renderer->sliceTexturesX[0], GL_TEXTURE_WIDTH), 2);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_2D, renderer->sliceTexturesX[0], GL_TEXTURE_HEIGHT), 2);
+}
+
+// Address space beyond what the process uses now, so that allocations above
+// the headroom fail.
+void LimitAddressSpace(uint64_t headroom)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    uint64_t used = 0;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0) {
+            used = std::stoull(line.substr(7)) * 1024;
+        }
+    }
+    const rlimit limit{rlim_t(used + headroom), rlim_t(used + headroom)};
+    setrlimit(RLIMIT_AS, &limit);
+}
+
+TEST_F(VolumeLoadDeathTest, EndsOnFilesThatCannotBeRead)
+{
+    const std::string missing = scratch.Path("missing.dat");
+    EXPECT_EXIT(Load(missing), testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"),
+              "[FAILED] Data file: '" + missing + "' cannot be opened: No such file or directory");
+
+    const std::string stub = scratch.Path("stub.dat");
+    WriteFile(stub, std::string("\x04\x00\x04\x00", 4));
+    EXPECT_EXIT(Load(stub), testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + stub + "' is shorter than its 6-byte header");
+
+    const std::string empty = Write("empty.dat", 4, 0, 4, {});
+    EXPECT_EXIT(Load(empty), testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + empty + "' has a size of 0 (4 x 0 x 4)");
+}
+
+TEST_F(VolumeLoadDeathTest, EndsOnGridsTheDriverCannotHold)
+{
+    GLint max3d = 0;
+    glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max3d);
+    ASSERT_LT(max3d, 65536);
+    const uint16_t wide = uint16_t(max3d + 1);
+    const std::string path = Write("wide.dat", wide, 1, 1, {});
+    EXPECT_EXIT(Load(path), testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"),
+              "[FAILED] Data file: '" + path + "' needs a 3D texture of " + std::to_string(NextPowerOfTwo(wide)) +
+                  " x 1 x 1 texels, but the OpenGL driver allows at most " + std::to_string(max3d) + " per side");
+
+    // The largest header: 2^48 samples, counted in 64 bits.
+    const std::string huge = Write("huge.dat", 65535, 65535, 65535, {});
+    EXPECT_EXIT(Load(huge), testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + huge +
+                                         "' needs a 3D texture of 65536 x 65536 x 65536 texels, but the OpenGL "
+                                         "driver allows at most " +
+                                         std::to_string(max3d) + " per side");
+}
+
+TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
+{
+    GLint max3d = 0;
+    glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max3d);
+    ASSERT_GE(max3d, 1024);
+
+    // 2 GiB of densities against 512 MiB of headroom.
+    const std::string grid = Write("grid.dat", 1024, 1024, 1024, {});
+    EXPECT_EXIT(
+        {
+            LimitAddressSpace(uint64_t(512) << 20);
+            Load(grid);
+        },
+        testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + grid +
+                                         "' needs 2147483648 bytes for its padded grid of 1024 x 1024 x 1024 "
+                                         "samples, which cannot be allocated");
+
+    // 256 MiB of densities fit, their 1.5 GiB of gradients do not.
+    const std::string gradients = Write("gradients.dat", 512, 512, 512, {});
+    EXPECT_EXIT(
+        {
+            LimitAddressSpace(uint64_t(768) << 20);
+            Load(gradients);
+        },
+        testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"), "[ WARN ] Data file: '" + gradients +
+                                         "' ends early: 134217728 of 134217728 samples are missing and read as "
+                                         "0\n[FAILED] Data file: '" +
+                                         gradients +
+                                         "' needs 1610612736 bytes for its gradients, which cannot be allocated");
+}
+}  // namespace

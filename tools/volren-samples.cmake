@@ -1,0 +1,12 @@
+# The sample volumes in <build>/samples, written by volren-samples. They depend
+# on the tool's source only, so a change elsewhere in the library, which relinks
+# the tool, does not write them again.
+set(VOLREN_SAMPLES_DIR ${CMAKE_BINARY_DIR}/samples)
+set(VOLREN_SAMPLE_FILES ${VOLREN_SAMPLES_DIR}/head256.dat ${VOLREN_SAMPLES_DIR}/small64.dat)
+add_custom_command(
+  OUTPUT ${VOLREN_SAMPLE_FILES}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${VOLREN_SAMPLES_DIR}
+  COMMAND $<TARGET_FILE:volren-samples> ${VOLREN_SAMPLES_DIR}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/volren-samples.cpp
+  COMMENT "Writing the sample volumes into ${VOLREN_SAMPLES_DIR}")
+add_custom_target(volren_samples ALL DEPENDS ${VOLREN_SAMPLE_FILES})

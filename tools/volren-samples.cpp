@@ -1,0 +1,155 @@
+// Writes the sample volumes into the folder given on the command line:
+//   head256.dat  a CT-like head phantom of 256 x 256 x 113 samples
+//   small64.dat  a 64 x 64 x 64 sphere phantom for quick looks
+// The output is the same on every run and every machine: no clock, no
+// library random numbers, little-endian bytes written explicitly.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+// Densities of the phantoms, on the 12-bit scale of the volume files.
+constexpr double air = 0.0;
+constexpr double skin = 930.0;
+constexpr double fat = 900.0;
+constexpr double softTissue = 1040.0;
+constexpr double brain = 1070.0;
+constexpr double fluid = 1010.0;
+constexpr double eye = 1020.0;
+constexpr double lens = 1100.0;
+constexpr double boneEdge = 2300.0;
+constexpr double bonePeak = 3500.0;
+
+// Small reproducible noise in [-1, 1] from the voxel's coordinates.
+double Noise(uint32_t x, uint32_t y, uint32_t z)
+{
+    uint32_t h = x * 73856093u ^ y * 19349663u ^ z * 83492791u;
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    h ^= h >> 15;
+    return double(h & 0xFFFFu) / 32767.5 - 1.0;
+}
+
+// Squared distance in units of the radii of an axis-aligned ellipsoid.
+double Ellipsoid(double x, double y, double z, double cx, double cy, double cz, double rx, double ry, double rz)
+{
+    const double dx = (x - cx) / rx, dy = (y - cy) / ry, dz = (z - cz) / rz;
+    return dx * dx + dy * dy + dz * dz;
+}
+
+// Bone rises from its edges to its peak in the middle of the shell.
+double Bone(double t) { return boneEdge + (bonePeak - boneEdge) * (1.0 - std::fabs(2.0 * t - 1.0)); }
+
+// The head in coordinates of about -1 to 1 on each axis: x left to right, y
+// back to front (the face at +y), z from the neck to the crown.
+double Head(double x, double y, double z)
+{
+    // Outer surface; the neck below z = -0.55 narrows the head.
+    const double neck = z < -0.55 ? 1.0 - 0.9 * (-0.55 - z) : 1.0;
+    const double r = std::sqrt(Ellipsoid(x, y, z, 0.0, 0.0, -0.02, 0.78 * neck, 0.92 * neck, 0.97));
+    if (r > 1.0) {
+        return air;
+    }
+    // Eyes, with their lenses, sit in front of the skull.
+    for (double side : {-0.3, 0.3}) {
+        const double e = Ellipsoid(x, y, z, side, 0.72, -0.1, 0.13, 0.13, 0.13);
+        if (e <= 1.0) {
+            return Ellipsoid(x, y, z, side, 0.83, -0.1, 0.05, 0.02, 0.05) <= 1.0 ? lens : eye;
+        }
+    }
+    if (r > 0.97) {
+        return skin;
+    }
+    if (r > 0.93) {
+        return y > 0.0 ? fat : softTissue;
+    }
+    if (r > 0.85) {
+        return Bone((r - 0.85) / 0.08);
+    }
+    // Nasal cavity: air behind the face, below the brain.
+    if (Ellipsoid(x, y, z, 0.0, 0.62, -0.45, 0.1, 0.22, 0.2) <= 1.0) {
+        return air;
+    }
+    // Two lateral ventricles filled with fluid, and a small calcification.
+    if (Ellipsoid(x, y, z, -0.15, 0.0, 0.2, 0.09, 0.35, 0.12) <= 1.0 ||
+        Ellipsoid(x, y, z, 0.15, 0.0, 0.2, 0.09, 0.35, 0.12) <= 1.0) {
+        return fluid;
+    }
+    if (Ellipsoid(x, y, z, 0.0, -0.25, 0.15, 0.04, 0.04, 0.04) <= 1.0) {
+        return 2000.0;
+    }
+    // Skull base: a bony plate across the lower head.
+    if (z > -0.42 && z < -0.34 && r < 0.85) {
+        return Bone((z + 0.42) / 0.08);
+    }
+    // Grey matter near the skull, white matter inside.
+    return r > 0.75 ? brain + 15.0 : brain - 20.0;
+}
+
+// A soft-tissue ball with a bony shell around a dense core.
+double Ball(double x, double y, double z)
+{
+    const double r = std::sqrt(x * x + y * y + z * z);
+    if (r > 0.9) {
+        return air;
+    }
+    if (r > 0.75) {
+        return Bone((r - 0.75) / 0.15);
+    }
+    if (r < 0.25) {
+        return 3000.0 - 2000.0 * r / 0.25;
+    }
+    return softTissue;
+}
+
+template <typename Shape>
+bool WriteVolume(const std::string& path, uint32_t dimX, uint32_t dimY, uint32_t dimZ, double noise, Shape shape)
+{
+    std::vector<unsigned char> bytes;
+    bytes.reserve(6 + 2 * size_t(dimX) * dimY * dimZ);
+    auto put = [&bytes](uint32_t v) {
+        bytes.push_back(uint8_t(v & 0xFF));
+        bytes.push_back(uint8_t(v >> 8));
+    };
+    put(dimX);
+    put(dimY);
+    put(dimZ);
+    for (uint32_t z = 0; z < dimZ; ++z) {
+        for (uint32_t y = 0; y < dimY; ++y) {
+            for (uint32_t x = 0; x < dimX; ++x) {
+                // Voxel centres mapped onto -1 to 1.
+                const double u = (2.0 * x + 1.0) / dimX - 1.0;
+                const double v = (2.0 * y + 1.0) / dimY - 1.0;
+                const double w = (2.0 * z + 1.0) / dimZ - 1.0;
+                double value = shape(u, v, w);
+                if (value > 0.0) {
+                    value += noise * Noise(x, y, z);
+                }
+                value = std::round(value);
+                put(uint32_t(value < 0.0 ? 0.0 : (value > 4096.0 ? 4096.0 : value)));
+            }
+        }
+    }
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        std::fprintf(stderr, "volren-samples: cannot write %s\n", path.c_str());
+        return false;
+    }
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: volren-samples <output folder>\n");
+        return 2;
+    }
+    const std::string folder = std::string(argv[1]) + "/";
+    const bool ok = WriteVolume(folder + "head256.dat", 256, 256, 113, 12.0, Head) &&
+                    WriteVolume(folder + "small64.dat", 64, 64, 64, 8.0, Ball);
+    return ok ? 0 : 1;
+}
