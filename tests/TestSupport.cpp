@@ -82,6 +82,31 @@ GLWindow::~GLWindow()
     delete window;
 }
 
+std::string ProgramFolder()
+{
+    EnsureApplication();
+    return QCoreApplication::applicationDirPath().toStdString() + "/";
+}
+
+void WriteVolume(const std::string& path, uint16_t dimX, uint16_t dimY, uint16_t dimZ, const Field& density)
+{
+    std::string bytes;
+    for (uint16_t v : {dimX, dimY, dimZ}) {
+        bytes.push_back(char(v & 0xFF));
+        bytes.push_back(char(v >> 8));
+    }
+    for (uint32_t z = 0; z < dimZ; ++z) {
+        for (uint32_t y = 0; y < dimY; ++y) {
+            for (uint32_t x = 0; x < dimX; ++x) {
+                const uint16_t v = density(x, y, z);
+                bytes.push_back(char(v & 0xFF));
+                bytes.push_back(char(v >> 8));
+            }
+        }
+    }
+    WriteFile(path, bytes);
+}
+
 std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

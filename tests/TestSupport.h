@@ -41,6 +41,13 @@ public:
     QWindow* window;
 };
 
+// Folder of the test executable, with Shaders/ copied beside it by the build.
+std::string ProgramFolder();
+
+// Writes a volume data file; density gives the sample at (x, y, z).
+using Field = std::function<uint16_t(uint32_t x, uint32_t y, uint32_t z)>;
+void WriteVolume(const std::string& path, uint16_t dimX, uint16_t dimY, uint16_t dimZ, const Field& density);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 

@@ -28,34 +28,6 @@ namespace {
 constexpr int panelWidth = 537;
 constexpr int panelHeight = 595;
 
-// Folder of the test executable, with Shaders/ copied beside it by the build.
-std::string ProgramFolder()
-{
-    EnsureApplication();
-    return QCoreApplication::applicationDirPath().toStdString() + "/";
-}
-
-using Field = std::function<uint16_t(uint32_t x, uint32_t y, uint32_t z)>;
-
-void WriteVolume(const std::string& path, uint16_t dimX, uint16_t dimY, uint16_t dimZ, const Field& density)
-{
-    std::string bytes;
-    for (uint16_t v : {dimX, dimY, dimZ}) {
-        bytes.push_back(char(v & 0xFF));
-        bytes.push_back(char(v >> 8));
-    }
-    for (uint32_t z = 0; z < dimZ; ++z) {
-        for (uint32_t y = 0; y < dimY; ++y) {
-            for (uint32_t x = 0; x < dimX; ++x) {
-                const uint16_t v = density(x, y, z);
-                bytes.push_back(char(v & 0xFF));
-                bytes.push_back(char(v >> 8));
-            }
-        }
-    }
-    WriteFile(path, bytes);
-}
-
 // 1 inside 'edge', 0 outside, with a ramp of 'width' across the edge.
 float Inside(float r, float edge, float width) { return std::clamp((edge - r) / width + 0.5f, 0.0f, 1.0f); }
 
