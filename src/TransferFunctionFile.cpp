@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -91,27 +92,24 @@ bool TransferFunction::Load(const char* fileName)
     const int32_t headerSize = static_cast<int32_t>(ReadU32(header + 4));
     ::lseek(fd, headerSize, SEEK_SET);
 
-    // Bounds in 64 bits, so counts that add up past 2^32 cannot wrap around
-    // into a small total; samples are appended as read, never reserved ahead.
-    uint64_t bounds[4];
-    uint64_t total = 0;
+    // Room is made only for the records the file still holds, never for what
+    // the counts promise, so a corrupt count cannot allocate beyond the file.
+    struct stat info;
+    const off_t fileSize = ::fstat(fd, &info) == 0 ? info.st_size : 0;
     for (int c = 0; c < 4; ++c) {
-        total += ReadU32(header + 12 + 4 * c);
-        bounds[c] = total;
-    }
-
-    int channel = 0;
-    for (uint64_t i = 0; i < total; ++i) {
-        unsigned char record[recordBytes];
-        if (!ReadAll(fd, record, sizeof record)) {
-            LogWarning("TransferFunction: Reading sample failed!");
-            ::close(fd);
-            return false;
+        const uint32_t count = ReadU32(header + 12 + 4 * c);
+        const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+        const uint64_t left = offset >= 0 && fileSize > offset ? uint64_t(fileSize - offset) / recordBytes : 0;
+        channels[c].reserve(size_t(std::min<uint64_t>(count, left)));
+        for (uint32_t i = 0; i < count; ++i) {
+            unsigned char record[recordBytes];
+            if (!ReadAll(fd, record, sizeof record)) {
+                LogWarning("TransferFunction: Reading sample failed!");
+                ::close(fd);
+                return false;
+            }
+            channels[c].push_back(Sample{record[0], ReadU32(record + 4)});
         }
-        while (i >= bounds[channel]) {
-            ++channel;
-        }
-        channels[channel].push_back(Sample{record[0], ReadU32(record + 4)});
     }
 
     ::close(fd);

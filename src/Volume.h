@@ -66,6 +66,7 @@ public:
     void LoadShaders();
     bool LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath);
     void DeleteShaders();
+    void ReadVolumeData(const char* fileName);
     void ReadDensities(const char* fileName);
     void ComputeHistogram();
     static float* ComputeGradients(const uint16_t* densities, float divisor, uint32_t texDimX,

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "Log.h"
 
 namespace {
@@ -42,6 +44,21 @@ void VolumeRenderer::Load(const char* fileName)
         return;
     }
 
+    ReadVolumeData(fileName);
+    BuildGradientTexture(gradients);
+    delete[] gradients;
+    gradients = nullptr;
+
+    BuildTransferTexture();
+    LoadShaders();
+    RebuildTextures();
+    CheckGlError(__LINE__);
+}
+
+// The steps of a load that need no OpenGL context beyond the size limits: the
+// padded grid, its value check, the histogram and the gradient buffer.
+void VolumeRenderer::ReadVolumeData(const char* fileName)
+{
     ReadDensities(fileName);
 
     ComputeHistogram();
@@ -54,14 +71,6 @@ void VolumeRenderer::Load(const char* fileName)
         const uint64_t bytes = uint64_t(texDimX) * texDimY * texDimZ * 12;
         FailLoad(fileName, "needs " + std::to_string(bytes) + " bytes for its gradients, which cannot be allocated");
     }
-    BuildGradientTexture(gradients);
-    delete[] gradients;
-    gradients = nullptr;
-
-    BuildTransferTexture();
-    LoadShaders();
-    RebuildTextures();
-    CheckGlError(__LINE__);
 }
 
 // Opens the file, sets the sizes and fills a new padded grid from it.
@@ -114,7 +123,16 @@ void VolumeRenderer::ReadDensities(const char* fileName)
                                " texels per side, but the OpenGL driver allows at most " + std::to_string(max2d));
     }
 
+    // A corrupt header must not make a small file fill the machine's memory:
+    // the grid and the gradient buffer (14 bytes a voxel) have to fit in it.
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
+    const uint64_t memory = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
+    if (memory > 0 && count > memory / 14) {
+        std::fclose(file);
+        FailLoad(fileName, "needs " + std::to_string(count * 14) + " bytes for its padded grid of " + padded +
+                               " samples and their gradients, more than the " + std::to_string(memory) +
+                               " bytes of this machine's memory");
+    }
     densities = new (std::nothrow) uint16_t[count]();
     if (!densities) {
         std::fclose(file);

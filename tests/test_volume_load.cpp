@@ -3,6 +3,7 @@
 #include "Volume.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/resource.h>
 
 #include <cmath>
@@ -593,6 +594,24 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
     GLint max3d = 0;
     glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max3d);
     ASSERT_GE(max3d, 1024);
+
+    // A small file whose header asks for more than the whole machine holds is
+    // refused before anything is allocated.
+    const uint64_t memory = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
+    uint16_t side = 1024;
+    while (uint64_t(side) * side * side * 14 <= memory && side < uint16_t(max3d)) {
+        side = uint16_t(side * 2);
+    }
+    if (uint64_t(side) * side * side * 14 > memory) {
+        const std::string greedy = Write("greedy.dat", side, side, side, {});
+        EXPECT_EXIT(Load(greedy), testing::ExitedWithCode(1), "");
+        const std::string s = std::to_string(side);
+        EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + greedy + "' needs " +
+                                             std::to_string(uint64_t(side) * side * side * 14) +
+                                             " bytes for its padded grid of " + s + " x " + s + " x " + s +
+                                             " samples and their gradients, more than the " +
+                                             std::to_string(memory) + " bytes of this machine's memory");
+    }
 
     // 2 GiB of densities against 512 MiB of headroom.
     const std::string grid = Write("grid.dat", 1024, 1024, 1024, {});
