@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "BusyCursor.h"
 #include "Log.h"
 #include "TransferFunction.h"
 #include "Transferfunceditor.h"
@@ -577,6 +578,7 @@ void TMainForm::OpenVolumeActionExecute(QObject*)
         return;
     }
     setWindowTitle(fileName);
+    const BusyCursor busy;
     volumeRenderer->Load(fileName.toLocal8Bit().constData());
 
     // The bars are set without telling the renderer: the load already set its counts.
@@ -625,6 +627,7 @@ void TMainForm::LoadTransferFuncActionExecute(QObject*)
     if (!transferFunction->Load(fileName.toLocal8Bit().constData())) {
         LogFailed(("TransferFunction: Loading file '" + fileName + "' failed!").toLocal8Bit().constData());
     }
+    const BusyCursor busy;
     volumeRenderer->UpdateTransferFunction();
 }
 
@@ -662,33 +665,43 @@ void TMainForm::EditTransferFuncActionExecute(QObject*)
     editor->SetHistogram(volumeRenderer->GetHistogram(), volumeRenderer->GetMaxDensity());
     // The idle timer keeps drawing frames inside the dialog's own loop.
     editor->exec();
+    const BusyCursor busy;
     volumeRenderer->UpdateTransferFunction();
 }
 
 void TMainForm::PreClassificationActionExecute(QObject*)
 {
+    const BusyCursor busy;
     volumeRenderer->SetClassification(VolumeRenderer::PreClassification);
 }
 
 void TMainForm::ShaderClassificationActionExecute(QObject*)
 {
+    const BusyCursor busy;
     volumeRenderer->SetClassification(VolumeRenderer::ShaderClassification);
 }
 
 void TMainForm::NoClassificationActionExecute(QObject*)
 {
+    const BusyCursor busy;
     volumeRenderer->SetClassification(VolumeRenderer::NoClassification);
 }
 
-void TMainForm::IntensityColorMapActionExecute(QObject*) { volumeRenderer->SetColorMapType(VolumeRenderer::Intensity); }
+void TMainForm::IntensityColorMapActionExecute(QObject*)
+{
+    const BusyCursor busy;
+    volumeRenderer->SetColorMapType(VolumeRenderer::Intensity);
+}
 
 void TMainForm::IntensityGradientColorMapActionExecute(QObject*)
 {
+    const BusyCursor busy;
     volumeRenderer->SetColorMapType(VolumeRenderer::IntensityGradient);
 }
 
 void TMainForm::RenderSlicesActionExecute(QObject*)
 {
+    const BusyCursor busy;
     volumeRenderer->SetRenderMethod(VolumeRenderer::Slices);
     GroupBox1->setEnabled(false);
     GroupBox10->setEnabled(false);
@@ -697,6 +710,7 @@ void TMainForm::RenderSlicesActionExecute(QObject*)
 
 void TMainForm::RenderVolumeTextureActionExecute(QObject*)
 {
+    const BusyCursor busy;
     volumeRenderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
     GroupBox1->setEnabled(true);
     GroupBox10->setEnabled(true);
@@ -705,6 +719,7 @@ void TMainForm::RenderVolumeTextureActionExecute(QObject*)
 
 void TMainForm::RenderRayCastingActionExecute(QObject*)
 {
+    const BusyCursor busy;
     volumeRenderer->SetRenderMethod(VolumeRenderer::RayCasting);
     GroupBox1->setEnabled(false);
     GroupBox10->setEnabled(false);
