@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -126,6 +129,18 @@ Pixel ReadPixel(int x, int y)
     unsigned char p[4] = {};
     glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
     return Pixel{p[0], p[1], p[2], p[3]};
+}
+
+void EnterFileName(QWidget* fileDialog, const QString& name)
+{
+    auto* edit = fileDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (!qobject_cast<QFileDialog*>(fileDialog) || !edit) {
+        ADD_FAILURE() << "no file dialog with a name field";
+        fileDialog->close();
+        return;
+    }
+    edit->setText(name);
+    QTest::keyClick(edit, Qt::Key_Return);
 }
 
 void WhenModalOpens(std::function<void(QWidget*)> action) { WhenModalOpens(QString(), std::move(action)); }

@@ -14,6 +14,14 @@
 class QWindow;
 class QWidget;
 
+// AddressSanitizer reserves most of the address space for itself: a limit on
+// it cannot be set, and resident memory includes its quarantine.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool underAddressSanitizer = true;
+#else
+constexpr bool underAddressSanitizer = false;
+#endif
+
 // The Qt application of the test process, made on first use on X11 with GLX.
 void EnsureApplication();
 
@@ -61,6 +69,11 @@ Pixel ReadPixel(int x, int y);
 // <folder>/Shaders/ and returns the base path ("<folder>/") that a renderer
 // reads them from.
 std::string WriteMinimalShaders(const std::string& folder);
+
+// Puts the name into an open file dialog's name field and confirms it with
+// Return. The name is set rather than typed: a completer popup that opens
+// while typing would take the Return key.
+void EnterFileName(QWidget* fileDialog, const QString& name);
 
 // Runs the given action once the next modal dialog or message box is open.
 void WhenModalOpens(std::function<void(QWidget*)> action);

@@ -694,7 +694,8 @@ TEST(ShaderSet, LoadBuildsFiveLinkedProgramsAndReadsTheFilesAgain)
     const Picture unchanged = scene.Frame(-300.0f);
     EXPECT_EQ(MeanDifference(before, unchanged), 0.0);
     r.Load(scratch.Path("head.dat").c_str());
-    const uint8_t* c = scene.Frame(-300.0f).At(panelWidth / 2, panelHeight / 2);
+    const Picture after = scene.Frame(-300.0f);
+    const uint8_t* c = after.At(panelWidth / 2, panelHeight / 2);
     EXPECT_EQ(c[0], 255);
     EXPECT_EQ(c[1], 0);
     EXPECT_EQ(c[2], 255);

@@ -23,18 +23,6 @@
 #include "Volume.h"
 
 namespace {
-// Types the name into the open file dialog and confirms it.
-void TypeFileName(QWidget* modal, const std::string& name)
-{
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    ASSERT_NE(dialog, nullptr);
-    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(edit, nullptr);
-    edit->clear();
-    QTest::keyClicks(edit, QString::fromStdString(name));
-    QTest::keyClick(edit, Qt::Key_Return);
-}
-
 // Answers the save prompt, then runs the next step once the following modal
 // window opens.
 void AnswerPrompt(QMessageBox::StandardButton answer, std::function<void(QWidget*)> next = nullptr)
@@ -122,7 +110,7 @@ TEST(TransferFunctionActions, MissingFileInTheLoadDialogEndsTheProgram)
         {
             EnsureApplication();
             MainWindow w;
-            AnswerPrompt(QMessageBox::No, [missing](QWidget* modal) { TypeFileName(modal, missing); });
+            AnswerPrompt(QMessageBox::No, [missing](QWidget* modal) { EnterFileName(modal, QString::fromStdString(missing)); });
             Click(w.form.SpeedButton3);
             std::_Exit(7);
         },
@@ -142,7 +130,7 @@ TEST(TransferFunctionActions, SaveAsKeepsTheTypedNameAndSaveReusesIt)
 
     // No file name yet: "Save" asks for one.
     const std::string name = scratch.Path("plain");
-    WhenModalOpens([name](QWidget* modal) { TypeFileName(modal, name); });
+    WhenModalOpens([name](QWidget* modal) { EnterFileName(modal, QString::fromStdString(name)); });
     Click(w.form.SpeedButton4);
     EXPECT_EQ(ReadFile(name).size(), 140u);
     EXPECT_FALSE(std::filesystem::exists(name + ".tf"));
@@ -184,7 +172,7 @@ TEST(TransferFunctionActions, YesOnTheClosePromptSavesToTheKnownFile)
         {
             EnsureApplication();
             MainWindow w;
-            AnswerPrompt(QMessageBox::No, [known](QWidget* modal) { TypeFileName(modal, known); });
+            AnswerPrompt(QMessageBox::No, [known](QWidget* modal) { EnterFileName(modal, QString::fromStdString(known)); });
             Click(w.form.SpeedButton3);
             w.Function().AddSample(0, 77, 777);
             // Any dialog after the answer would be a failure.
@@ -244,7 +232,7 @@ TEST(TransferFunctionActions, AfterNewTheLookupWaitsForEditOrLoad)
     EXPECT_TRUE(AllTexels(LookupTexels(w.form), 0));
 
     // Load.
-    AnswerPrompt(QMessageBox::No, [&](QWidget* modal) { TypeFileName(modal, scratch.Path("ninety.tf")); });
+    AnswerPrompt(QMessageBox::No, [&](QWidget* modal) { EnterFileName(modal, QString::fromStdString(scratch.Path("ninety.tf"))); });
     Click(w.form.SpeedButton3);
     EXPECT_EQ(w.form.Panel6->text(), QStringLiteral("ninety.tf"));
     EXPECT_FALSE(w.Function().IsModified());
