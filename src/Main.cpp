@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -469,7 +470,8 @@ void TMainForm::FormResize()
     if (!display.renderContext) {
         return;
     }
-    const QRect area = Panel1->contentsRect();
+    // The render window fills the panel inside its bevel and its layout's margins.
+    const QRect area = Panel1->contentsRect().marginsRemoved(Panel1->layout()->contentsMargins());
     const qreal ratio = renderWindow->devicePixelRatio();
     display.Resize(int(area.width() * ratio), int(area.height() * ratio));
 }
