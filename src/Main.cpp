@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -26,7 +27,9 @@
 #include <cstdlib>
 
 #include "BusyCursor.h"
+#include "Camera.h"
 #include "Log.h"
+#include "StartupTransferFunction.h"
 #include "TransferFunction.h"
 #include "Transferfunceditor.h"
 #include "Volume.h"
@@ -156,21 +159,7 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
     }
 
     // 12. Start-up transfer function.
-    transferFunction->Clear();
-    transferFunction->AddSample(0, 10, 0);
-    transferFunction->AddSample(0, 0, 1);
-    transferFunction->AddSample(0, 0, 20000);
-    transferFunction->AddSample(1, 0, 0);
-    transferFunction->AddSample(1, 255, 100);
-    transferFunction->AddSample(1, 0, 500);
-    transferFunction->AddSample(1, 0, 20000);
-    transferFunction->AddSample(2, 0, 0);
-    transferFunction->AddSample(2, 255, 600);
-    transferFunction->AddSample(2, 0, 20000);
-    transferFunction->AddSample(3, 0, 0);
-    transferFunction->AddSample(3, 100, 2000);
-    transferFunction->AddSample(3, 150, 6000);
-    transferFunction->AddSample(3, 255, 20000);
+    FillStartupTransferFunction(*transferFunction);
 
     // 13. Ray casting.
     RenderRayCastingActionExecute();
@@ -483,7 +472,8 @@ void TMainForm::FormResize()
     if (!display.renderContext) {
         return;
     }
-    const QRect area = Panel1->contentsRect();
+    // The render window fills the panel inside its bevel and its layout's margins.
+    const QRect area = Panel1->contentsRect().marginsRemoved(Panel1->layout()->contentsMargins());
     const qreal ratio = renderWindow->devicePixelRatio();
     display.Resize(int(area.width() * ratio), int(area.height() * ratio));
 }
@@ -492,24 +482,12 @@ void TMainForm::OnIdle()
 {
     display.Clear();
     if (volumeRenderer->IsLoaded()) {
-        glTranslatef(cameraTranslation.x, cameraTranslation.y, cameraTranslation.z);
-        glRotatef(viewRotationAngle, viewRotationAxis.x, viewRotationAxis.y, viewRotationAxis.z);
         const bool anyAxis = CheckBox2->isChecked() || CheckBox3->isChecked() || CheckBox4->isChecked();
-        if (CheckBox1->isChecked() && anyAxis) {
-            volumeRenderer->SetViewStack(VolumeRenderer::ViewStackFromAngles(freeRotation));
-            glRotatef(freeRotation.x, 1, 0, 0);
-            glRotatef(freeRotation.y, 0, 1, 0);
-            glRotatef(freeRotation.z, 0, 0, 1);
-            float* angles[3] = {&freeRotation.x, &freeRotation.y, &freeRotation.z};
-            const QCheckBox* boxes[3] = {CheckBox2, CheckBox3, CheckBox4};
-            for (int i = 0; i < 3; ++i) {
-                if (boxes[i]->isChecked()) {
-                    *angles[i] += 0.5f;
-                }
-                if (*angles[i] > 360.0f) {
-                    *angles[i] -= 360.0f;
-                }
-            }
+        const bool rotate = CheckBox1->isChecked() && anyAxis;
+        Camera::Apply(*volumeRenderer, cameraTranslation, viewRotationAxis, viewRotationAngle, rotate, freeRotation);
+        if (rotate) {
+            Camera::AdvanceFreeRotation(freeRotation, CheckBox2->isChecked(), CheckBox3->isChecked(),
+                                        CheckBox4->isChecked());
         }
         volumeRenderer->Render();
     }
@@ -756,19 +734,20 @@ void TMainForm::MinimumIntensityBlendActionExecute(QObject*)
 
 void TMainForm::DefaultBlendActionExecute(QObject*) { volumeRenderer->SetBlendMode(VolumeRenderer::DefaultBlend); }
 
-void TMainForm::SetCameraView(int8_t stack, Vec3 axis, float angle)
+void TMainForm::SetCameraView(int8_t stack)
 {
-    volumeRenderer->SetViewStack(stack);
-    viewRotationAxis = axis;
-    viewRotationAngle = angle;
+    const Camera::ButtonView view = Camera::ViewOfButton(stack);
+    volumeRenderer->SetViewStack(view.viewStack);
+    viewRotationAxis = view.axis;
+    viewRotationAngle = view.angle;
 }
 
-void TMainForm::CameraLeftActionExecute(QObject*) { SetCameraView(VolumeRenderer::Left, {0, 1, 0}, 90); }
-void TMainForm::CameraDownActionExecute(QObject*) { SetCameraView(VolumeRenderer::Down, {1, 0, 0}, 270); }
-void TMainForm::CameraBackActionExecute(QObject*) { SetCameraView(VolumeRenderer::Back, {0, 1, 0}, 180); }
-void TMainForm::CameraRightActionExecute(QObject*) { SetCameraView(VolumeRenderer::Right, {0, 1, 0}, 270); }
-void TMainForm::CameraUpActionExecute(QObject*) { SetCameraView(VolumeRenderer::Up, {1, 0, 0}, 90); }
-void TMainForm::CameraFrontActionExecute(QObject*) { SetCameraView(VolumeRenderer::Front, {0, 0, 0}, 0); }
+void TMainForm::CameraLeftActionExecute(QObject*) { SetCameraView(VolumeRenderer::Left); }
+void TMainForm::CameraDownActionExecute(QObject*) { SetCameraView(VolumeRenderer::Down); }
+void TMainForm::CameraBackActionExecute(QObject*) { SetCameraView(VolumeRenderer::Back); }
+void TMainForm::CameraRightActionExecute(QObject*) { SetCameraView(VolumeRenderer::Right); }
+void TMainForm::CameraUpActionExecute(QObject*) { SetCameraView(VolumeRenderer::Up); }
+void TMainForm::CameraFrontActionExecute(QObject*) { SetCameraView(VolumeRenderer::Front); }
 void TMainForm::CameraBackwardActionExecute(QObject*) { cameraTranslation.z -= 5.0f; }
 void TMainForm::CameraForwardActionExecute(QObject*) { cameraTranslation.z += 5.0f; }
 

@@ -165,7 +165,7 @@ private:
     void BuildLayout();
     void BuildActions();
     void LayOut();
-    void SetCameraView(int8_t stack, Vec3 axis, float angle);
+    void SetCameraView(int8_t stack);
 
     QByteArray programFolder;
 };

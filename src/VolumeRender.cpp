@@ -54,7 +54,8 @@ enum Sector { S0, S90, S180, S270, NoSector };
 
 Sector SectorOf(float a)
 {
-    if (a < 0.0f || a >= 360.0f) {
+    // Written so that a NaN angle, too, has no sector.
+    if (!(a >= 0.0f && a < 360.0f)) {
         return NoSector;
     }
     if (a >= 315.0f || a < 45.0f) {

@@ -1,0 +1,62 @@
+# Checks of volren-render run as a child process: cmake -DTOOL=... -DDATA=... -DOUT=... -P RenderTool.cmake
+function(run expected_rc)
+  execute_process(COMMAND ${TOOL} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL expected_rc)
+    message(FATAL_ERROR "volren-render ${ARGN}: exit ${rc}, expected ${expected_rc}\n${out}\n${err}")
+  endif()
+  set(last_out "${out}" PARENT_SCOPE)
+  set(last_err "${err}" PARENT_SCOPE)
+endfunction()
+
+file(MAKE_DIRECTORY ${OUT})
+set(common ${DATA}/blob.dat --program-folder ${DATA}/shaders)
+
+# A PNG of the requested size; the size sits in the IHDR chunk, big-endian.
+run(0 ${common} -o ${OUT}/slices.png --method slices --classification pre --size 64x48)
+file(READ ${OUT}/slices.png header LIMIT 24 HEX)
+string(SUBSTRING "${header}" 0 16 signature)
+string(SUBSTRING "${header}" 32 16 size)
+if(NOT signature STREQUAL "89504e470d0a1a0a" OR NOT size STREQUAL "0000004000000030")
+  message(FATAL_ERROR "not a 64 x 48 PNG: ${header}")
+endif()
+
+# Timing line.
+run(0 ${common} -o ${OUT}/timed.png --method volume-texture --frames 3 --size 32x32)
+if(NOT last_out MATCHES "^frames 3 median_ms [0-9.]+ min_ms [0-9.]+ max_ms [0-9.]+\n$")
+  message(FATAL_ERROR "unexpected timing line: ${last_out}")
+endif()
+
+# The same picture compares equal to itself; a missing baseline exits 3 and
+# leaves the picture; a different one exits 3 and writes the difference image.
+run(0 ${common} -o ${OUT}/again.png --method slices --classification pre --size 64x48
+    --reference ${OUT}/slices.png --threshold 0)
+run(3 ${common} -o ${OUT}/nobase.png --reference ${OUT}/missing.png)
+if(NOT EXISTS ${OUT}/nobase.png)
+  message(FATAL_ERROR "no picture written without a baseline")
+endif()
+file(REMOVE ${OUT}/other.diff.png)
+run(3 ${common} -o ${OUT}/other.png --method slices --classification pre --size 64x48 --view left
+    --reference ${OUT}/slices.png --threshold 0)
+if(NOT EXISTS ${OUT}/other.diff.png)
+  message(FATAL_ERROR "no difference image written")
+endif()
+
+# Usage errors exit 2 with a usage line; --help documents every option.
+foreach(bad "--method;foo" "--size;0x10" "--rotate;1,2" "--frames;0" "--threshold;1" "--blend;add" "--bogus")
+  run(2 ${common} -o ${OUT}/bad.png ${bad})
+  if(NOT last_err MATCHES "usage: volren-render")
+    message(FATAL_ERROR "no usage line for ${bad}: ${last_err}")
+  endif()
+endforeach()
+run(2 -o ${OUT}/bad.png)
+run(2 ${DATA}/blob.dat)
+run(0 --help)
+foreach(option tf method classification colormap blend view rotate distance size step max-intensity adaptive
+               lighting frames reference threshold)
+  if(NOT last_out MATCHES "--${option}")
+    message(FATAL_ERROR "--help does not document --${option}")
+  endif()
+endforeach()
+
+# A missing volume is fatal: exit 1 with the program's log entry.
+run(1 ${DATA}/none.dat -o ${OUT}/none.png --program-folder ${DATA}/shaders)

@@ -1,0 +1,417 @@
+// volren-render: draws a volume as the program's frame loop does, into a
+// hidden window, and writes the last frame as a PNG; optionally compares it
+// with a baseline picture.
+#include <GL/glew.h>
+
+#include "Display.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QStringList>
+#include <QWindow>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "Camera.h"
+#include "Log.h"
+#include "Platform.h"
+#include "StartupTransferFunction.h"
+#include "TransferFunction.h"
+#include "Volume.h"
+
+namespace {
+constexpr int exitUsage = 2;
+constexpr int exitDifferent = 3;
+
+const char* const usageLine =
+    "usage: volren-render VOLUME.dat -o OUT.png [--tf FILE.tf] [--method slices|volume-texture|ray-casting] "
+    "[--classification pre|shaders|none] [--colormap intensity|gradient] [--blend min|max|blend|default] "
+    "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--distance D] [--size WxH] [--step F] "
+    "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--frames N] [--reference BASELINE.png "
+    "[--threshold T]] [--program-folder DIR]";
+
+[[noreturn]] void UsageError(const QString& message)
+{
+    std::fprintf(stderr, "volren-render: %s\n%s\n", message.toLocal8Bit().constData(), usageLine);
+    std::fflush(stderr);
+    std::_Exit(exitUsage);
+}
+
+// The index of value in names, or a usage error naming the option.
+int Choice(const QCommandLineParser& parser, const QString& option, const QStringList& names, int fallback)
+{
+    if (!parser.isSet(option)) {
+        return fallback;
+    }
+    const int index = int(names.indexOf(parser.value(option)));
+    if (index < 0) {
+        UsageError(QStringLiteral("--%1 takes one of %2, not '%3'")
+                       .arg(option, names.join(QLatin1Char('|')), parser.value(option)));
+    }
+    return index;
+}
+
+std::optional<float> FloatOption(const QCommandLineParser& parser, const QString& option)
+{
+    if (!parser.isSet(option)) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const float value = parser.value(option).toFloat(&ok);
+    if (!ok || !std::isfinite(value)) {
+        UsageError(QStringLiteral("--%1 takes a number, not '%2'").arg(option, parser.value(option)));
+    }
+    return value;
+}
+
+bool FlagOption(const QCommandLineParser& parser, const QString& option, bool fallback)
+{
+    return Choice(parser, option, {QStringLiteral("0"), QStringLiteral("1")}, fallback ? 1 : 0) == 1;
+}
+
+struct Settings {
+    QString volume;
+    QString output;
+    QString transferFunction;
+    QString reference;
+    QString programFolder;
+    int method = VolumeRenderer::RayCasting;
+    int classification = VolumeRenderer::NoClassification;
+    int colorMap = VolumeRenderer::Intensity;
+    int blend = VolumeRenderer::DefaultBlend;
+    int view = VolumeRenderer::Front;
+    bool rotate = false;
+    Vec3 freeRotation;
+    float distance = -20.0f;
+    int width = 537;
+    int height = 595;
+    std::optional<float> step;
+    std::optional<float> maxIntensity;
+    std::optional<bool> adaptive;
+    std::optional<bool> lighting;
+    int frames = 1;
+    double threshold = 0.5;
+};
+
+Settings ParseArguments(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Draws VOLUME.dat as the volren program's frame loop does and writes the last frame as a PNG.\n"
+        "Defaults are the program's start-up state: ray casting, no classification, intensity colour map,\n"
+        "default blend, front view, the start-up transfer function, a 537x595 panel, camera at z = -20.\n"
+        "Exit status: 0 written (and like the reference), 1 fatal error (see debug.log),\n"
+        "2 bad arguments, 3 picture differs from the reference or the reference is missing."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("VOLUME.dat"), QStringLiteral("Volume data file to draw."));
+    parser.addOptions({
+        {{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("PNG file to write."),
+         QStringLiteral("OUT.png")},
+        {QStringLiteral("tf"), QStringLiteral("Transfer function file (.tf) to use instead of the start-up one."),
+         QStringLiteral("FILE.tf")},
+        {QStringLiteral("method"), QStringLiteral("Rendering method: slices, volume-texture or ray-casting."),
+         QStringLiteral("M"), QStringLiteral("ray-casting")},
+        {QStringLiteral("classification"), QStringLiteral("Classification: pre, shaders or none."),
+         QStringLiteral("C"), QStringLiteral("none")},
+        {QStringLiteral("colormap"), QStringLiteral("Colour map of shader classification: intensity or gradient."),
+         QStringLiteral("T"), QStringLiteral("intensity")},
+        {QStringLiteral("blend"), QStringLiteral("Blend mode: min, max, blend or default."), QStringLiteral("B"),
+         QStringLiteral("default")},
+        {QStringLiteral("view"),
+         QStringLiteral("Camera button: left, down, back, right, up or front (rotation and view stack)."),
+         QStringLiteral("V"), QStringLiteral("front")},
+        {QStringLiteral("rotate"),
+         QStringLiteral("Free rotation in degrees about x, y and z, applied after the camera button's rotation; "
+                        "the view stack then follows from the angles."),
+         QStringLiteral("X,Y,Z")},
+        {QStringLiteral("distance"), QStringLiteral("Camera z translation (the program starts at -20)."),
+         QStringLiteral("D"), QStringLiteral("-20")},
+        {QStringLiteral("size"), QStringLiteral("Render panel size in pixels."), QStringLiteral("WxH"),
+         QStringLiteral("537x595")},
+        {QStringLiteral("step"), QStringLiteral("Ray step size (\"dz =\"), greater than 0; default 0.01."),
+         QStringLiteral("F")},
+        {QStringLiteral("max-intensity"), QStringLiteral("Ray maximum intensity (\"mi =\"), 0 to 1; default 1."),
+         QStringLiteral("F")},
+        {QStringLiteral("adaptive"), QStringLiteral("Adaptive step size of the ray caster: 0 or 1; default 1."),
+         QStringLiteral("0|1")},
+        {QStringLiteral("lighting"), QStringLiteral("Lighting of the ray caster: 0 or 1; default 1."),
+         QStringLiteral("0|1")},
+        {QStringLiteral("frames"),
+         QStringLiteral("Frames to draw; with more than one, prints 'frames N median_ms M min_ms m max_ms x'."),
+         QStringLiteral("N"), QStringLiteral("1")},
+        {QStringLiteral("reference"),
+         QStringLiteral("Baseline PNG to compare with by the mean absolute difference per colour channel, in levels "
+                        "of 0 to 255; on a difference above the threshold OUT.diff.png is written beside OUT.png."),
+         QStringLiteral("BASELINE.png")},
+        {QStringLiteral("threshold"),
+         QStringLiteral("Largest mean absolute difference (levels) that counts as equal; default 0.5."),
+         QStringLiteral("T")},
+        {QStringLiteral("program-folder"),
+         QStringLiteral("Folder that holds the Shaders folder; default: the folder of this executable."),
+         QStringLiteral("DIR")},
+    });
+
+    if (!parser.parse(arguments)) {
+        UsageError(parser.errorText());
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        parser.showHelp(0);
+    }
+
+    Settings s;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        UsageError(positional.isEmpty() ? QStringLiteral("no volume file given")
+                                        : QStringLiteral("only one volume file can be drawn"));
+    }
+    s.volume = positional.front();
+    if (!parser.isSet(QStringLiteral("output")) || parser.value(QStringLiteral("output")).isEmpty()) {
+        UsageError(QStringLiteral("-o OUT.png is required"));
+    }
+    s.output = parser.value(QStringLiteral("output"));
+    s.transferFunction = parser.value(QStringLiteral("tf"));
+    s.programFolder = parser.value(QStringLiteral("program-folder"));
+
+    // The option values are the enumerations' numbers in order.
+    s.method = Choice(parser, QStringLiteral("method"),
+                      {QStringLiteral("slices"), QStringLiteral("volume-texture"), QStringLiteral("ray-casting")},
+                      s.method);
+    s.classification = Choice(parser, QStringLiteral("classification"),
+                              {QStringLiteral("pre"), QStringLiteral("shaders"), QStringLiteral("none")},
+                              s.classification);
+    s.colorMap = Choice(parser, QStringLiteral("colormap"), {QStringLiteral("intensity"), QStringLiteral("gradient")},
+                        s.colorMap);
+    s.blend = Choice(parser, QStringLiteral("blend"),
+                     {QStringLiteral("blend"), QStringLiteral("max"), QStringLiteral("min"), QStringLiteral("default")},
+                     s.blend);
+    s.view = Choice(parser, QStringLiteral("view"),
+                    {QStringLiteral("left"), QStringLiteral("down"), QStringLiteral("back"), QStringLiteral("right"),
+                     QStringLiteral("up"), QStringLiteral("front")},
+                    s.view);
+
+    if (parser.isSet(QStringLiteral("rotate"))) {
+        const QStringList parts = parser.value(QStringLiteral("rotate")).split(QLatin1Char(','));
+        float angles[3] = {};
+        bool ok = parts.size() == 3;
+        for (int i = 0; ok && i < 3; ++i) {
+            angles[i] = parts[i].trimmed().toFloat(&ok);
+            ok = ok && std::isfinite(angles[i]);
+        }
+        if (!ok) {
+            UsageError(QStringLiteral("--rotate takes three numbers X,Y,Z, not '%1'")
+                           .arg(parser.value(QStringLiteral("rotate"))));
+        }
+        s.rotate = true;
+        s.freeRotation = Vec3{angles[0], angles[1], angles[2]};
+    }
+    if (const auto distance = FloatOption(parser, QStringLiteral("distance"))) {
+        s.distance = *distance;
+    }
+    if (parser.isSet(QStringLiteral("size"))) {
+        const QStringList parts = parser.value(QStringLiteral("size")).split(QLatin1Char('x'));
+        bool okW = false, okH = false;
+        if (parts.size() == 2) {
+            s.width = parts[0].toInt(&okW);
+            s.height = parts[1].toInt(&okH);
+        }
+        if (!okW || !okH || s.width < 1 || s.height < 1 || s.width > 16384 || s.height > 16384) {
+            UsageError(QStringLiteral("--size takes WxH with each side 1 to 16384, not '%1'")
+                           .arg(parser.value(QStringLiteral("size"))));
+        }
+    }
+    s.step = FloatOption(parser, QStringLiteral("step"));
+    if (s.step && *s.step <= 0.0f) {
+        UsageError(QStringLiteral("--step must be greater than 0"));
+    }
+    s.maxIntensity = FloatOption(parser, QStringLiteral("max-intensity"));
+    if (s.maxIntensity && (*s.maxIntensity < 0.0f || *s.maxIntensity > 1.0f)) {
+        UsageError(QStringLiteral("--max-intensity must lie in 0 to 1"));
+    }
+    if (parser.isSet(QStringLiteral("adaptive"))) {
+        s.adaptive = FlagOption(parser, QStringLiteral("adaptive"), true);
+    }
+    if (parser.isSet(QStringLiteral("lighting"))) {
+        s.lighting = FlagOption(parser, QStringLiteral("lighting"), true);
+    }
+    if (parser.isSet(QStringLiteral("frames"))) {
+        bool ok = false;
+        s.frames = parser.value(QStringLiteral("frames")).toInt(&ok);
+        if (!ok || s.frames < 1) {
+            UsageError(QStringLiteral("--frames takes a whole number of at least 1"));
+        }
+    }
+    s.reference = parser.value(QStringLiteral("reference"));
+    if (parser.isSet(QStringLiteral("threshold"))) {
+        if (s.reference.isEmpty()) {
+            UsageError(QStringLiteral("--threshold needs --reference"));
+        }
+        bool ok = false;
+        s.threshold = parser.value(QStringLiteral("threshold")).toDouble(&ok);
+        if (!ok || !std::isfinite(s.threshold) || s.threshold < 0.0) {
+            UsageError(QStringLiteral("--threshold takes a number of at least 0"));
+        }
+    }
+    return s;
+}
+
+// Mean absolute difference per colour channel, in levels; fills diff with the
+// differences scaled by 8 so that small ones show.
+double MeanAbsoluteDifference(const QImage& actual, const QImage& expected, QImage& diff)
+{
+    diff = QImage(actual.size(), QImage::Format_RGB888);
+    double sum = 0.0;
+    for (int y = 0; y < actual.height(); ++y) {
+        const uchar* a = actual.constScanLine(y);
+        const uchar* e = expected.constScanLine(y);
+        uchar* d = diff.scanLine(y);
+        for (int i = 0; i < actual.width() * 3; ++i) {
+            const int delta = std::abs(int(a[i]) - int(e[i]));
+            sum += delta;
+            d[i] = uchar(std::min(255, delta * 8));
+        }
+    }
+    return sum / (double(actual.width()) * actual.height() * 3.0);
+}
+
+QString DiffPath(const QString& output)
+{
+    const QFileInfo info(output);
+    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".diff.png"));
+}
+
+int Compare(const Settings& s, const QImage& picture)
+{
+    QImage expected;
+    if (!QFileInfo::exists(s.reference) || !expected.load(s.reference)) {
+        std::fprintf(stderr, "volren-render: no readable reference '%s'; the picture is in '%s'\n",
+                     s.reference.toLocal8Bit().constData(), s.output.toLocal8Bit().constData());
+        return exitDifferent;
+    }
+    expected = expected.convertToFormat(QImage::Format_RGB888);
+    if (expected.size() != picture.size()) {
+        std::fprintf(stderr, "volren-render: reference is %dx%d, the picture %dx%d\n", expected.width(),
+                     expected.height(), picture.width(), picture.height());
+        return exitDifferent;
+    }
+    QImage diff;
+    const double difference = MeanAbsoluteDifference(picture, expected, diff);
+    std::printf("difference %.4f threshold %.4f\n", difference, s.threshold);
+    if (difference <= s.threshold) {
+        return 0;
+    }
+    const QString diffPath = DiffPath(s.output);
+    if (!diff.save(diffPath, "PNG")) {
+        LogFailed(("volren-render: Writing file '" + diffPath + "' failed!").toLocal8Bit().constData());
+    }
+    std::fprintf(stderr, "volren-render: the picture differs from '%s'; see '%s' and '%s'\n",
+                 s.reference.toLocal8Bit().constData(), s.output.toLocal8Bit().constData(),
+                 diffPath.toLocal8Bit().constData());
+    return exitDifferent;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    PreparePlatform();
+    QGuiApplication application(argc, argv);
+    const Settings s = ParseArguments(QCoreApplication::arguments());
+
+    // The same start as the main window: log, context, transfer function,
+    // renderer, GLEW.
+    LogOpen();
+    QWindow window;
+    window.resize(s.width, s.height);
+    Display display;
+    display.CreateContext(&window);
+
+    const QByteArray programFolder =
+        (s.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                                   : QDir(s.programFolder).absolutePath() + QLatin1Char('/'))
+            .toLocal8Bit();
+    TransferFunction transferFunction;
+    VolumeRenderer renderer(&display, programFolder.constData(), &transferFunction);
+
+    const GLenum glewError = glewInit();
+    if (glewError != GLEW_OK) {
+        LogFailed((QByteArray("glew: ") + reinterpret_cast<const char*>(glewGetErrorString(glewError))).constData());
+    }
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    display.Resize(s.width, s.height);
+
+    FillStartupTransferFunction(transferFunction);
+    if (!s.transferFunction.isEmpty() && !transferFunction.Load(s.transferFunction.toLocal8Bit().constData())) {
+        LogFailed(("TransferFunction: Loading file '" + s.transferFunction + "' failed!").toLocal8Bit().constData());
+    }
+
+    // Settings before the load, so that the load builds the method's textures once.
+    renderer.SetRenderMethod(uint8_t(s.method));
+    renderer.SetClassification(uint8_t(s.classification));
+    renderer.SetColorMapType(uint8_t(s.colorMap));
+    renderer.SetBlendMode(uint8_t(s.blend));
+    const Camera::ButtonView view = Camera::ViewOfButton(int8_t(s.view));
+    renderer.SetViewStack(view.viewStack);
+    if (s.step) {
+        renderer.SetStepSize(*s.step);
+    }
+    if (s.maxIntensity) {
+        renderer.SetMaxIntensity(*s.maxIntensity);
+    }
+    if (s.adaptive) {
+        renderer.SetAdaptiveStepSize(*s.adaptive ? 1.0f : 0.0f);
+    }
+    if (s.lighting) {
+        renderer.SetLighting(*s.lighting ? 1.0f : 0.0f);
+    }
+    renderer.Load(s.volume.toLocal8Bit().constData());
+
+    // Frames as in the frame loop; each is finished before its time is taken.
+    QImage picture(s.width, s.height, QImage::Format_RGBX8888);
+    std::vector<double> times;
+    for (int frame = 0; frame < s.frames; ++frame) {
+        const auto start = std::chrono::steady_clock::now();
+        display.Clear();
+        Camera::Apply(renderer, Vec3{0.0f, 0.0f, s.distance}, view.axis, view.angle, s.rotate, s.freeRotation);
+        renderer.Render();
+        if (frame == s.frames - 1) {
+            glPixelStorei(GL_PACK_ALIGNMENT, 1);
+            glReadPixels(0, 0, s.width, s.height, GL_RGBA, GL_UNSIGNED_BYTE, picture.bits());
+        }
+        display.Swap();
+        glFinish();
+        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    if (s.frames > 1) {
+        std::printf("frames %d median_ms %.3f min_ms %.3f max_ms %.3f\n", s.frames, Median(times),
+                    *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
+    }
+
+    // OpenGL rows run bottom to top; the screen shows no alpha.
+    const QImage image = picture.mirrored().convertToFormat(QImage::Format_RGB888);
+    if (!image.save(s.output, "PNG")) {
+        LogFailed(("volren-render: Writing file '" + s.output + "' failed!").toLocal8Bit().constData());
+    }
+    const int status = s.reference.isEmpty() ? 0 : Compare(s, image);
+
+    // Like the program, leave without running the rest of the toolkit's shutdown.
+    LogClose();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}
