@@ -158,7 +158,8 @@ TEST(MainWindow, CannotBeMadeSmallerThanItsMinimum)
     EXPECT_EQ(form.Panel1->width(), 1000 - 255);
     EXPECT_EQ(form.Panel2->x(), 1000 - 256);
     EXPECT_EQ(form.Panel2->width(), 256);
-    EXPECT_EQ(form.display.width, form.Panel1->contentsRect().width());
+    EXPECT_EQ(form.display.width, form.renderContainer->width());
+    EXPECT_EQ(form.display.height, form.renderContainer->height());
 }
 
 TEST(MainWindow, CancelKeepsTheWindowAndItsFrames)
@@ -253,4 +254,40 @@ TEST(MainWindow, ExitButtonClosesAfterNo)
             std::_Exit(12);
         },
         testing::ExitedWithCode(0), "");
+}
+
+TEST(MainWindow, FramesGoOnWhileAFileDialogIsOpen)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    int framesWhileOpen = -1;
+    WhenModalOpens(QStringLiteral("FileOpenDialog"), [&form, &framesWhileOpen](QWidget* modal) {
+        framesWhileOpen = CountFrames(form, 1000);
+        qobject_cast<QFileDialog*>(modal)->reject();
+    });
+    form.OpenVolumeActionExecute();
+    EXPECT_GT(framesWhileOpen, 10);
+    EXPECT_EQ(form.windowTitle(), QString());
+}
+
+TEST(MainWindow, FramesOfAVolumeGoOnWhileAFileDialogIsOpen)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    WriteVolume(scratch.Path("ball.dat"), 32, 32, 32, [](uint32_t x, uint32_t y, uint32_t z) {
+        const int dx = int(x) - 16, dy = int(y) - 16, dz = int(z) - 16;
+        return uint16_t(dx * dx + dy * dy + dz * dz < 144 ? 2500 : 0);
+    });
+    form.volumeRenderer->Load(scratch.Path("ball.dat").c_str());
+    int framesWhileOpen = -1;
+    WhenModalOpens(QStringLiteral("FileOpenDialog"), [&form, &framesWhileOpen](QWidget* modal) {
+        framesWhileOpen = CountFrames(form, 1000);
+        qobject_cast<QFileDialog*>(modal)->reject();
+    });
+    form.OpenVolumeActionExecute();
+    EXPECT_GT(framesWhileOpen, 3);
 }
