@@ -480,17 +480,7 @@ void TMainForm::FormResize()
 
 void TMainForm::OnIdle()
 {
-    display.Clear();
-    if (volumeRenderer->IsLoaded()) {
-        const bool anyAxis = CheckBox2->isChecked() || CheckBox3->isChecked() || CheckBox4->isChecked();
-        const bool rotate = CheckBox1->isChecked() && anyAxis;
-        Camera::Apply(*volumeRenderer, cameraTranslation, viewRotationAxis, viewRotationAngle, rotate, freeRotation);
-        if (rotate) {
-            Camera::AdvanceFreeRotation(freeRotation, CheckBox2->isChecked(), CheckBox3->isChecked(),
-                                        CheckBox4->isChecked());
-        }
-        volumeRenderer->Render();
-    }
+    DrawFrame();
     display.Swap();
 
     const float now = float(MilliSeconds()) * 0.001f;
@@ -502,6 +492,21 @@ void TMainForm::OnIdle()
     Panel4->setText(GeneralFormat(fpsFrameCount / elapsed, 4) + QStringLiteral(" fps"));
     fpsLastTime = now;
     fpsFrameCount = 0.0f;
+}
+
+void TMainForm::DrawFrame()
+{
+    display.Clear();
+    if (volumeRenderer->IsLoaded()) {
+        const bool anyAxis = CheckBox2->isChecked() || CheckBox3->isChecked() || CheckBox4->isChecked();
+        const bool rotate = CheckBox1->isChecked() && anyAxis;
+        Camera::Apply(*volumeRenderer, cameraTranslation, viewRotationAxis, viewRotationAngle, rotate, freeRotation);
+        if (rotate) {
+            Camera::AdvanceFreeRotation(freeRotation, CheckBox2->isChecked(), CheckBox3->isChecked(),
+                                        CheckBox4->isChecked());
+        }
+        volumeRenderer->Render();
+    }
 }
 
 bool TMainForm::CanCloseTransferFunc()

@@ -33,6 +33,8 @@ public:
 
     // Frame loop, resize, close query and shutdown.
     void OnIdle();
+    // The frame's drawing, before the swap: clear, camera, renderer.
+    void DrawFrame();
     void FormResize();
     bool FormCloseQuery();
     [[noreturn]] void FormDestroy();

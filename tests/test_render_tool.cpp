@@ -1,0 +1,88 @@
+#include <GL/glew.h>
+
+#include "Main.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "TestSupport.h"
+#include "Volume.h"
+
+namespace {
+// The frame the program draws, read back before its swap, top row first.
+QImage ProgramFrame(TMainForm& form)
+{
+    form.DrawFrame();
+    QImage frame(form.display.width, form.display.height, QImage::Format_RGBA8888);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, frame.width(), frame.height(), GL_RGBA, GL_UNSIGNED_BYTE, frame.bits());
+    return frame.mirrored().convertToFormat(QImage::Format_RGB888);
+}
+
+QImage ToolFrame(const ScratchFolder& scratch, const std::string& volume, const QSize& size, QStringList options)
+{
+    const QString out = QString::fromStdString(scratch.Path("tool.png"));
+    options << QString::fromStdString(volume) << QStringLiteral("-o") << out << QStringLiteral("--size")
+            << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+    QProcess tool;
+    tool.start(QString::fromStdString(ProgramFolder() + "volren-render"), options);
+    EXPECT_TRUE(tool.waitForFinished(120000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    return QImage(out).convertToFormat(QImage::Format_RGB888);
+}
+
+int DifferingPixels(const QImage& a, const QImage& b)
+{
+    int differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            differing += a.pixel(x, y) != b.pixel(x, y);
+        }
+    }
+    return differing;
+}
+}  // namespace
+
+// volren-render draws through the same camera and renderer as the program's
+// frame loop, so its picture of the same settings is the same, pixel for pixel.
+TEST(RenderTool, DrawsThePicturesOfTheProgramsFrameLoop)
+{
+    ScratchFolder scratch;
+    const std::string volume = std::string(std::getenv("VOLREN_SOURCE_DIR")) + "/tests/data/blob.dat";
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.renderWindow));
+    // The driver takes the window's size from the swaps of the first frames.
+    QTest::qWait(300);
+    form.idleTimer->stop();
+    form.volumeRenderer->Load(volume.c_str());
+    form.CameraForwardActionExecute();
+    const QSize size(form.display.width, form.display.height);
+
+    const QImage rayCast = ProgramFrame(form);
+    const QImage toolRayCast = ToolFrame(scratch, volume, size, {QStringLiteral("--distance"), QStringLiteral("-15")});
+    ASSERT_EQ(toolRayCast.size(), rayCast.size());
+    EXPECT_EQ(DifferingPixels(rayCast, toolRayCast), 0);
+
+    form.RadioButton1->click();
+    form.RadioButton10->click();
+    form.CameraLeftActionExecute();
+    const QImage slices = ProgramFrame(form);
+    const QImage toolSlices =
+        ToolFrame(scratch, volume, size,
+                  {QStringLiteral("--distance"), QStringLiteral("-15"), QStringLiteral("--method"),
+                   QStringLiteral("slices"), QStringLiteral("--classification"), QStringLiteral("pre"),
+                   QStringLiteral("--view"), QStringLiteral("left")});
+    EXPECT_EQ(DifferingPixels(slices, toolSlices), 0);
+
+    // The two settings give different pictures, so the comparison can fail.
+    EXPECT_GT(DifferingPixels(rayCast, slices), 100);
+}
