@@ -1,0 +1,59 @@
+// Takes a picture of the main window with a volume open, as a user sees it:
+//   volren-screenshot VOLUME.dat OUT.png [PAGE [FORWARD [VIEW]]]
+// PAGE 0 shows the "General" page, 1 the "Rendering" page; FORWARD is the
+// number of "Forward" clicks, 5 units each; VIEW is the camera button clicked
+// (Left, Down, Back, Right, Up or Front). Needs an X display.
+#include <GL/glew.h>
+
+#include "Main.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Platform.h"
+#include "Transferfunceditor.h"
+#include "Volume.h"
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: volren-screenshot VOLUME.dat OUT.png [PAGE [FORWARD [VIEW]]]\n");
+        return 2;
+    }
+    PreparePlatform();
+    QApplication application(argc, argv);
+    TTransferFuncEditForm editor;
+    TMainForm form(&editor);
+    form.move(0, 0);
+    form.show();
+    form.setWindowTitle(QString::fromLocal8Bit(argv[1]));
+    form.volumeRenderer->Load(argv[1]);
+    form.PageControl1->setCurrentIndex(argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 0);
+    for (int i = argc > 4 ? QString::fromLocal8Bit(argv[4]).toInt() : 0; i > 0; --i) {
+        form.CameraForwardActionExecute();
+    }
+    if (argc > 5) {
+        const QString view = QString::fromLocal8Bit(argv[5]);
+        for (QPushButton* button : form.findChildren<QPushButton*>()) {
+            if (button->text() == view) {
+                button->click();
+            }
+        }
+    }
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    // A few seconds of frames, so the frame-rate box shows a real rate. The
+    // process ends here: a normal close would ask to save the function.
+    QTimer::singleShot(2500, [&] {
+        const QPixmap shot = form.screen()->grabWindow(0, form.x(), form.y(), form.frameGeometry().width(),
+                                                       form.frameGeometry().height());
+        std::_Exit(shot.save(out) ? 0 : 1);
+    });
+    return application.exec();
+}
