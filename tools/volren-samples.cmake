@@ -2,7 +2,8 @@
 # on the tool's source only, so a change elsewhere in the library, which relinks
 # the tool, does not write them again.
 set(VOLREN_SAMPLES_DIR ${CMAKE_BINARY_DIR}/samples)
-set(VOLREN_SAMPLE_FILES ${VOLREN_SAMPLES_DIR}/head256.dat ${VOLREN_SAMPLES_DIR}/small64.dat)
+set(VOLREN_SAMPLE_FILES ${VOLREN_SAMPLES_DIR}/head256.dat ${VOLREN_SAMPLES_DIR}/small64.dat
+    ${VOLREN_SAMPLES_DIR}/head.tf)
 add_custom_command(
   OUTPUT ${VOLREN_SAMPLE_FILES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${VOLREN_SAMPLES_DIR}

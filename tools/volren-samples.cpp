@@ -1,6 +1,7 @@
 // Writes the sample volumes into the folder given on the command line:
 //   head256.dat  a CT-like head phantom of 256 x 256 x 113 samples
 //   small64.dat  a 64 x 64 x 64 sphere phantom for quick looks
+//   head.tf      a transfer function that shows the head's skin and bone
 // The output is the same on every run and every machine: no clock, no
 // library random numbers, little-endian bytes written explicitly.
 #include <cmath>
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "TransferFunction.h"
 
 namespace {
 // Densities of the phantoms, on the 12-bit scale of the volume files.
@@ -140,6 +143,28 @@ bool WriteVolume(const std::string& path, uint32_t dimX, uint32_t dimY, uint32_t
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && ok;
 }
+// A transfer function for the head: air and fluid clear, skin a faint veil,
+// soft tissue a light pink haze, bone opaque ivory.
+bool WriteHeadTransferFunction(const std::string& path)
+{
+    TransferFunction tf;
+    const uint32_t positions[] = {0, 880, 960, 1030, 1100, 1500, 2000, 3000, 4096};
+    const uint8_t red[] = {0, 90, 200, 230, 240, 240, 250, 255, 255};
+    const uint8_t green[] = {0, 60, 140, 170, 190, 200, 235, 250, 255};
+    const uint8_t blue[] = {0, 50, 120, 150, 170, 180, 210, 235, 255};
+    const uint8_t alpha[] = {0, 0, 6, 3, 1, 0, 90, 200, 230};
+    for (size_t i = 0; i < std::size(positions); ++i) {
+        tf.AddSample(0, red[i], positions[i]);
+        tf.AddSample(1, green[i], positions[i]);
+        tf.AddSample(2, blue[i], positions[i]);
+        tf.AddSample(3, alpha[i], positions[i]);
+    }
+    tf.AddSample(0, 255, 20000);
+    tf.AddSample(1, 255, 20000);
+    tf.AddSample(2, 255, 20000);
+    tf.AddSample(3, 230, 20000);
+    return tf.Save(path.c_str());
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -150,6 +175,7 @@ int main(int argc, char** argv)
     }
     const std::string folder = std::string(argv[1]) + "/";
     const bool ok = WriteVolume(folder + "head256.dat", 256, 256, 113, 12.0, Head) &&
-                    WriteVolume(folder + "small64.dat", 64, 64, 64, 8.0, Ball);
+                    WriteVolume(folder + "small64.dat", 64, 64, 64, 8.0, Ball) &&
+                    WriteHeadTransferFunction(folder + "head.tf");
     return ok ? 0 : 1;
 }
