@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Log.h"
+#include "StartupTransferFunction.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
 #include "glsl.h"
@@ -51,25 +52,6 @@ void WriteHead(const std::string& path)
         d = std::max(d, 900.0f * Inside(std::sqrt(nx * nx + ny * ny + nz * nz), 1.0f, 0.15f));
         return uint16_t(std::lround(d));
     });
-}
-
-void StartUpTransferFunction(TransferFunction& tf)
-{
-    tf.Clear();
-    tf.AddSample(0, 10, 0);
-    tf.AddSample(0, 0, 1);
-    tf.AddSample(0, 0, 20000);
-    tf.AddSample(1, 0, 0);
-    tf.AddSample(1, 255, 100);
-    tf.AddSample(1, 0, 500);
-    tf.AddSample(1, 0, 20000);
-    tf.AddSample(2, 0, 0);
-    tf.AddSample(2, 255, 600);
-    tf.AddSample(2, 0, 20000);
-    tf.AddSample(3, 0, 0);
-    tf.AddSample(3, 100, 2000);
-    tf.AddSample(3, 150, 6000);
-    tf.AddSample(3, 255, 20000);
 }
 
 // Red rising from 0 at density 0 to 255 at 4080, green and blue 255, opaque.
@@ -158,7 +140,7 @@ double MeanBrightness(const Picture& p, const Square& area = wholePanel)
 // scratch folder.
 struct Scene {
     explicit Scene(const std::string& volume, const std::string& base = ProgramFolder(),
-                   void (*transfer)(TransferFunction&) = StartUpTransferFunction)
+                   void (*transfer)(TransferFunction&) = FillStartupTransferFunction)
         : basePath(base), renderer(&window.display, basePath.c_str(), &transferFunction)
     {
         transfer(transferFunction);
@@ -711,7 +693,7 @@ TEST(ShaderSet, MissingFolderFailsOnTheVertexShader)
     WriteHead(scratch.Path("head.dat"));
     GLWindow window;
     TransferFunction tf;
-    StartUpTransferFunction(tf);
+    FillStartupTransferFunction(tf);
     const std::string base = scratch.Path("nowhere") + "/";
     EXPECT_EXIT(
         {
@@ -731,7 +713,7 @@ TEST(ShaderSet, MissingFragmentFileFails)
     fs::remove(base + "Shaders/ColorMap_Intensity_2d.frag");
     GLWindow window;
     TransferFunction tf;
-    StartUpTransferFunction(tf);
+    FillStartupTransferFunction(tf);
     EXPECT_EXIT(
         {
             LogOpen();
@@ -760,7 +742,7 @@ TEST(ShaderSet, RayCastingSyntaxErrorFailsWithItsCompilerLogAfterTheColorMaps)
     ASSERT_FALSE(log.empty());
 
     TransferFunction tf;
-    StartUpTransferFunction(tf);
+    FillStartupTransferFunction(tf);
     EXPECT_EXIT(
         {
             LogOpen();

@@ -3,28 +3,10 @@
 #include <cmath>
 #include <random>
 
+#include "StartupTransferFunction.h"
 #include "TransferFunction.h"
 
 namespace {
-void StartupFunction(TransferFunction& tf)
-{
-    tf.Clear();
-    tf.AddSample(0, 10, 0);
-    tf.AddSample(0, 0, 1);
-    tf.AddSample(0, 0, 20000);
-    tf.AddSample(1, 0, 0);
-    tf.AddSample(1, 255, 100);
-    tf.AddSample(1, 0, 500);
-    tf.AddSample(1, 0, 20000);
-    tf.AddSample(2, 0, 0);
-    tf.AddSample(2, 255, 600);
-    tf.AddSample(2, 0, 20000);
-    tf.AddSample(3, 0, 0);
-    tf.AddSample(3, 100, 2000);
-    tf.AddSample(3, 150, 6000);
-    tf.AddSample(3, 255, 20000);
-}
-
 std::array<int, 4> Rgba(TransferFunction::Color c) { return {c.r, c.g, c.b, c.a}; }
 
 // A plain reading of the curve: linear between the stored neighbours of x
@@ -52,7 +34,7 @@ int ReferenceChannel(const std::vector<TransferFunction::Sample>& s, uint32_t x)
 TEST(TransferFunction, StartupFunctionEvaluatesAsDocumented)
 {
     TransferFunction tf;
-    StartupFunction(tf);
+    FillStartupTransferFunction(tf);
     EXPECT_EQ(Rgba(tf.Evaluate(0)), (std::array<int, 4>{10, 0, 0, 0}));
     EXPECT_EQ(Rgba(tf.Evaluate(1)), (std::array<int, 4>{0, 2, 0, 0}));
     EXPECT_EQ(Rgba(tf.Evaluate(50)), (std::array<int, 4>{0, 127, 21, 2}));
@@ -158,7 +140,7 @@ TEST(TransferFunction, DraggedSampleKeepsItsStoredPlace)
 TEST(TransferFunction, ClassifyEqualsEvaluatePerVoxel)
 {
     TransferFunction tf;
-    StartupFunction(tf);
+    FillStartupTransferFunction(tf);
     std::vector<uint16_t> densities;
     for (int i = 0; i < 9000; ++i) {
         densities.push_back(uint16_t((i * 7919) % 4097));

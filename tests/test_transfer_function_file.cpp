@@ -11,29 +11,11 @@
 #include <vector>
 
 #include "Log.h"
+#include "StartupTransferFunction.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
 
 namespace {
-void StartupFunction(TransferFunction& tf)
-{
-    tf.Clear();
-    tf.AddSample(0, 10, 0);
-    tf.AddSample(0, 0, 1);
-    tf.AddSample(0, 0, 20000);
-    tf.AddSample(1, 0, 0);
-    tf.AddSample(1, 255, 100);
-    tf.AddSample(1, 0, 500);
-    tf.AddSample(1, 0, 20000);
-    tf.AddSample(2, 0, 0);
-    tf.AddSample(2, 255, 600);
-    tf.AddSample(2, 0, 20000);
-    tf.AddSample(3, 0, 0);
-    tf.AddSample(3, 100, 2000);
-    tf.AddSample(3, 150, 6000);
-    tf.AddSample(3, 255, 20000);
-}
-
 std::string U32(uint32_t v)
 {
     return std::string{char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF)};
@@ -82,7 +64,7 @@ TEST(TransferFunctionFile, StartupFunctionRoundTrip)
 {
     ScratchFolder scratch;
     TransferFunction saved;
-    StartupFunction(saved);
+    FillStartupTransferFunction(saved);
     ASSERT_TRUE(saved.Save("startup.tf"));
     EXPECT_FALSE(saved.IsModified());
     EXPECT_TRUE(saved.HasFileName());
@@ -118,7 +100,7 @@ TEST(TransferFunctionFile, RefusedFiles)
 {
     ScratchFolder scratch;
     TransferFunction tf;
-    StartupFunction(tf);
+    FillStartupTransferFunction(tf);
 
     EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("missing.tf")); }),
               "[ WARN ] TransferFunction: Failed to open file!\n");
@@ -184,7 +166,7 @@ TEST(TransferFunctionFile, AllCountsZero)
     EXPECT_EQ(ReadFile("none.tf"), Header(0, 0, 0, 0));
 
     TransferFunction tf;
-    StartupFunction(tf);
+    FillStartupTransferFunction(tf);
     ASSERT_TRUE(tf.Load("none.tf"));
     for (int c = 0; c < 4; ++c) {
         EXPECT_EQ(tf.SampleCount(c), 0u);
@@ -227,7 +209,7 @@ TEST(TransferFunctionFile, SavingOverALongerFileLeavesExactlyTheNewContent)
 {
     ScratchFolder scratch;
     TransferFunction longer;
-    StartupFunction(longer);
+    FillStartupTransferFunction(longer);
     ASSERT_TRUE(longer.Save("f.tf"));
     ::chmod("f.tf", 0640);
 
@@ -247,7 +229,7 @@ TEST(TransferFunctionFile, SaveThroughALinkReplacesTheLinkedFile)
 {
     ScratchFolder scratch;
     TransferFunction old;
-    StartupFunction(old);
+    FillStartupTransferFunction(old);
     ASSERT_TRUE(old.Save("real.tf"));
     ASSERT_EQ(::symlink("real.tf", "link.tf"), 0);
 
@@ -264,7 +246,7 @@ TEST(TransferFunctionFile, SaveWhereNoFileCanBeCreated)
     WriteFile("plain", "not a folder");
     std::filesystem::create_directory("folder.tf");
     TransferFunction tf;
-    StartupFunction(tf);
+    FillStartupTransferFunction(tf);
 
     const char* targets[] = {"plain/f.tf", "no-such-folder/f.tf", "folder.tf"};
     for (const char* target : targets) {
@@ -286,7 +268,7 @@ TEST(TransferFunctionFile, FailedWriteLeavesThePreviousFileUntouched)
     const std::string before = ReadFile("kept.tf");
 
     TransferFunction tf;
-    StartupFunction(tf);
+    FillStartupTransferFunction(tf);
     // A file size limit makes the write stop after 100 bytes, whoever runs the test.
     rlimit previous;
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);

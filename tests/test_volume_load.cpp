@@ -16,30 +16,11 @@
 #include <vector>
 
 #include "Log.h"
+#include "StartupTransferFunction.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
 
 namespace {
-// The transfer function the main window starts with.
-void StartupTransferFunction(TransferFunction& tf)
-{
-    tf.Clear();
-    tf.AddSample(0, 10, 0);
-    tf.AddSample(0, 0, 1);
-    tf.AddSample(0, 0, 20000);
-    tf.AddSample(1, 0, 0);
-    tf.AddSample(1, 255, 100);
-    tf.AddSample(1, 0, 500);
-    tf.AddSample(1, 0, 20000);
-    tf.AddSample(2, 0, 0);
-    tf.AddSample(2, 255, 600);
-    tf.AddSample(2, 0, 20000);
-    tf.AddSample(3, 0, 0);
-    tf.AddSample(3, 100, 2000);
-    tf.AddSample(3, 150, 6000);
-    tf.AddSample(3, 255, 20000);
-}
-
 std::string VolumeBytes(uint16_t dimX, uint16_t dimY, uint16_t dimZ, const std::vector<uint16_t>& samples)
 {
     std::string bytes;
@@ -87,7 +68,7 @@ protected:
     VolumeLoadTest()
     {
         LogOpen();
-        StartupTransferFunction(transferFunction);
+        FillStartupTransferFunction(transferFunction);
         renderer = std::make_unique<VolumeRenderer>(&gl.display, basePath.c_str(), &transferFunction);
     }
     ~VolumeLoadTest() override
