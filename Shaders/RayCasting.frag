@@ -19,9 +19,11 @@ uniform float maxIntensity;
 const float referenceStep = 0.01;
 // A ray stops here: what lies behind cannot show any more.
 const float opaque = 0.99;
-// Through fully transparent stretches the adaptive march takes up to this many
-// steps at once.
+// Through fully transparent stretches the adaptive march takes ever longer
+// steps, up to this many at once or this distance in texture space (8
+// voxels of a 256-wide volume), whichever is longer.
 const int maxStride = 8;
+const float maxSkip = 0.032;
 // Guard for the finest step (0.001) across the cube's diagonal, with room for
 // the adaptive march's step-backs.
 const int maxIterations = 8192;
@@ -46,8 +48,11 @@ vec3 Shade(vec3 color, vec3 p, vec3 toViewer)
     if (weight <= 0.0) {
         return color;
     }
-    float cosine = abs(dot(g / magnitude, toViewer));
-    vec3 lit = color * (0.3 + 0.7 * cosine) + vec3(0.3 * pow(cosine, 32.0));
+    float cosine = abs(dot(g, toViewer)) / magnitude;
+    float c2 = cosine * cosine;
+    float c4 = c2 * c2;
+    float c16 = c4 * c4 * c4 * c4;
+    vec3 lit = color * (0.3 + 0.7 * cosine) + vec3(0.3 * c16 * c16);
     return mix(color, lit, weight);
 }
 
@@ -85,46 +90,63 @@ void main()
     // The ray is cut into intervals of one step, the last one shorter; each
     // is represented by one sample at the pixel's jitter fraction within it
     // and weighted by its real length.
+    //
+    // A software rasteriser runs a group of pixels in lockstep and pays for
+    // every branch of a loop's body on every pass, so the search for the next
+    // visible sample (one density and one lookup fetch) is a loop of its own
+    // and the gradient fetch and compositing run once per visible sample.
     int intervals = int(ceil(len / stepLength));
+    int last = intervals - 1;
+    int longest = int(max(float(maxStride), floor(maxSkip / stepLength)));
+    // Opacity correction: exponent of a whole interval, and of the last one.
+    float exponent = stepLength / referenceStep;
+    float lastExponent = (len - float(last) * stepLength) / referenceStep;
     int i = 0;
     int stride = 1;
     int lastVisited = -1;
     int fineUntil = -1;
+    int budget = maxIterations;
     vec4 sum = vec4(0.0);
-    for (int n = 0; n < maxIterations; ++n) {
-        if (i >= intervals || sum.a >= opaque) {
+    while (i < intervals && sum.a < opaque && budget > 0) {
+        vec3 p;
+        vec4 c;
+        for (; budget > 0; --budget) {
+            float start = float(i) * stepLength;
+            p = entry + dir * (start + jitter * min(stepLength, len - start));
+            float d = texture3D(density_tex, p).r * 65535.0;
+            c = d > window ? vec4(0.0) : Classify(d);
+            if (c.a > 0.0) {
+                if (i <= lastVisited + 1) {
+                    break;
+                }
+                // A long step landed in visible material: go back to the
+                // interval after the last one visited and continue finely up
+                // to here.
+                fineUntil = i;
+                i = lastVisited + 1;
+                stride = 1;
+            } else {
+                lastVisited = i;
+                if (adaptive && i >= fineUntil && i < last) {
+                    // A long step stops at the last interval, so the stretch
+                    // before the exit is always sampled (GLSL 1.20 has no
+                    // integer min).
+                    i = i + stride < last ? i + stride : last;
+                    stride = stride * 2 < longest ? stride * 2 : longest;
+                } else {
+                    i += 1;
+                }
+                if (i >= intervals) {
+                    break;
+                }
+            }
+        }
+        if (i >= intervals || budget <= 0) {
             break;
         }
-        float start = float(i) * stepLength;
-        float span = min(stepLength, len - start);
-        vec3 p = entry + dir * (start + jitter * span);
-        float d = texture3D(density_tex, p).r * 65535.0;
-        vec4 c = d > window ? vec4(0.0) : Classify(d);
-
-        if (c.a <= 0.0) {
-            lastVisited = i;
-            if (adaptive && i >= fineUntil) {
-                // A long step stops at the last interval, so the stretch
-                // before the exit is always sampled (GLSL 1.20 has no
-                // integer min).
-                i = i + 1 >= intervals ? intervals : (i + stride < intervals - 1 ? i + stride : intervals - 1);
-                stride = stride * 2 < maxStride ? stride * 2 : maxStride;
-            } else {
-                i += 1;
-            }
-            continue;
-        }
-        if (i > lastVisited + 1) {
-            // A long step landed in visible material: go back to the interval
-            // after the last one visited and continue finely up to here.
-            fineUntil = i;
-            i = lastVisited + 1;
-            stride = 1;
-            continue;
-        }
+        --budget;
         stride = 1;
-
-        float alpha = 1.0 - pow(max(1.0 - c.a, 0.0), span / referenceStep);
+        float alpha = 1.0 - pow(max(1.0 - c.a, 0.0), i < last ? exponent : lastExponent);
         vec3 color = lighting != 0 ? Shade(c.rgb, p, -dir) : c.rgb;
         sum.rgb += (1.0 - sum.a) * alpha * color;
         sum.a += (1.0 - sum.a) * alpha;

@@ -1,5 +1,16 @@
 #!/usr/bin/env bash
 # The benchmarks, run by `make bench` from inside the build folder with a
-# display available. Extra arguments go to every benchmark binary.
+# display available: one table of load stages and frame times, then a lit
+# ray-cast frame side by side with VTK's CPU ray caster. Generated volumes go
+# to a temporary folder.
 set -euo pipefail
-./bin/volren_bench_load --benchmark_counters_tabular=true "$@"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+bash "$here/install-bench-deps.sh"
+
+data="$(mktemp -d /tmp/volren-bench-XXXXXX)"
+trap 'rm -rf "$data"' EXIT
+./bin/volren-samples --large "$data"
+
+/usr/bin/python3 "$here/table.py" bin samples/head256.dat "$data/head512.dat" "$@"
+echo
+/usr/bin/python3 "$here/vtk_compare.py" bin/volren-render samples/head256.dat

@@ -2,6 +2,8 @@
 //   head256.dat  a CT-like head phantom of 256 x 256 x 113 samples
 //   small64.dat  a 64 x 64 x 64 sphere phantom for quick looks
 //   head.tf      a transfer function that shows the head's skin and bone
+// With --large it writes only head512.dat, the head phantom on a grid of
+// 512 x 512 x 256 samples, for the benchmarks.
 // The output is the same on every run and every machine: no clock, no
 // library random numbers, little-endian bytes written explicitly.
 #include <cmath>
@@ -169,11 +171,15 @@ bool WriteHeadTransferFunction(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: volren-samples <output folder>\n");
+    const bool large = argc == 3 && std::string(argv[1]) == "--large";
+    if (argc != 2 && !large) {
+        std::fprintf(stderr, "usage: volren-samples [--large] <output folder>\n");
         return 2;
     }
-    const std::string folder = std::string(argv[1]) + "/";
+    const std::string folder = std::string(argv[argc - 1]) + "/";
+    if (large) {
+        return WriteVolume(folder + "head512.dat", 512, 512, 256, 12.0, Head) ? 0 : 1;
+    }
     const bool ok = WriteVolume(folder + "head256.dat", 256, 256, 113, 12.0, Head) &&
                     WriteVolume(folder + "small64.dat", 64, 64, 64, 8.0, Ball) &&
                     WriteHeadTransferFunction(folder + "head.tf");
