@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Volren need.
+# Installs the Debian packages that building, running and testing Volren need,
+# or the packages named on the command line instead (the benchmarks use that).
 # Only missing packages are installed; nothing happens when all are present.
 set -euo pipefail
 
-packages=(
+default_packages=(
   build-essential
   cmake
   pkg-config
@@ -25,6 +26,11 @@ packages=(
   libbenchmark-dev
   clang-format
 )
+if [ $# -gt 0 ]; then
+  packages=("$@")
+else
+  packages=("${default_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

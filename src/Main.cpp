@@ -29,6 +29,7 @@
 #include "BusyCursor.h"
 #include "Camera.h"
 #include "Log.h"
+#include "MakeWidget.h"
 #include "StartupTransferFunction.h"
 #include "TransferFunction.h"
 #include "Transferfunceditor.h"
@@ -39,18 +40,9 @@ namespace {
 constexpr int clientWidth = 792;
 constexpr int clientHeight = 599;
 
-template <typename T>
-T* Make(QWidget* parent, const char* name, int x, int y, int w, int h)
-{
-    T* widget = new T(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
-
 QLabel* ValueBox(QWidget* parent, const char* name, int x, int y, int w, int h)
 {
-    QLabel* box = Make<QLabel>(parent, name, x, y, w, h);
+    QLabel* box = MakeWidget<QLabel>(parent, name, x, y, w, h);
     box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     box->setAlignment(Qt::AlignCenter);
     return box;
@@ -58,7 +50,7 @@ QLabel* ValueBox(QWidget* parent, const char* name, int x, int y, int w, int h)
 
 QScrollBar* Bar(QWidget* parent, const char* name, int x, int y, int w)
 {
-    QScrollBar* bar = Make<QScrollBar>(parent, name, x, y, w, 16);
+    QScrollBar* bar = MakeWidget<QScrollBar>(parent, name, x, y, w, 16);
     bar->setOrientation(Qt::Horizontal);
     bar->setRange(1, 1000);
     bar->setValue(1);
@@ -177,7 +169,7 @@ void TMainForm::BuildLayout()
     setFont(font);
     resize(clientWidth, clientHeight);
 
-    Panel1 = Make<QFrame>(this, "Panel1", 0, 0, 537, 595);
+    Panel1 = MakeWidget<QFrame>(this, "Panel1", 0, 0, 537, 595);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     renderWindow = new QWindow();
     renderWindow->setSurfaceType(QSurface::OpenGLSurface);
@@ -187,9 +179,9 @@ void TMainForm::BuildLayout()
     panelLayout->setContentsMargins(1, 1, 1, 1);
     panelLayout->addWidget(renderContainer);
 
-    Panel2 = Make<QFrame>(this, "Panel2", 536, 0, 256, 598);
+    Panel2 = MakeWidget<QFrame>(this, "Panel2", 536, 0, 256, 598);
     Panel2->setFrameStyle(QFrame::Box | QFrame::Plain);
-    PageControl1 = Make<QTabWidget>(Panel2, "PageControl1", 1, 1, 254, 596);
+    PageControl1 = MakeWidget<QTabWidget>(Panel2, "PageControl1", 1, 1, 254, 596);
     TabSheet1 = new QWidget();
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
     TabSheet2 = new QWidget();
@@ -199,65 +191,65 @@ void TMainForm::BuildLayout()
 
     // Page "General".
     QWidget* g = TabSheet1;
-    SpeedButton1 = Make<QPushButton>(g, "SpeedButton1", 8, 8, 105, 25);
+    SpeedButton1 = MakeWidget<QPushButton>(g, "SpeedButton1", 8, 8, 105, 25);
     Panel4 = ValueBox(g, "Panel4", 128, 8, 105, 25);
-    GroupBox5 = Make<QGroupBox>(g, "GroupBox5", 8, 40, 225, 233);
+    GroupBox5 = MakeWidget<QGroupBox>(g, "GroupBox5", 8, 40, 225, 233);
     GroupBox5->setTitle(QStringLiteral("Transfer function"));
     Panel6 = ValueBox(GroupBox5, "Panel6", 16, 16, 193, 25);
-    SpeedButton2 = Make<QPushButton>(GroupBox5, "SpeedButton2", 16, 48, 49, 25);
-    SpeedButton3 = Make<QPushButton>(GroupBox5, "SpeedButton3", 64, 48, 49, 25);
-    SpeedButton4 = Make<QPushButton>(GroupBox5, "SpeedButton4", 112, 48, 49, 25);
-    SpeedButton5 = Make<QPushButton>(GroupBox5, "SpeedButton5", 160, 48, 49, 25);
-    GroupBox8 = Make<QGroupBox>(GroupBox5, "GroupBox8", 16, 80, 193, 73);
+    SpeedButton2 = MakeWidget<QPushButton>(GroupBox5, "SpeedButton2", 16, 48, 49, 25);
+    SpeedButton3 = MakeWidget<QPushButton>(GroupBox5, "SpeedButton3", 64, 48, 49, 25);
+    SpeedButton4 = MakeWidget<QPushButton>(GroupBox5, "SpeedButton4", 112, 48, 49, 25);
+    SpeedButton5 = MakeWidget<QPushButton>(GroupBox5, "SpeedButton5", 160, 48, 49, 25);
+    GroupBox8 = MakeWidget<QGroupBox>(GroupBox5, "GroupBox8", 16, 80, 193, 73);
     GroupBox8->setTitle(QStringLiteral("Classification"));
-    RadioButton10 = Make<QRadioButton>(GroupBox8, "RadioButton10", 16, 16, 169, 17);
-    RadioButton11 = Make<QRadioButton>(GroupBox8, "RadioButton11", 16, 32, 169, 17);
-    RadioButton19 = Make<QRadioButton>(GroupBox8, "RadioButton19", 16, 48, 169, 17);
+    RadioButton10 = MakeWidget<QRadioButton>(GroupBox8, "RadioButton10", 16, 16, 169, 17);
+    RadioButton11 = MakeWidget<QRadioButton>(GroupBox8, "RadioButton11", 16, 32, 169, 17);
+    RadioButton19 = MakeWidget<QRadioButton>(GroupBox8, "RadioButton19", 16, 48, 169, 17);
     RadioButton19->setChecked(true);
-    GroupBox7 = Make<QGroupBox>(GroupBox5, "GroupBox7", 16, 160, 193, 57);
+    GroupBox7 = MakeWidget<QGroupBox>(GroupBox5, "GroupBox7", 16, 160, 193, 57);
     GroupBox7->setTitle(QStringLiteral("Type"));
-    RadioButton7 = Make<QRadioButton>(GroupBox7, "RadioButton7", 16, 16, 169, 17);
-    RadioButton8 = Make<QRadioButton>(GroupBox7, "RadioButton8", 16, 32, 169, 17);
+    RadioButton7 = MakeWidget<QRadioButton>(GroupBox7, "RadioButton7", 16, 16, 169, 17);
+    RadioButton8 = MakeWidget<QRadioButton>(GroupBox7, "RadioButton8", 16, 32, 169, 17);
     RadioButton7->setChecked(true);
 
-    GroupBox3 = Make<QGroupBox>(g, "GroupBox3", 8, 280, 225, 89);
+    GroupBox3 = MakeWidget<QGroupBox>(g, "GroupBox3", 8, 280, 225, 89);
     GroupBox3->setTitle(QStringLiteral("Blend modes"));
-    RadioButton3 = Make<QRadioButton>(GroupBox3, "RadioButton3", 16, 16, 201, 17);
-    RadioButton4 = Make<QRadioButton>(GroupBox3, "RadioButton4", 16, 32, 201, 17);
-    RadioButton5 = Make<QRadioButton>(GroupBox3, "RadioButton5", 16, 48, 201, 17);
-    RadioButton6 = Make<QRadioButton>(GroupBox3, "RadioButton6", 16, 64, 201, 17);
+    RadioButton3 = MakeWidget<QRadioButton>(GroupBox3, "RadioButton3", 16, 16, 201, 17);
+    RadioButton4 = MakeWidget<QRadioButton>(GroupBox3, "RadioButton4", 16, 32, 201, 17);
+    RadioButton5 = MakeWidget<QRadioButton>(GroupBox3, "RadioButton5", 16, 48, 201, 17);
+    RadioButton6 = MakeWidget<QRadioButton>(GroupBox3, "RadioButton6", 16, 64, 201, 17);
 
-    GroupBox6 = Make<QGroupBox>(g, "GroupBox6", 8, 376, 225, 145);
+    GroupBox6 = MakeWidget<QGroupBox>(g, "GroupBox6", 8, 376, 225, 145);
     GroupBox6->setTitle(QStringLiteral("Camera"));
-    SpeedButton7 = Make<QPushButton>(GroupBox6, "SpeedButton7", 16, 32, 49, 25);
-    SpeedButton8 = Make<QPushButton>(GroupBox6, "SpeedButton8", 16, 56, 49, 25);
-    SpeedButton9 = Make<QPushButton>(GroupBox6, "SpeedButton9", 96, 16, 33, 25);
-    SpeedButton10 = Make<QPushButton>(GroupBox6, "SpeedButton10", 80, 40, 33, 25);
-    SpeedButton11 = Make<QPushButton>(GroupBox6, "SpeedButton11", 112, 40, 33, 25);
-    SpeedButton12 = Make<QPushButton>(GroupBox6, "SpeedButton12", 96, 64, 33, 25);
-    SpeedButton13 = Make<QPushButton>(GroupBox6, "SpeedButton13", 160, 32, 49, 25);
-    SpeedButton14 = Make<QPushButton>(GroupBox6, "SpeedButton14", 160, 56, 49, 25);
-    CheckBox1 = Make<QCheckBox>(GroupBox6, "CheckBox1", 16, 96, 193, 17);
+    SpeedButton7 = MakeWidget<QPushButton>(GroupBox6, "SpeedButton7", 16, 32, 49, 25);
+    SpeedButton8 = MakeWidget<QPushButton>(GroupBox6, "SpeedButton8", 16, 56, 49, 25);
+    SpeedButton9 = MakeWidget<QPushButton>(GroupBox6, "SpeedButton9", 96, 16, 33, 25);
+    SpeedButton10 = MakeWidget<QPushButton>(GroupBox6, "SpeedButton10", 80, 40, 33, 25);
+    SpeedButton11 = MakeWidget<QPushButton>(GroupBox6, "SpeedButton11", 112, 40, 33, 25);
+    SpeedButton12 = MakeWidget<QPushButton>(GroupBox6, "SpeedButton12", 96, 64, 33, 25);
+    SpeedButton13 = MakeWidget<QPushButton>(GroupBox6, "SpeedButton13", 160, 32, 49, 25);
+    SpeedButton14 = MakeWidget<QPushButton>(GroupBox6, "SpeedButton14", 160, 56, 49, 25);
+    CheckBox1 = MakeWidget<QCheckBox>(GroupBox6, "CheckBox1", 16, 96, 193, 17);
     CheckBox1->setText(QStringLiteral("Free rotate"));
-    CheckBox2 = Make<QCheckBox>(GroupBox6, "CheckBox2", 32, 112, 56, 17);
+    CheckBox2 = MakeWidget<QCheckBox>(GroupBox6, "CheckBox2", 32, 112, 56, 17);
     CheckBox2->setText(QStringLiteral("x-axis"));
-    CheckBox3 = Make<QCheckBox>(GroupBox6, "CheckBox3", 88, 112, 56, 17);
+    CheckBox3 = MakeWidget<QCheckBox>(GroupBox6, "CheckBox3", 88, 112, 56, 17);
     CheckBox3->setText(QStringLiteral("y-axis"));
-    CheckBox4 = Make<QCheckBox>(GroupBox6, "CheckBox4", 144, 112, 56, 17);
+    CheckBox4 = MakeWidget<QCheckBox>(GroupBox6, "CheckBox4", 144, 112, 56, 17);
     CheckBox4->setText(QStringLiteral("z-axis"));
 
-    SpeedButton15 = Make<QPushButton>(g, "SpeedButton15", 160, 536, 73, 25);
+    SpeedButton15 = MakeWidget<QPushButton>(g, "SpeedButton15", 160, 536, 73, 25);
 
     // Page "Rendering".
-    GroupBox4 = Make<QGroupBox>(TabSheet2, "GroupBox4", 8, 8, 225, 545);
+    GroupBox4 = MakeWidget<QGroupBox>(TabSheet2, "GroupBox4", 8, 8, 225, 545);
     GroupBox4->setTitle(QStringLiteral("Render modes"));
     QWidget* r = GroupBox4;
-    RadioButton1 = Make<QRadioButton>(r, "RadioButton1", 16, 16, 193, 17);
+    RadioButton1 = MakeWidget<QRadioButton>(r, "RadioButton1", 16, 16, 193, 17);
 
-    GroupBox9 = Make<QGroupBox>(r, "GroupBox9", 32, 32, 177, 121);
+    GroupBox9 = MakeWidget<QGroupBox>(r, "GroupBox9", 32, 32, 177, 121);
     GroupBox9->setTitle(QStringLiteral("Slices to render"));
-    RadioButton12 = Make<QRadioButton>(GroupBox9, "RadioButton12", 8, 16, 161, 17);
-    RadioButton13 = Make<QRadioButton>(GroupBox9, "RadioButton13", 8, 32, 161, 17);
+    RadioButton12 = MakeWidget<QRadioButton>(GroupBox9, "RadioButton12", 8, 16, 161, 17);
+    RadioButton13 = MakeWidget<QRadioButton>(GroupBox9, "RadioButton13", 8, 32, 161, 17);
     RadioButton12->setChecked(true);
     const char* axes[3] = {"x =", "y =", "z ="};
     QLabel** slicePanels[3] = {&Panel12, &Panel13, &Panel14};
@@ -271,8 +263,8 @@ void TMainForm::BuildLayout()
         *sliceBars[i] = Bar(GroupBox9, sliceBarNames[i], 80, y, 89);
     }
 
-    RadioButton2 = Make<QRadioButton>(r, "RadioButton2", 16, 160, 193, 17);
-    GroupBox1 = Make<QGroupBox>(r, "GroupBox1", 32, 176, 177, 89);
+    RadioButton2 = MakeWidget<QRadioButton>(r, "RadioButton2", 16, 160, 193, 17);
+    GroupBox1 = MakeWidget<QGroupBox>(r, "GroupBox1", 32, 176, 177, 89);
     GroupBox1->setTitle(QStringLiteral("Number of Slices"));
     QLabel** countPanels[3] = {&Panel3, &Panel7, &Panel8};
     QScrollBar** countBars[3] = {&ScrollBar1, &ScrollBar2, &ScrollBar3};
@@ -285,10 +277,10 @@ void TMainForm::BuildLayout()
         *countBars[i] = Bar(GroupBox1, countBarNames[i], 64, y, 105);
     }
 
-    GroupBox10 = Make<QGroupBox>(r, "GroupBox10", 32, 272, 177, 121);
+    GroupBox10 = MakeWidget<QGroupBox>(r, "GroupBox10", 32, 272, 177, 121);
     GroupBox10->setTitle(QStringLiteral("Slices to render"));
-    RadioButton14 = Make<QRadioButton>(GroupBox10, "RadioButton14", 8, 16, 161, 17);
-    RadioButton15 = Make<QRadioButton>(GroupBox10, "RadioButton15", 8, 32, 161, 17);
+    RadioButton14 = MakeWidget<QRadioButton>(GroupBox10, "RadioButton14", 8, 16, 161, 17);
+    RadioButton15 = MakeWidget<QRadioButton>(GroupBox10, "RadioButton15", 8, 32, 161, 17);
     RadioButton14->setChecked(true);
     QLabel** volumePanels[3] = {&Panel9, &Panel10, &Panel11};
     QScrollBar** volumeBars[3] = {&ScrollBar4, &ScrollBar5, &ScrollBar6};
@@ -301,7 +293,7 @@ void TMainForm::BuildLayout()
         *volumeBars[i] = Bar(GroupBox10, volumeBarNames[i], 80, y, 89);
     }
 
-    RadioButton9 = Make<QRadioButton>(r, "RadioButton9", 16, 400, 193, 17);
+    RadioButton9 = MakeWidget<QRadioButton>(r, "RadioButton9", 16, 400, 193, 17);
     RadioButton9->setChecked(true);
     Label10 = Caption(r, "Label10", "dz =", 32, 424);
     Panel15 = ValueBox(r, "Panel15", 56, 424, 49, 17);
@@ -309,10 +301,10 @@ void TMainForm::BuildLayout()
     Label11 = Caption(r, "Label11", "mi =", 32, 448);
     Panel5 = ValueBox(r, "Panel5", 56, 448, 49, 17);
     ScrollBar11 = Bar(r, "ScrollBar11", 112, 448, 97);
-    CheckBox5 = Make<QCheckBox>(r, "CheckBox5", 32, 472, 177, 17);
+    CheckBox5 = MakeWidget<QCheckBox>(r, "CheckBox5", 32, 472, 177, 17);
     CheckBox5->setText(QStringLiteral("Adaptive step size"));
     CheckBox5->setChecked(true);
-    CheckBox6 = Make<QCheckBox>(r, "CheckBox6", 32, 488, 177, 17);
+    CheckBox6 = MakeWidget<QCheckBox>(r, "CheckBox6", 32, 488, 177, 17);
     CheckBox6->setText(QStringLiteral("Lighting"));
     CheckBox6->setChecked(true);
 

@@ -15,24 +15,16 @@
 #include <limits>
 
 #include "DrawingSurface.h"
+#include "MakeWidget.h"
 #include "SpinEdit.h"
 
 namespace {
 constexpr int surfaceWidth = 643;
 constexpr int surfaceHeight = 569;
 
-template <typename T>
-T* Make(QWidget* parent, const char* name, int x, int y, int w, int h)
-{
-    T* widget = new T(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
-
 QPushButton* ToggleButton(QWidget* parent, const char* name, const char* text, int x, int y, int w, int h)
 {
-    QPushButton* button = Make<QPushButton>(parent, name, x, y, w, h);
+    QPushButton* button = MakeWidget<QPushButton>(parent, name, x, y, w, h);
     button->setText(QString::fromLatin1(text));
     button->setFlat(true);
     button->setCheckable(true);
@@ -41,7 +33,7 @@ QPushButton* ToggleButton(QWidget* parent, const char* name, const char* text, i
 
 QCheckBox* ChannelBox(QWidget* parent, const char* name, const char* text, int y)
 {
-    QCheckBox* box = Make<QCheckBox>(parent, name, 8, y, 60, 17);
+    QCheckBox* box = MakeWidget<QCheckBox>(parent, name, 8, y, 60, 17);
     box->setText(QString::fromLatin1(text));
     return box;
 }
@@ -98,24 +90,24 @@ void TTransferFuncEditForm::BuildLayout()
     setFont(smallFont);
     setFixedSize(792, 573);
 
-    Panel1 = Make<QFrame>(this, "Panel1", 0, 0, 647, 573);
+    Panel1 = MakeWidget<QFrame>(this, "Panel1", 0, 0, 647, 573);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Image1 = new DrawingSurface(Panel1, surfaceWidth, surfaceHeight);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->move(2, 2);
     Image1->setCursor(Qt::CrossCursor);
 
-    Panel2 = Make<QFrame>(this, "Panel2", 647, 0, 145, 573);
+    Panel2 = MakeWidget<QFrame>(this, "Panel2", 647, 0, 145, 573);
     Panel2->setFrameStyle(QFrame::Box | QFrame::Plain);
 
-    GroupBox1 = Make<QGroupBox>(Panel2, "GroupBox1", 8, 8, 129, 89);
+    GroupBox1 = MakeWidget<QGroupBox>(Panel2, "GroupBox1", 8, 8, 129, 89);
     GroupBox1->setTitle(QStringLiteral("Show samples"));
     RedCheckBox = ChannelBox(GroupBox1, "RedCheckBox", "Red", 16);
     GreenCheckBox = ChannelBox(GroupBox1, "GreenCheckBox", "Green", 32);
     BlueCheckBox = ChannelBox(GroupBox1, "BlueCheckBox", "Blue", 48);
     AlphaCheckBox = ChannelBox(GroupBox1, "AlphaCheckBox", "Alpha", 64);
 
-    GroupBox2 = Make<QGroupBox>(Panel2, "GroupBox2", 8, 104, 129, 97);
+    GroupBox2 = MakeWidget<QGroupBox>(Panel2, "GroupBox2", 8, 104, 129, 97);
     GroupBox2->setTitle(QStringLiteral("Add / Remove samples"));
     SpeedButton3 = ToggleButton(GroupBox2, "SpeedButton3", "Red", 8, 16, 57, 25);
     SpeedButton4 = ToggleButton(GroupBox2, "SpeedButton4", "Green", 64, 16, 57, 25);
@@ -123,7 +115,7 @@ void TTransferFuncEditForm::BuildLayout()
     SpeedButton6 = ToggleButton(GroupBox2, "SpeedButton6", "Alpha", 64, 40, 57, 25);
     SpeedButton7 = ToggleButton(GroupBox2, "SpeedButton7", "Remove", 8, 64, 113, 25);
 
-    GroupBox3 = Make<QGroupBox>(Panel2, "GroupBox3", 8, 208, 129, 73);
+    GroupBox3 = MakeWidget<QGroupBox>(Panel2, "GroupBox3", 8, 208, 129, 73);
     GroupBox3->setTitle(QStringLiteral("Adjustments"));
     Label1 = new QLabel(QStringLiteral("Density Axis"), GroupBox3);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -140,7 +132,7 @@ void TTransferFuncEditForm::BuildLayout()
     CSpinEdit2->setObjectName(QStringLiteral("CSpinEdit2"));
     CSpinEdit2->setGeometry(72, 43, 49, 22);
 
-    SpeedButton1 = Make<QPushButton>(Panel2, "SpeedButton1", 16, 533, 119, 25);
+    SpeedButton1 = MakeWidget<QPushButton>(Panel2, "SpeedButton1", 16, 533, 119, 25);
     SpeedButton1->setText(QStringLiteral("Close"));
     SpeedButton1->setFlat(true);
     SpeedButton1->setAutoDefault(false);

@@ -62,6 +62,8 @@ public:
     // Steps of loading, texture building and drawing; public so that tests can
     // check each on its own.
     void SetupLighting();
+    // Frees the density grid, the histogram and the gradient buffer.
+    void ReleaseVolumeData();
     void BuildCubeList();
     void LoadShaders();
     bool LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath);

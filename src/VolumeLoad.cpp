@@ -34,12 +34,7 @@ uint16_t ReadU16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); 
 void VolumeRenderer::Load(const char* fileName)
 {
     SetupLighting();
-    delete[] densities;
-    densities = nullptr;
-    delete[] histogram;
-    histogram = nullptr;
-    delete[] gradients;
-    gradients = nullptr;
+    ReleaseVolumeData();
     if (!fileName) {
         return;
     }

@@ -59,6 +59,11 @@ VolumeRenderer::~VolumeRenderer()
     DeleteTexture(volumeTexture);
     DeleteTexture(entryTexture);
     DeleteTexture(exitTexture);
+    ReleaseVolumeData();
+}
+
+void VolumeRenderer::ReleaseVolumeData()
+{
     delete[] densities;
     densities = nullptr;
     delete[] histogram;
