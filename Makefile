@@ -12,7 +12,10 @@ SANITIZE_BUILD ?= build-sanitize
 SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=1024 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps configure build run test sanitize-test bench format
+TSAN_BUILD ?= build-tsan
+TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp
+
+.PHONY: all deps configure build run test sanitize-test tsan-test bench format
 
 all: build
 
@@ -40,6 +43,13 @@ sanitize-test: deps
 		-DVOLREN_SANITIZE=ON -DVOLREN_BUILD_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
 	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) $(XVFB) ctest --output-on-failure -j$(JOBS) -LE slow
+
+# The threaded voxel loops of loading (tests labelled "threaded") under
+# ThreadSanitizer; they build on their own, without OpenGL or Qt.
+tsan-test: deps
+	@test -f $(TSAN_BUILD)/CMakeCache.txt || cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVOLREN_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j$(JOBS)
+	cd $(TSAN_BUILD) && $(TSAN_ENV) ctest --output-on-failure -j$(JOBS) -L threaded
 
 bench: build
 	cd $(BUILD) && $(XVFB) bash $(CURDIR)/bench/run.sh

@@ -1,7 +1,7 @@
 // The stages of loading a volume, each on its own, on a head-sized volume of
 // 256 x 256 x 113 and a larger scan of 512 x 512 x 256, with a plain read of
 // the same file as the baseline. Texture stages end with glFinish, so that
-// the driver's copy is counted.
+// the driver's copy is counted. Stages run on all cores, as in the program.
 #include <GL/glew.h>
 
 #include "Display.h"
@@ -28,13 +28,12 @@ struct Volume {
     uint16_t dimX, dimY, dimZ;
     std::string path;
     std::unique_ptr<VolumeRenderer> renderer;
-    float* gradients = nullptr;
     std::vector<uint32_t> colors;
 };
 
 Display* display = nullptr;
 TransferFunction transferFunction;
-Volume volumes[2] = {{256, 256, 113, {}, {}, nullptr, {}}, {512, 512, 256, {}, {}, nullptr, {}}};
+Volume volumes[2] = {{256, 256, 113, {}, {}, {}}, {512, 512, 256, {}, {}, {}}};
 
 void StartupTransferFunction()
 {
@@ -106,14 +105,16 @@ void Histogram(benchmark::State& state, int index)
     state.SetItemsProcessed(int64_t(state.iterations() * Padded(v)));
 }
 
+// The gradient vectors as the load computes them: half floats, slab by slab,
+// on all cores; nothing is uploaded.
 void Gradients(benchmark::State& state, int index)
 {
     Volume& v = volumes[index];
     const VolumeRenderer& r = *v.renderer;
     for (auto _ : state) {
-        float* g = VolumeRenderer::ComputeGradients(r.densities, float(r.maxDensity), r.texDimX, r.texDimY, r.texDimZ);
-        benchmark::DoNotOptimize(g);
-        delete[] g;
+        uint64_t sum = 0;
+        r.ComputeGradientSlabs(0, [&sum](uint32_t, uint32_t, const uint16_t* halves) { sum += halves[0]; });
+        benchmark::DoNotOptimize(sum);
     }
     state.SetItemsProcessed(int64_t(state.iterations() * Padded(v)));
 }
@@ -142,11 +143,12 @@ void PreClassificationPerVoxel(benchmark::State& state, int index)
     state.SetItemsProcessed(int64_t(state.iterations() * count));
 }
 
+// The whole step: texture allocation, gradients and slab uploads.
 void GradientTexture(benchmark::State& state, int index)
 {
     Volume& v = volumes[index];
     for (auto _ : state) {
-        v.renderer->BuildGradientTexture(v.gradients);
+        v.renderer->BuildGradientTexture();
         glFinish();
     }
     state.SetItemsProcessed(int64_t(state.iterations() * Padded(v)));
@@ -178,9 +180,26 @@ void BuildVolumeTexture(benchmark::State& state, int index, uint8_t classificati
     Volume& v = volumes[index];
     v.renderer->classification = classification;
     for (auto _ : state) {
+        // Each iteration uploads, as the first build after a load does.
+        v.renderer->volumeTextureHoldsDensities = false;
         v.renderer->RebuildVolumeTexture();
         glFinish();
     }
+    state.SetItemsProcessed(int64_t(state.iterations() * Padded(v)));
+}
+
+// An edit of the transfer function under "Volume Texture" with
+// pre-classification: the lookup texture and the classified 3D texture.
+void TransferFunctionChange(benchmark::State& state, int index)
+{
+    Volume& v = volumes[index];
+    v.renderer->renderMethod = VolumeRenderer::VolumeTexture;
+    v.renderer->classification = VolumeRenderer::PreClassification;
+    for (auto _ : state) {
+        v.renderer->UpdateTransferFunction();
+        glFinish();
+    }
+    v.renderer->renderMethod = VolumeRenderer::RayCasting;
     state.SetItemsProcessed(int64_t(state.iterations() * Padded(v)));
 }
 
@@ -220,6 +239,7 @@ VOLUME_BENCHMARKS(SliceTextures);
 VOLUME_BENCHMARKS(ClassifiedSliceTextures);
 VOLUME_BENCHMARKS(VolumeTexture);
 VOLUME_BENCHMARKS(ClassifiedVolumeTexture);
+VOLUME_BENCHMARKS(TransferFunctionChange);
 }  // namespace
 
 int main(int argc, char** argv)
@@ -250,8 +270,6 @@ int main(int argc, char** argv)
         v.renderer = std::make_unique<VolumeRenderer>(display, "", &transferFunction);
         v.renderer->ReadDensities(v.path.c_str());
         v.renderer->ComputeHistogram();
-        v.gradients = VolumeRenderer::ComputeGradients(v.renderer->densities, float(v.renderer->maxDensity),
-                                                       v.renderer->texDimX, v.renderer->texDimY, v.renderer->texDimZ);
         v.colors.resize(Padded(v));
     }
 
@@ -259,7 +277,6 @@ int main(int argc, char** argv)
     benchmark::Shutdown();
 
     for (Volume& v : volumes) {
-        delete[] v.gradients;
         v.renderer.reset();
         std::remove(v.path.c_str());
     }

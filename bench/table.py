@@ -26,14 +26,15 @@ LOAD_STAGES = [
     ("ReadFileBaseline", "load: plain read of the file (baseline)"),
     ("ReadIntoGrid", "load: read into the padded grid"),
     ("Histogram", "load: histogram"),
-    ("Gradients", "load: gradients"),
+    ("Gradients", "load: gradients (half floats, slab by slab, no upload)"),
     ("PreClassification", "load: pre-classification (lookup table)"),
-    ("GradientTexture", "load: gradient texture"),
+    ("GradientTexture", "load: gradient texture (gradients and upload, slab by slab)"),
     ("LookupTexture", "load: lookup texture"),
     ("SliceTextures", "texture build: slice stacks"),
     ("ClassifiedSliceTextures", "texture build: slice stacks, pre-classified"),
     ("VolumeTexture", "texture build: 3D texture"),
     ("ClassifiedVolumeTexture", "texture build: 3D texture, pre-classified"),
+    ("TransferFunctionChange", "transfer-function change: lookup and pre-classified 3D texture"),
 ]
 
 

@@ -66,7 +66,7 @@ def time_volren(tool, volume, size, frames, distance, step):
     return float(m.group(1)), float(m.group(2))
 
 
-def time_vtk(volume, size, frames, distance, mapper_class, picture=None):
+def time_vtk(volume, size, frames, distance, mapper_class, picture=None, sample_distance=0.5):
     dim_x, dim_y, dim_z, samples = read_dat(volume)
     tex_x, tex_z = next_power_of_two(dim_x), next_power_of_two(dim_z)
     voxels_per_unit = tex_x / 2.0
@@ -99,7 +99,7 @@ def time_vtk(volume, size, frames, distance, mapper_class, picture=None):
     mapper = mapper_class()
     mapper.SetInputData(image)
     if hasattr(mapper, "SetSampleDistance"):
-        mapper.SetSampleDistance(0.5)
+        mapper.SetSampleDistance(sample_distance)
     if hasattr(mapper, "SetAutoAdjustSampleDistances"):
         mapper.SetAutoAdjustSampleDistances(0)
 
@@ -122,6 +122,8 @@ def time_vtk(volume, size, frames, distance, mapper_class, picture=None):
     window.SetSize(width, height)
     window.AddRenderer(renderer)
     window.Render()
+    if frames == 0:
+        return None
     times = []
     for _ in range(frames):
         start = time.perf_counter()
@@ -138,7 +140,19 @@ def time_vtk(volume, size, frames, distance, mapper_class, picture=None):
     return statistics.median(times), min(times)
 
 
+def first_frame(volume, size, distance, mapper_name, sample_distance):
+    """The whole of a first frame as a new user's script would make it: read
+    the file with numpy, build the pipeline, render once. Run as its own
+    process by first_frame.py, which times the process."""
+    mapper_class = {"gpu": vtk.vtkGPUVolumeRayCastMapper, "cpu": vtk.vtkFixedPointVolumeRayCastMapper}[mapper_name]
+    time_vtk(volume, size, 0, distance, mapper_class, sample_distance=sample_distance)
+
+
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--first-frame":
+        # vtk_compare.py --first-frame gpu|cpu VOLUME.dat SIZE DISTANCE SAMPLE_DISTANCE
+        first_frame(sys.argv[3], sys.argv[4], float(sys.argv[5]), sys.argv[2], float(sys.argv[6]))
+        return 0
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("tool")
     parser.add_argument("volume")

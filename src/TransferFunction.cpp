@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "VolumeKernels.h"
+
 namespace {
 int CompareSamples(const void* a, const void* b)
 {
@@ -91,22 +93,25 @@ TransferFunction::Color TransferFunction::Evaluate(uint32_t position) const
 
 void TransferFunction::Classify(uint32_t* out, const uint16_t* densities, uint64_t count) const
 {
-    if (count == 0) {
-        return;
-    }
-    const uint16_t maxValue = *std::max_element(densities, densities + count);
-    if (count <= maxValue) {
+    // Densities of a loaded volume are at most 4096: one evaluation per such
+    // value, then one pass of table lookups over the voxels on all cores. A
+    // short run, or a density above the table, is evaluated directly.
+    constexpr uint32_t tableSize = 4097;
+    if (count < tableSize) {
         for (uint64_t i = 0; i < count; ++i) {
             out[i] = Evaluate(densities[i]).Packed();
         }
         return;
     }
-    // One evaluation per density value, then a table lookup per voxel.
-    std::vector<uint32_t> table(size_t(maxValue) + 1);
-    for (size_t v = 0; v < table.size(); ++v) {
-        table[v] = Evaluate(static_cast<uint32_t>(v)).Packed();
+    std::vector<uint32_t> table(tableSize);
+    for (uint32_t v = 0; v < tableSize; ++v) {
+        table[v] = Evaluate(v).Packed();
     }
-    for (uint64_t i = 0; i < count; ++i) {
-        out[i] = table[densities[i]];
-    }
+    const uint32_t* lookup = table.data();
+    VolumeKernels::ParallelFor(count, uint64_t(1) << 16, [this, out, densities, lookup](uint64_t begin, uint64_t end) {
+        for (uint64_t i = begin; i < end; ++i) {
+            const uint16_t d = densities[i];
+            out[i] = d < tableSize ? lookup[d] : Evaluate(d).Packed();
+        }
+    });
 }

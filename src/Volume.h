@@ -3,6 +3,8 @@
 #include <GL/glew.h>
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "Vec3.h"
@@ -62,7 +64,7 @@ public:
     // Steps of loading, texture building and drawing; public so that tests can
     // check each on its own.
     void SetupLighting();
-    // Frees the density grid, the histogram and the gradient buffer.
+    // Frees the density grid and the histogram.
     void ReleaseVolumeData();
     void BuildCubeList();
     void LoadShaders();
@@ -71,13 +73,36 @@ public:
     void ReadVolumeData(const char* fileName);
     void ReadDensities(const char* fileName);
     void ComputeHistogram();
-    static float* ComputeGradients(const uint16_t* densities, float divisor, uint32_t texDimX,
-                                   uint32_t texDimY, uint32_t texDimZ);
-    void BuildGradientTexture(const float* gradients);
+    // The gradient vectors of a whole padded grid as floats (Part 2.2), on all
+    // cores; null where they cannot be allocated. The load itself never holds
+    // them all: see ComputeGradientSlabs.
+    static float* ComputeGradients(const uint16_t* densities, float divisor, uint32_t texDimX, uint32_t texDimY,
+                                   uint32_t texDimZ);
+    // The gradient vectors of the loaded grid (divisor maxDensity) as half
+    // floats, three per voxel, in slabs of slabPlanes planes (0: slabs of about
+    // slabBytes): take(z0, planes, halves) gets each slab in order on the
+    // calling thread while the worker threads compute the next one.
+    void ComputeGradientSlabs(
+        uint32_t slabPlanes,
+        const std::function<void(uint32_t z0, uint32_t planes, const uint16_t* halves)>& take) const;
+    // Allocates the GL_RGB16F gradient texture once and fills it slab by slab.
+    void BuildGradientTexture(uint32_t slabPlanes = 0);
+    // Planes per slab of a work buffer, for planes of the given size.
+    uint32_t SlabPlanes(uint64_t bytesPerPlane) const;
+    static constexpr uint64_t slabBytes = uint64_t(8) << 20;
+    // What a load of the open file will hold at its peak with the current
+    // method and classification: the grid, the gradient texture, the method's
+    // textures (a software rasteriser keeps them in system memory) and the
+    // work slabs. The load refuses a file that needs more than the memory limit.
+    uint64_t LoadPeakBytes() const;
+    // Stands in for the machine's physical memory in that check; 0, the
+    // default, means the physical memory. For tests.
+    static void SetMemoryLimit(uint64_t bytes);
     void BuildTransferTexture();
     void DeleteSliceTextures();
     void BuildSliceTextures(const uint16_t* grid);
-    void BuildClassifiedSliceTextures(const uint32_t* grid);
+    // Classifies the 16-bit grid a block of planes at a time.
+    void BuildClassifiedSliceTextures(const uint16_t* grid);
     void BuildVolumeTexture(const void* data, GLint internalFormat, GLenum format, GLenum type);
     void RebuildSliceStacks();
     void RebuildVolumeTexture();
@@ -91,6 +116,9 @@ public:
 
     Display* display;
     const char* basePath;
+    // The file of the volume being loaded or loaded, named by the failures of
+    // the load's later steps.
+    std::string volumeFile;
     uint32_t dimX = 0, dimY = 0, dimZ = 0;
     uint32_t texDimX = 0, texDimY = 0, texDimZ = 0;
     float texCoordMaxX, texCoordMaxY, texCoordMaxZ;
@@ -98,6 +126,9 @@ public:
     // Each stack keeps the names it was built with; empty means none.
     std::vector<GLuint> sliceTexturesX, sliceTexturesY, sliceTexturesZ;
     GLuint volumeTexture;
+    // volumeTexture holds the luminance densities of the loaded grid, so an
+    // upload of the same would change nothing.
+    bool volumeTextureHoldsDensities = false;
     uint32_t sliceCountX = 0, sliceCountY = 0, sliceCountZ = 0;
     int32_t sliceMode;
     int32_t stackSliceX = 1, stackSliceY = 1, stackSliceZ = 1;
@@ -108,7 +139,6 @@ public:
     aShaderObject* intensityGradient2dProgram;
     aShaderObject* intensityGradient3dProgram;
     GLuint transferTexture;
-    float* gradients;
     GLuint gradientTexture;
     uint32_t* histogram;
     uint32_t maxDensity = 0;

@@ -1,11 +1,12 @@
 // Loading a volume data file into the padded grid, and the data derived from
-// it: the histogram and the gradient vectors.
+// it: the histogram and the gradient vectors, computed on all cores.
 #include "Volume.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "Log.h"
+#include "VolumeKernels.h"
 
 namespace {
 [[noreturn]] void FailLoad(const char* fileName, const std::string& cause)
@@ -40,9 +42,7 @@ void VolumeRenderer::Load(const char* fileName)
     }
 
     ReadVolumeData(fileName);
-    BuildGradientTexture(gradients);
-    delete[] gradients;
-    gradients = nullptr;
+    BuildGradientTexture();
 
     BuildTransferTexture();
     LoadShaders();
@@ -51,7 +51,7 @@ void VolumeRenderer::Load(const char* fileName)
 }
 
 // The steps of a load that need no OpenGL context beyond the size limits: the
-// padded grid, its value check, the histogram and the gradient buffer.
+// padded grid, its value check and the histogram.
 void VolumeRenderer::ReadVolumeData(const char* fileName)
 {
     ReadDensities(fileName);
@@ -60,12 +60,57 @@ void VolumeRenderer::ReadVolumeData(const char* fileName)
     if (maxDensity > 4096) {
         LogFailed("Data file: Density data value exceeds maximum of 2^12 (4096)");
     }
+}
 
-    gradients = ComputeGradients(densities, float(maxDensity), texDimX, texDimY, texDimZ);
-    if (!gradients) {
-        const uint64_t bytes = uint64_t(texDimX) * texDimY * texDimZ * 12;
-        FailLoad(fileName, "needs " + std::to_string(bytes) + " bytes for its gradients, which cannot be allocated");
+namespace {
+uint64_t memoryLimit = 0;
+
+// Bytes of one or two work slabs: two take turns where there is more than one slab.
+uint64_t SlabBuffers(const VolumeRenderer& r, uint64_t bytesPerPlane, uint32_t planes)
+{
+    const uint32_t per = std::min(r.SlabPlanes(bytesPerPlane), planes);
+    return (per < planes ? 2 : 1) * uint64_t(per) * bytesPerPlane;
+}
+}  // namespace
+
+void VolumeRenderer::SetMemoryLimit(uint64_t bytes) { memoryLimit = bytes; }
+
+uint32_t VolumeRenderer::SlabPlanes(uint64_t bytesPerPlane) const
+{
+    return uint32_t(std::clamp<uint64_t>(slabBytes / std::max<uint64_t>(bytesPerPlane, 1), 1, 65536));
+}
+
+uint64_t VolumeRenderer::LoadPeakBytes() const
+{
+    const uint64_t planeXY = uint64_t(texDimX) * texDimY;
+    const uint64_t voxels = planeXY * texDimZ;
+    // The grid, the half-float gradient texture and its slabs.
+    uint64_t bytes = 2 * voxels + 6 * voxels + SlabBuffers(*this, 6 * planeXY, texDimZ);
+    const bool pre = classification == PreClassification;
+    switch (renderMethod) {
+        case Slices: {
+            // Three stacks of the data planes, gathered (and classified) a block at a time.
+            const uint64_t texel = pre ? 4 : 2;
+            const uint64_t planeXZ = uint64_t(texDimX) * texDimZ, planeYZ = uint64_t(texDimY) * texDimZ;
+            bytes += texel * (dimZ * planeXY + dimY * planeXZ + dimX * planeYZ);
+            const uint64_t z = pre ? SlabBuffers(*this, 4 * planeXY, dimZ) : 0;
+            const uint64_t y =
+                SlabBuffers(*this, texel * planeXZ, dimY) + (pre ? 2 * planeXZ * SlabPlanes(4 * planeXZ) : 0);
+            const uint64_t x =
+                SlabBuffers(*this, texel * planeYZ, dimX) + (pre ? 2 * planeYZ * SlabPlanes(4 * planeYZ) : 0);
+            bytes += std::max(z, std::max(y, x));
+            break;
+        }
+        case VolumeTexture:
+            bytes += pre ? 4 * voxels + SlabBuffers(*this, 4 * planeXY, texDimZ) : 2 * voxels;
+            break;
+        case RayCasting:
+            bytes += 2 * voxels;
+            break;
+        default:
+            break;
     }
+    return bytes;
 }
 
 // Opens the file, sets the sizes and fills a new padded grid from it.
@@ -73,6 +118,7 @@ void VolumeRenderer::ReadDensities(const char* fileName)
 {
     delete[] densities;
     densities = nullptr;
+    volumeFile = fileName;
     FILE* file = std::fopen(fileName, "rb");
     if (!file) {
         FailLoad(fileName, std::string("cannot be opened: ") + std::strerror(errno));
@@ -119,21 +165,28 @@ void VolumeRenderer::ReadDensities(const char* fileName)
     }
 
     // A corrupt header must not make a small file fill the machine's memory:
-    // the grid and the gradient buffer (14 bytes a voxel) have to fit in it.
+    // everything the load will hold at its peak has to fit in it.
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
-    const uint64_t memory = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
-    if (memory > 0 && count > memory / 14) {
+    const uint64_t memory =
+        memoryLimit ? memoryLimit : uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
+    const uint64_t peak = LoadPeakBytes();
+    if (memory > 0 && peak > memory) {
         std::fclose(file);
-        FailLoad(fileName, "needs " + std::to_string(count * 14) + " bytes for its padded grid of " + padded +
-                               " samples and their gradients, more than the " + std::to_string(memory) +
-                               " bytes of this machine's memory");
+        FailLoad(fileName, "needs " + std::to_string(peak) + " bytes for its padded grid of " + padded +
+                               " samples, its gradient texture and the textures of the current method, more than the " +
+                               std::to_string(memory) + " bytes of this machine's memory");
     }
-    densities = new (std::nothrow) uint16_t[count]();
+    densities = new (std::nothrow) uint16_t[count];
     if (!densities) {
         std::fclose(file);
         FailLoad(fileName, "needs " + std::to_string(count * 2) + " bytes for its padded grid of " + padded +
                                " samples, which cannot be allocated");
     }
+    // Cleared on all cores: the first touch of fresh memory is most of the cost.
+    uint16_t* const grid = densities;
+    VolumeKernels::ParallelFor(count, uint64_t(1) << 20, [grid](uint64_t begin, uint64_t end) {
+        std::memset(grid + begin, 0, sizeof(uint16_t) * (end - begin));
+    });
 
     // The file is little-endian, like every platform this builds for; blocks go
     // straight into place. Rows without padding make each plane one block.
@@ -167,9 +220,7 @@ void VolumeRenderer::ComputeHistogram()
     // Maximum and counts in one pass over all 16-bit values, then cut to size.
     std::vector<uint32_t> counts(65536, 0);
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
-    for (uint64_t i = 0; i < count; ++i) {
-        ++counts[densities[i]];
-    }
+    VolumeKernels::CountDensities(densities, count, counts.data());
     maxDensity = 0;
     for (uint32_t v = 65535; v > 0; --v) {
         if (counts[v] != 0) {
@@ -190,49 +241,31 @@ float* VolumeRenderer::ComputeGradients(const uint16_t* densities, float divisor
     if (!result) {
         return nullptr;
     }
-
-    // Every 16-bit value divided once, so the grid is read in a single pass; an
-    // all-zero volume (divisor 0) gets zero quotients and so zero interior
-    // gradients instead of 0 / 0.
-    std::vector<float> quotient(65536, 0.0f);
-    if (divisor != 0.0f) {
-        for (size_t v = 0; v < quotient.size(); ++v) {
-            quotient[v] = float(v) / divisor;
-        }
-    }
-
-    const uint64_t strideY = texDimX;
-    const uint64_t strideZ = uint64_t(texDimX) * texDimY;
-    auto set = [result](uint64_t i, float x, float y, float z) {
-        result[3 * i] = x;
-        result[3 * i + 1] = y;
-        result[3 * i + 2] = z;
-    };
-
-    for (uint32_t z = 0; z < texDimZ; ++z) {
-        for (uint32_t y = 0; y < texDimY; ++y) {
-            const uint64_t row = z * strideZ + y * strideY;
-            const bool faceRow = y == 0 || y == texDimY - 1 || z == 0 || z == texDimZ - 1;
-            if (faceRow) {
-                // The y faces win over the z faces.
-                const float gy = y == 0 ? -1.0f : (y == texDimY - 1 ? 1.0f : 0.0f);
-                const float gz = gy != 0.0f ? 0.0f : (z == 0 ? -1.0f : 1.0f);
-                for (uint32_t x = 0; x < texDimX; ++x) {
-                    set(row + x, 0.0f, gy, gz);
-                }
-            } else {
-                const uint16_t* d = densities + row;
-                float* g = result + 3 * row;
-                for (uint32_t x = 1; x + 1 < texDimX; ++x) {
-                    g[3 * x] = quotient[d[x - 1]] - quotient[d[x + 1]];
-                    g[3 * x + 1] = quotient[d[x - strideY]] - quotient[d[x + strideY]];
-                    g[3 * x + 2] = quotient[d[x - strideZ]] - quotient[d[x + strideZ]];
-                }
-            }
-            // The x faces win over every other rule; x = 0 over x = last.
-            set(row + texDimX - 1, 1.0f, 0.0f, 0.0f);
-            set(row, -1.0f, 0.0f, 0.0f);
-        }
-    }
+    std::vector<float> quotient(65536);
+    VolumeKernels::GradientQuotients(divisor, quotient.data());
+    VolumeKernels::GradientPlanes(densities, quotient.data(), texDimX, texDimY, texDimZ, 0, texDimZ, result);
     return result;
+}
+
+void VolumeRenderer::ComputeGradientSlabs(
+    uint32_t slabPlanes, const std::function<void(uint32_t z0, uint32_t planes, const uint16_t* halves)>& take) const
+{
+    std::vector<float> quotient(65536);
+    VolumeKernels::GradientQuotients(float(maxDensity), quotient.data());
+    const uint64_t planeXY = uint64_t(texDimX) * texDimY;
+    const uint32_t per = std::min(slabPlanes ? slabPlanes : SlabPlanes(6 * planeXY), texDimZ);
+    const size_t each = size_t(per) * planeXY * 3;
+    std::unique_ptr<uint16_t[]> first(new (std::nothrow) uint16_t[each]);
+    std::unique_ptr<uint16_t[]> second(per < texDimZ ? new (std::nothrow) uint16_t[each] : nullptr);
+    if (!first || (per < texDimZ && !second)) {
+        FailLoad(volumeFile.c_str(), "needs " + std::to_string((second ? 2 : 1) * each * sizeof(uint16_t)) +
+                                         " bytes for the slabs of its gradients, which cannot be allocated");
+    }
+    uint16_t* const buffers[2] = {first.get(), second.get()};
+    VolumeKernels::Pipeline(
+        texDimZ, per, buffers,
+        [this, &quotient](uint32_t z0, uint32_t n, uint16_t* out) {
+            VolumeKernels::GradientPlanesHalf(densities, quotient.data(), texDimX, texDimY, texDimZ, z0, n, out);
+        },
+        take);
 }

@@ -15,7 +15,6 @@ VolumeRenderer::VolumeRenderer(Display* display, const char* basePath, TransferF
     intensity2dProgram = intensity3dProgram = nullptr;
     intensityGradient2dProgram = intensityGradient3dProgram = nullptr;
     transferTexture = none;
-    gradients = nullptr;
     gradientTexture = none;
     histogram = nullptr;
 
@@ -68,8 +67,8 @@ void VolumeRenderer::ReleaseVolumeData()
     densities = nullptr;
     delete[] histogram;
     histogram = nullptr;
-    delete[] gradients;
-    gradients = nullptr;
+    // The next grid may differ: the resident density texture no longer counts as its copy.
+    volumeTextureHoldsDensities = false;
 }
 
 void VolumeRenderer::SetSliceCounts(int32_t x, int32_t y, int32_t z)

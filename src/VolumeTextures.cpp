@@ -1,13 +1,19 @@
 // Textures built from the loaded volume: the lookup texture of the transfer
 // function, the gradient texture, the slice stacks and the 3D volume texture.
+// The voxel work runs on the worker threads a slab at a time; only this
+// thread calls OpenGL.
 #include "Volume.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
+#include <type_traits>
 
 #include "Log.h"
 #include "TransferFunction.h"
+#include "VolumeKernels.h"
 
 namespace {
 void DeleteTexture(GLuint& name)
@@ -37,17 +43,6 @@ void CheckGlError(int line)
     }
 }
 
-// Pre-classified colours of the whole padded grid; the caller frees them.
-uint32_t* ClassifyGrid(const TransferFunction& transferFunction, const uint16_t* densities, uint64_t count)
-{
-    uint32_t* colors = new (std::nothrow) uint32_t[count];
-    if (!colors) {
-        LogFailed("Volume: Not enough memory for the pre-classified volume");
-    }
-    transferFunction.Classify(colors, densities, count);
-    return colors;
-}
-
 // The grids are tightly packed: with the default row alignment of 4 bytes, a
 // row of one 16-bit texel would be read with a stride of 4.
 void BeginTightRows()
@@ -58,12 +53,31 @@ void BeginTightRows()
 
 void EndTightRows() { glPopClientAttrib(); }
 
-// Uploads the three stacks; Texel is uint16_t (densities) or uint32_t (colours).
-template <typename Texel>
-void UploadSliceStacks(VolumeRenderer& r, const Texel* grid, GLint internalFormat, GLenum format, GLenum type)
+// A work buffer of the texture builds, or the end of the program.
+template <typename T>
+std::unique_ptr<T[]> WorkBuffer(uint64_t count)
 {
+    std::unique_ptr<T[]> buffer(new (std::nothrow) T[count]);
+    if (!buffer) {
+        LogFailed("Volume: Not enough memory for the texture slabs");
+    }
+    return buffer;
+}
+
+// Rows per task of a gather: about 64 Ki texels.
+uint64_t RowGrain(uint32_t width) { return std::max<uint64_t>(1, (uint64_t(1) << 16) / width); }
+
+// Uploads the three stacks from the densities; Texel is uint16_t (densities)
+// or uint32_t (colours, classified a block of planes at a time). The worker
+// threads gather (and classify) the next block of planes while this thread
+// uploads the one before.
+template <typename Texel>
+void UploadSliceStacks(VolumeRenderer& r, const uint16_t* grid, GLint internalFormat, GLenum format, GLenum type)
+{
+    constexpr bool classified = std::is_same_v<Texel, uint32_t>;
     BeginTightRows();
-    const uint64_t planeXY = uint64_t(r.texDimX) * r.texDimY;
+    const uint32_t texDimX = r.texDimX, texDimY = r.texDimY, texDimZ = r.texDimZ;
+    const uint64_t planeXY = uint64_t(texDimX) * texDimY;
 
     r.sliceTexturesX.assign(r.dimX, 0);
     r.sliceTexturesY.assign(r.dimY, 0);
@@ -79,40 +93,80 @@ void UploadSliceStacks(VolumeRenderer& r, const Texel* grid, GLint internalForma
         glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, w, h, 0, format, type, texels);
     };
 
-    for (uint32_t k = 0; k < r.dimZ; ++k) {
-        upload(r.sliceTexturesZ[k], GLsizei(r.texDimX), GLsizei(r.texDimY), grid + k * planeXY);
+    // One stack of 'count' planes of w x h texels; gather(k0, n, out) puts the
+    // densities of planes k0 to k0 + n - 1 into out, one plane after another.
+    auto stack = [&](const std::vector<GLuint>& names, uint32_t w, uint32_t h, uint32_t count, auto&& gather) {
+        const uint64_t plane = uint64_t(w) * h;
+        const uint32_t per = std::min(r.SlabPlanes(sizeof(Texel) * plane), count);
+        std::unique_ptr<Texel[]> first = WorkBuffer<Texel>(per * plane);
+        std::unique_ptr<Texel[]> second = per < count ? WorkBuffer<Texel>(per * plane) : nullptr;
+        Texel* const buffers[2] = {first.get(), second.get()};
+        std::unique_ptr<uint16_t[]> densities = classified ? WorkBuffer<uint16_t>(per * plane) : nullptr;
+        auto produce = [&](uint32_t k0, uint32_t n, Texel* out) {
+            if constexpr (classified) {
+                gather(k0, n, densities.get());
+                r.transferFunction->Classify(out, densities.get(), n * plane);
+            } else {
+                gather(k0, n, out);
+            }
+        };
+        VolumeKernels::Pipeline(count, per, buffers, produce, [&](uint32_t k0, uint32_t n, const Texel* texels) {
+            for (uint32_t i = 0; i < n; ++i) {
+                upload(names[k0 + i], GLsizei(w), GLsizei(h), texels + i * plane);
+            }
+        });
+    };
+
+    // Z planes are blocks of the grid: uploaded in place, or classified a block at a time.
+    if constexpr (classified) {
+        const uint32_t per = std::min(r.SlabPlanes(sizeof(Texel) * planeXY), r.dimZ);
+        std::unique_ptr<Texel[]> first = WorkBuffer<Texel>(per * planeXY);
+        std::unique_ptr<Texel[]> second = per < r.dimZ ? WorkBuffer<Texel>(per * planeXY) : nullptr;
+        Texel* const buffers[2] = {first.get(), second.get()};
+        VolumeKernels::Pipeline(
+            r.dimZ, per, buffers,
+            [&](uint32_t k0, uint32_t n, Texel* out) {
+                r.transferFunction->Classify(out, grid + k0 * planeXY, n * planeXY);
+            },
+            [&](uint32_t k0, uint32_t n, const Texel* texels) {
+                for (uint32_t i = 0; i < n; ++i) {
+                    upload(r.sliceTexturesZ[k0 + i], GLsizei(texDimX), GLsizei(texDimY), texels + i * planeXY);
+                }
+            });
+    } else {
+        for (uint32_t k = 0; k < r.dimZ; ++k) {
+            upload(r.sliceTexturesZ[k], GLsizei(texDimX), GLsizei(texDimY), grid + k * planeXY);
+        }
     }
 
     // Y planes: each row of x is contiguous in the grid.
-    std::vector<Texel> plane(size_t(r.texDimX) * r.texDimZ, Texel(0));
-    for (uint32_t k = 0; k < r.dimY; ++k) {
-        for (uint32_t z = 0; z < r.texDimZ; ++z) {
-            std::memcpy(&plane[size_t(z) * r.texDimX], grid + z * planeXY + size_t(k) * r.texDimX,
-                        sizeof(Texel) * r.texDimX);
-        }
-        upload(r.sliceTexturesY[k], GLsizei(r.texDimX), GLsizei(r.texDimZ), plane.data());
-    }
-
-    // X planes are gathered a block at a time, so each grid row is read once
-    // per block instead of once per plane.
-    constexpr uint32_t block = 16;
-    std::vector<Texel> planes(size_t(block) * r.texDimY * r.texDimZ, Texel(0));
-    const size_t planeYZ = size_t(r.texDimY) * r.texDimZ;
-    for (uint32_t k0 = 0; k0 < r.dimX; k0 += block) {
-        const uint32_t n = std::min(block, r.dimX - k0);
-        for (uint32_t z = 0; z < r.texDimZ; ++z) {
-            for (uint32_t y = 0; y < r.texDimY; ++y) {
-                const Texel* row = grid + z * planeXY + size_t(y) * r.texDimX + k0;
-                const size_t texel = y + size_t(r.texDimY) * z;
-                for (uint32_t i = 0; i < n; ++i) {
-                    planes[i * planeYZ + texel] = row[i];
-                }
+    const uint64_t planeXZ = uint64_t(texDimX) * texDimZ;
+    stack(r.sliceTexturesY, texDimX, texDimZ, r.dimY, [&](uint32_t k0, uint32_t n, uint16_t* out) {
+        VolumeKernels::ParallelFor(uint64_t(n) * texDimZ, RowGrain(texDimX), [&](uint64_t begin, uint64_t end) {
+            for (uint64_t row = begin; row < end; ++row) {
+                const uint64_t i = row / texDimZ, z = row % texDimZ;
+                std::memcpy(out + i * planeXZ + z * texDimX, grid + z * planeXY + (k0 + i) * texDimX,
+                            sizeof(uint16_t) * texDimX);
             }
-        }
-        for (uint32_t i = 0; i < n; ++i) {
-            upload(r.sliceTexturesX[k0 + i], GLsizei(r.texDimY), GLsizei(r.texDimZ), &planes[i * planeYZ]);
-        }
-    }
+        });
+    });
+
+    // X planes: each grid row gives one texel to each plane of the block.
+    const uint64_t planeYZ = uint64_t(texDimY) * texDimZ;
+    stack(r.sliceTexturesX, texDimY, texDimZ, r.dimX, [&](uint32_t k0, uint32_t n, uint16_t* out) {
+        VolumeKernels::ParallelFor(texDimZ, std::max<uint64_t>(1, RowGrain(texDimY) / texDimY),
+                                   [&](uint64_t begin, uint64_t end) {
+                                       for (uint64_t z = begin; z < end; ++z) {
+                                           for (uint32_t y = 0; y < texDimY; ++y) {
+                                               const uint16_t* row = grid + z * planeXY + y * texDimX + k0;
+                                               uint16_t* texel = out + y + texDimY * z;
+                                               for (uint32_t i = 0; i < n; ++i) {
+                                                   texel[i * planeYZ] = row[i];
+                                               }
+                                           }
+                                       }
+                                   });
+    });
     EndTightRows();
 }
 }  // namespace
@@ -146,15 +200,33 @@ void VolumeRenderer::BuildTransferTexture()
     }
 }
 
-void VolumeRenderer::BuildGradientTexture(const float* gradientVectors)
+void VolumeRenderer::BuildGradientTexture(uint32_t slabPlanes)
 {
     DeleteTexture(gradientTexture);
     glGenTextures(1, &gradientTexture);
     glBindTexture(GL_TEXTURE_3D, gradientTexture);
     SetTextureParameters(GL_TEXTURE_3D);
-    // A signed float format: unsized GL_RGB would clamp negative components to 0.
+    // A signed float format: unsized GL_RGB would clamp negative components to
+    // 0. Allocated once, then filled slab by slab with half floats, which the
+    // driver stores as they are.
+    BeginTightRows();
     glTexImage3D(GL_TEXTURE_3D, 0, GL_RGB16F, GLsizei(texDimX), GLsizei(texDimY), GLsizei(texDimZ), 0, GL_RGB,
-                 GL_FLOAT, gradientVectors);
+                 GL_HALF_FLOAT, nullptr);
+    const GLenum error = glGetError();
+    if (error == GL_OUT_OF_MEMORY) {
+        const uint64_t bytes = uint64_t(texDimX) * texDimY * texDimZ * 6;
+        LogFailed(("Data file: '" + volumeFile + "' needs " + std::to_string(bytes) +
+                   " bytes for its gradient texture of " + std::to_string(texDimX) + " x " + std::to_string(texDimY) +
+                   " x " + std::to_string(texDimZ) + " texels, which cannot be allocated")
+                      .c_str());
+    } else if (error != GL_NO_ERROR) {
+        LogFailedAt(reinterpret_cast<const char*>(glewGetErrorString(error)), "Volume", __LINE__);
+    }
+    ComputeGradientSlabs(slabPlanes, [this](uint32_t z0, uint32_t planes, const uint16_t* halves) {
+        glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, GLint(z0), GLsizei(texDimX), GLsizei(texDimY), GLsizei(planes), GL_RGB,
+                        GL_HALF_FLOAT, halves);
+    });
+    EndTightRows();
 }
 
 void VolumeRenderer::DeleteSliceTextures()
@@ -169,18 +241,19 @@ void VolumeRenderer::DeleteSliceTextures()
 
 void VolumeRenderer::BuildSliceTextures(const uint16_t* grid)
 {
-    UploadSliceStacks(*this, grid, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
+    UploadSliceStacks<uint16_t>(*this, grid, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
     CheckGlError(__LINE__);
 }
 
-void VolumeRenderer::BuildClassifiedSliceTextures(const uint32_t* grid)
+void VolumeRenderer::BuildClassifiedSliceTextures(const uint16_t* grid)
 {
-    UploadSliceStacks(*this, grid, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE);
+    UploadSliceStacks<uint32_t>(*this, grid, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE);
     CheckGlError(__LINE__);
 }
 
 void VolumeRenderer::BuildVolumeTexture(const void* data, GLint internalFormat, GLenum format, GLenum type)
 {
+    volumeTextureHoldsDensities = false;
     DeleteTexture(volumeTexture);
     glGenTextures(1, &volumeTexture);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
@@ -196,24 +269,45 @@ void VolumeRenderer::RebuildSliceStacks()
 {
     DeleteSliceTextures();
     if (classification == PreClassification) {
-        const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
-        uint32_t* colors = ClassifyGrid(*transferFunction, densities, count);
-        BuildClassifiedSliceTextures(colors);
-        delete[] colors;
+        BuildClassifiedSliceTextures(densities);
     } else if (classification == ShaderClassification || classification == NoClassification) {
         BuildSliceTextures(densities);
+    }
+}
+
+// The 3D texture of the densities, unless it is resident already.
+static void BuildDensityTexture(VolumeRenderer& r)
+{
+    if (!r.volumeTextureHoldsDensities) {
+        r.BuildVolumeTexture(r.densities, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
+        r.volumeTextureHoldsDensities = true;
     }
 }
 
 void VolumeRenderer::RebuildVolumeTexture()
 {
     if (classification == PreClassification) {
-        const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
-        uint32_t* colors = ClassifyGrid(*transferFunction, densities, count);
-        BuildVolumeTexture(colors, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
-        delete[] colors;
+        // Allocated once, then classified and uploaded a slab at a time.
+        BuildVolumeTexture(nullptr, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
+        const uint64_t planeXY = uint64_t(texDimX) * texDimY;
+        const uint32_t per = std::min(SlabPlanes(4 * planeXY), texDimZ);
+        std::unique_ptr<uint32_t[]> first = WorkBuffer<uint32_t>(per * planeXY);
+        std::unique_ptr<uint32_t[]> second = per < texDimZ ? WorkBuffer<uint32_t>(per * planeXY) : nullptr;
+        uint32_t* const buffers[2] = {first.get(), second.get()};
+        BeginTightRows();
+        VolumeKernels::Pipeline(
+            texDimZ, per, buffers,
+            [this, planeXY](uint32_t z0, uint32_t n, uint32_t* out) {
+                transferFunction->Classify(out, densities + z0 * planeXY, n * planeXY);
+            },
+            [this](uint32_t z0, uint32_t n, const uint32_t* colors) {
+                glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, GLint(z0), GLsizei(texDimX), GLsizei(texDimY), GLsizei(n),
+                                GL_RGBA, GL_UNSIGNED_BYTE, colors);
+            });
+        EndTightRows();
+        CheckGlError(__LINE__);
     } else if (classification == ShaderClassification || classification == NoClassification) {
-        BuildVolumeTexture(densities, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
+        BuildDensityTexture(*this);
     }
 }
 
@@ -223,7 +317,7 @@ void VolumeRenderer::RebuildRayCastingTextures()
     DeleteTexture(exitTexture);
     glGenTextures(1, &entryTexture);
     glGenTextures(1, &exitTexture);
-    BuildVolumeTexture(densities, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
+    BuildDensityTexture(*this);
 }
 
 void VolumeRenderer::RebuildTextures()

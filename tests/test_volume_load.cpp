@@ -308,6 +308,72 @@ TEST_F(VolumeLoadTest, GradientsFollowTheRulesOnEveryVoxel)
     delete[] faces;
 }
 
+std::vector<uint16_t> Spread(size_t count);
+
+// The gradient vectors of a padded grid by Part 2.2's rules, one voxel at a
+// time on one thread.
+std::vector<float> ReferenceGradients(const uint16_t* grid, float d, uint32_t nx, uint32_t ny, uint32_t nz)
+{
+    std::vector<float> out(3 * size_t(nx) * ny * nz);
+    auto f = [&](uint32_t x, uint32_t y, uint32_t z) { return float(grid[x + nx * (y + size_t(ny) * z)]) / d; };
+    for (uint32_t z = 0; z < nz; ++z) {
+        for (uint32_t y = 0; y < ny; ++y) {
+            for (uint32_t x = 0; x < nx; ++x) {
+                Vector g;
+                if (x == 0 || x == nx - 1) {
+                    g = {x == 0 ? -1.0f : 1.0f, 0, 0};
+                } else if (y == 0 || y == ny - 1) {
+                    g = {0, y == 0 ? -1.0f : 1.0f, 0};
+                } else if (z == 0 || z == nz - 1) {
+                    g = {0, 0, z == 0 ? -1.0f : 1.0f};
+                } else {
+                    g = {f(x - 1, y, z) - f(x + 1, y, z), f(x, y - 1, z) - f(x, y + 1, z),
+                         f(x, y, z - 1) - f(x, y, z + 1)};
+                }
+                std::memcpy(&out[3 * (x + nx * (y + size_t(ny) * z))], &g, sizeof g);
+            }
+        }
+    }
+    return out;
+}
+
+TEST_F(VolumeLoadTest, GradientTextureBuiltBySlabsEqualsOneBuiltAtOnce)
+{
+    // Sizes that are not powers of two; the padded depth of 32 is no multiple
+    // of slabs of 3, 5 or 7 planes.
+    Load(Write("slabs.dat", 37, 21, 19, Spread(37 * 21 * 19)));
+    ASSERT_EQ(renderer->texDimX, 64u);
+    ASSERT_EQ(renderer->texDimY, 32u);
+    ASSERT_EQ(renderer->texDimZ, 32u);
+    const uint64_t count = PaddedCount();
+
+    // Today's texture: all vectors as floats in one upload, converted by the driver.
+    const std::vector<float> floats = ReferenceGradients(renderer->densities, float(renderer->GetMaxDensity()),
+                                                         renderer->texDimX, renderer->texDimY, renderer->texDimZ);
+    GLuint atOnce = 0;
+    glGenTextures(1, &atOnce);
+    glBindTexture(GL_TEXTURE_3D, atOnce);
+    glTexImage3D(GL_TEXTURE_3D, 0, GL_RGB16F, 64, 32, 32, 0, GL_RGB, GL_FLOAT, floats.data());
+    const std::vector<uint16_t> expected =
+        TextureImage<uint16_t>(GL_TEXTURE_3D, atOnce, GL_RGB, GL_HALF_FLOAT, 3 * count);
+    glDeleteTextures(1, &atOnce);
+
+    for (uint32_t slab : {0u, 1u, 3u, 5u, 7u, 32u}) {
+        if (slab != 0) {
+            renderer->BuildGradientTexture(slab);
+        }
+        EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->gradientTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_RGB16F);
+        const std::vector<uint16_t> built =
+            TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->gradientTexture, GL_RGB, GL_HALF_FLOAT, 3 * count);
+        size_t mismatches = 0;
+        for (size_t i = 0; i < built.size(); ++i) {
+            mismatches += built[i] != expected[i];
+        }
+        EXPECT_EQ(mismatches, 0u) << "slabs of " << slab << " planes (0: the load's own)";
+    }
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
 TEST_F(VolumeLoadTest, AllZeroVolumeHasZeroInteriorGradients)
 {
     Load(Write("zero.dat", 5, 5, 5, std::vector<uint16_t>(125, 0)));
@@ -400,6 +466,58 @@ TEST_F(VolumeLoadTest, RayCastingLoadKeepsDensitiesUnderPreClassification)
     EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
     EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
               std::vector<uint16_t>(renderer->densities, renderer->densities + 512));
+}
+
+TEST_F(VolumeLoadTest, RayCastingKeepsTheResidentDensityTextureWhenNothingChanges)
+{
+    Load(Write("keep.dat", 7, 6, 5, Spread(210)));
+    const GLuint resident = renderer->volumeTexture;
+    const std::vector<uint16_t> densities(renderer->densities, renderer->densities + 512);
+
+    // Neither the classification nor, with pre-classification selected, a new
+    // transfer function changes what the ray caster samples.
+    renderer->SetClassification(VolumeRenderer::ShaderClassification);
+    renderer->SetClassification(VolumeRenderer::PreClassification);
+    transferFunction.AddSample(3, 255, 100);
+    renderer->UpdateTransferFunction();
+    EXPECT_EQ(renderer->volumeTexture, resident);
+    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
+              densities);
+
+    // A pre-classified 3D texture in between is replaced by the densities again.
+    renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA8);
+    renderer->SetRenderMethod(VolumeRenderer::RayCasting);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
+    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
+              densities);
+
+    // Another volume of the same size is uploaded.
+    std::vector<uint16_t> other = Spread(210);
+    std::reverse(other.begin(), other.end());
+    Load(Write("other.dat", 7, 6, 5, other));
+    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
+              std::vector<uint16_t>(renderer->densities, renderer->densities + 512));
+    EXPECT_NE(std::vector<uint16_t>(renderer->densities, renderer->densities + 512), densities);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(VolumeLoadTest, PreClassifiedVolumeTextureBuiltBySlabsAcrossManySlabs)
+{
+    // Planes of 512 x 512 colours (1 MiB): slabs of 8 planes, four of them.
+    renderer->SetClassification(VolumeRenderer::PreClassification);
+    renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
+    Load(Write("wide.dat", 300, 260, 29, Spread(300 * 260 * 29)));
+    ASSERT_EQ(renderer->texDimZ, 32u);
+    const uint64_t count = PaddedCount();
+    const std::vector<uint32_t> texels =
+        TextureImage<uint32_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_RGBA, GL_UNSIGNED_BYTE, count);
+    size_t mismatches = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        mismatches += texels[i] != transferFunction.Evaluate(renderer->densities[i]).Packed();
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
 // Checks every texel of every slice against the grid, as the texel layouts
@@ -574,6 +692,45 @@ TEST_F(VolumeLoadDeathTest, EndsOnGridsTheDriverCannotHold)
                                          std::to_string(max3d) + " per side");
 }
 
+TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
+{
+    // 30 x 20 x 10 pads to 32 x 32 x 16: 16384 samples. Ray casting holds 2
+    // bytes a sample for the grid, 6 for the gradient texture, one slab of 16
+    // planes of half-float gradients (98304 bytes) and 2 for the 3D texture.
+    const std::string path = Write("limited.dat", 30, 20, 10, Spread(6000));
+    EXPECT_EXIT(
+        {
+            VolumeRenderer::SetMemoryLimit(262143);
+            Load(path);
+        },
+        testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + path +
+                                         "' needs 262144 bytes for its padded grid of 32 x 32 x 16 samples, its "
+                                         "gradient texture and the textures of the current method, more than the "
+                                         "262143 bytes of this machine's memory");
+
+    // Pre-classified volume texture: 4 bytes a sample and one slab of colours more.
+    renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
+    renderer->SetClassification(VolumeRenderer::PreClassification);
+    EXPECT_EXIT(
+        {
+            VolumeRenderer::SetMemoryLimit(300000);
+            Load(path);
+        },
+        testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + path +
+                                         "' needs 360448 bytes for its padded grid of 32 x 32 x 16 samples, its "
+                                         "gradient texture and the textures of the current method, more than the "
+                                         "300000 bytes of this machine's memory");
+
+    // Exactly enough is enough.
+    VolumeRenderer::SetMemoryLimit(360448);
+    Load(path);
+    VolumeRenderer::SetMemoryLimit(0);
+    EXPECT_EQ(renderer->GetDimX(), 30u);
+    EXPECT_EQ(renderer->LoadPeakBytes(), 360448u);
+}
+
 TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
 {
     GLint max3d = 0;
@@ -581,20 +738,22 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
     ASSERT_GE(max3d, 1024);
 
     // A small file whose header asks for more than the whole machine holds is
-    // refused before anything is allocated.
+    // refused before anything is allocated. From 1024 a side, a plane of
+    // half-float gradients exceeds a slab: two slabs of one plane each.
     const uint64_t memory = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
+    auto peak = [](uint64_t side) { return 10 * side * side * side + 2 * 6 * side * side; };
     uint16_t side = 1024;
-    while (uint64_t(side) * side * side * 14 <= memory && side < uint16_t(max3d)) {
+    while (peak(side) <= memory && side < uint16_t(max3d)) {
         side = uint16_t(side * 2);
     }
-    if (uint64_t(side) * side * side * 14 > memory) {
+    if (peak(side) > memory) {
         const std::string greedy = Write("greedy.dat", side, side, side, {});
         EXPECT_EXIT(Load(greedy), testing::ExitedWithCode(1), "");
         const std::string s = std::to_string(side);
-        EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + greedy + "' needs " +
-                                             std::to_string(uint64_t(side) * side * side * 14) +
+        EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + greedy + "' needs " + std::to_string(peak(side)) +
                                              " bytes for its padded grid of " + s + " x " + s + " x " + s +
-                                             " samples and their gradients, more than the " +
+                                             " samples, its gradient texture and the textures of the current "
+                                             "method, more than the " +
                                              std::to_string(memory) + " bytes of this machine's memory");
     }
 
@@ -610,8 +769,9 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
                                          "' needs 2147483648 bytes for its padded grid of 1024 x 1024 x 1024 "
                                          "samples, which cannot be allocated");
 
-    // 256 MiB of densities fit, their 1.5 GiB of gradients do not.
-    const std::string gradients = Write("gradients.dat", 512, 512, 512, {});
+    // 512 MiB of densities fit, their gradient texture (1.5 GiB of half
+    // floats, more in a driver that adds an alpha channel) does not.
+    const std::string gradients = Write("gradients.dat", 1024, 512, 512, {});
     EXPECT_EXIT(
         {
             LimitAddressSpace(uint64_t(768) << 20);
@@ -619,9 +779,10 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
         },
         testing::ExitedWithCode(1), "");
     EXPECT_EQ(ReadFile("debug.log"), "[ WARN ] Data file: '" + gradients +
-                                         "' ends early: 134217728 of 134217728 samples are missing and read as "
+                                         "' ends early: 268435456 of 268435456 samples are missing and read as "
                                          "0\n[FAILED] Data file: '" +
                                          gradients +
-                                         "' needs 1610612736 bytes for its gradients, which cannot be allocated");
+                                         "' needs 1610612736 bytes for its gradient texture of 1024 x 512 x 512 "
+                                         "texels, which cannot be allocated");
 }
 }  // namespace
