@@ -84,8 +84,9 @@ uint64_t VolumeRenderer::LoadPeakBytes() const
 {
     const uint64_t planeXY = uint64_t(texDimX) * texDimY;
     const uint64_t voxels = planeXY * texDimZ;
-    // The grid, the half-float gradient texture and its slabs.
-    uint64_t bytes = 2 * voxels + 6 * voxels + SlabBuffers(*this, 6 * planeXY, texDimZ);
+    // The grid, the half-float gradient texture (8 bytes a texel: a driver may
+    // add an alpha channel, as Mesa's software rasteriser does) and its slabs.
+    uint64_t bytes = 2 * voxels + 8 * voxels + SlabBuffers(*this, 6 * planeXY, texDimZ);
     const bool pre = classification == PreClassification;
     switch (renderMethod) {
         case Slices: {
