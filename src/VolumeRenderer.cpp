@@ -32,6 +32,7 @@ VolumeRenderer::VolumeRenderer(Display* display, const char* basePath, TransferF
     maxIntensity = 1.0f;
 
     entryTexture = exitTexture = none;
+    occupancyTexture = none;
     rayCastingProgram = nullptr;
 
     cubeList = glGenLists(1);
@@ -59,6 +60,7 @@ VolumeRenderer::~VolumeRenderer()
     DeleteTexture(volumeTexture);
     DeleteTexture(entryTexture);
     DeleteTexture(exitTexture);
+    DeleteTexture(occupancyTexture);
     ReleaseVolumeData();
 }
 
@@ -70,6 +72,7 @@ void VolumeRenderer::ReleaseVolumeData()
     histogram = nullptr;
     delete[] gradients;
     gradients = nullptr;
+    brickGrid.Clear();
 }
 
 void VolumeRenderer::SetSliceCounts(int32_t x, int32_t y, int32_t z)
