@@ -3,7 +3,7 @@
 //
 // Spaces: c, the box's coordinates in [0, 1]^3; the displayed space, c scaled
 // by texture matrix 1 so that the largest side is 1 and every voxel a cube
-// (steps, opacity and lighting are measured there); bricks of 8^3 voxels,
+// (steps, opacity and lighting are measured there); bricks of 4^3 voxels,
 // texture matrix 2; the 3D textures, texture matrix 3, of which the data fill
 // only a share; the occupancy texture, texture matrix 5 from bricks.
 uniform sampler2D entry_tex;
@@ -18,7 +18,8 @@ uniform int lighting;
 uniform float sampleCount;
 // Density window: densities above maxIntensity * 4096 are transparent.
 uniform float maxIntensity;
-// 1 where a brick holds a visible density, else 0.
+// Per brick of 4^3 voxels: luminance 1 where the brick holds a visible
+// density, alpha 1 where any brick of its block of 8^3 bricks does, else 0.
 uniform sampler3D occupancy_tex;
 
 varying vec4 nearPoint;
@@ -113,7 +114,8 @@ void main()
     float window = maxIntensity * 4096.0 + 0.5;
     bool leap = adaptiveStepSize != 0;
 
-    mat3 toTexture = mat3(gl_TextureMatrix[3]);
+    vec3 textureOrigin = mat3(gl_TextureMatrix[3]) * origin;
+    vec3 textureRay = mat3(gl_TextureMatrix[3]) * ray;
     mat3 toBricks = mat3(gl_TextureMatrix[2]);
     mat3 toOccupancy = mat3(gl_TextureMatrix[5]);
     vec3 brickOrigin = toBricks * origin;
@@ -123,32 +125,48 @@ void main()
     vec3 brickAhead = step(0.0, brickRay);
 
     // A software rasteriser runs a group of pixels in lockstep and pays for
-    // every branch of a loop's body on every pass, so the search for the next
-    // visible sample is a loop of its own, and the gradient fetch and the
-    // compositing run once per visible sample.
+    // every branch of a loop's body on every pass. So the leaps over empty
+    // bricks are a loop of their own, with one occupancy fetch a pass, entered
+    // only when a sample leaves the brick last found occupied; the search for
+    // the next visible sample (a density and a lookup fetch) is the loop
+    // around it; the gradient fetch and the compositing run once per visible
+    // sample.
     int budget = maxIterations;
+    float occupiedUntil = -1e30;
     vec4 sum = vec4(0.0);
     while (k < end && sum.a < opaque && budget > 0) {
         vec3 p;
         vec4 c;
         for (; budget > 0; --budget) {
             float t = (float(k) + jitter) * stepT;
-            p = toTexture * (origin + ray * t);
-            if (leap) {
-                vec3 brick = floor(brickOrigin + brickRay * t);
-                if (texture3D(occupancy_tex, toOccupancy * (brick + 0.5)).r == 0.0) {
-                    // Every sample inside an empty brick is transparent: go on
-                    // with the first sample past the brick's far side.
-                    vec3 tSide = (brick + brickAhead - brickOrigin) * brickInverse;
+            if (leap && t >= occupiedUntil) {
+                for (; budget > 0; --budget) {
+                    vec3 brick = floor(brickOrigin + brickRay * t);
+                    vec2 occupancy = texture3D(occupancy_tex, toOccupancy * (brick + 0.5)).ra;
+                    // The empty cell to leap: the brick's whole block where
+                    // that is empty too.
+                    float size = occupancy.y == 0.0 ? 8.0 : 1.0;
+                    vec3 cell = floor(brick / size) * size;
+                    vec3 tSide = (cell + size * brickAhead - brickOrigin) * brickInverse;
                     float tLeave = min(min(tSide.x, tSide.y), tSide.z);
+                    if (occupancy.x != 0.0) {
+                        occupiedUntil = tLeave;
+                        break;
+                    }
+                    // Every sample inside an empty cell is transparent: go on
+                    // with the first sample past the cell's far side.
                     int next = int(ceil(tLeave / stepT - jitter - 0.001));
                     k = next > k ? next : k + 1;
+                    t = (float(k) + jitter) * stepT;
                     if (k >= end) {
                         break;
                     }
-                    continue;
+                }
+                if (k >= end) {
+                    break;
                 }
             }
+            p = textureOrigin + textureRay * t;
             float d = texture3D(density_tex, p).r * 65535.0;
             c = d > window ? vec4(0.0) : Classify(d);
             if (c.a > 0.0) {

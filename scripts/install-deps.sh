@@ -14,6 +14,7 @@ default_packages=(
   qt6-qpa-plugins
   libglew-dev
   libglu1-mesa-dev
+  libtbb-dev
   libgl-dev
   libgl1-mesa-dri
   libglx-mesa0

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 namespace {
 uint32_t Bricks(uint32_t dim) { return (dim + BrickGrid::brickSize - 1) / BrickGrid::brickSize; }
 
@@ -32,31 +35,54 @@ void BrickGrid::Build(const uint16_t* densities, uint32_t texDimX, uint32_t texD
     lowest.assign(count, 0);
     highest.assign(count, 0);
 
+    std::vector<Reach> reachX(bricksX), reachY(bricksY);
+    for (uint32_t b = 0; b < bricksX; ++b) {
+        reachX[b] = ReachOf(b, dimX);
+    }
+    for (uint32_t b = 0; b < bricksY; ++b) {
+        reachY[b] = ReachOf(b, dimY);
+    }
     const size_t row = texDimX, plane = size_t(texDimX) * texDimY;
-    for (uint32_t bz = 0; bz < bricksZ; ++bz) {
-        const Reach rz = ReachOf(bz, dimZ);
-        for (uint32_t by = 0; by < bricksY; ++by) {
-            const Reach ry = ReachOf(by, dimY);
-            for (uint32_t bx = 0; bx < bricksX; ++bx) {
-                const Reach rx = ReachOf(bx, dimX);
-                uint16_t lo = 0xFFFF, hi = 0;
-                for (uint32_t z = rz.first; z <= rz.last; ++z) {
-                    for (uint32_t y = ry.first; y <= ry.last; ++y) {
-                        const uint16_t* d = densities + z * plane + y * row;
-                        for (uint32_t x = rx.first; x <= rx.last; ++x) {
-                            lo = std::min(lo, d[x]);
-                            hi = std::max(hi, d[x]);
+    // Each layer of bricks on its own: first the range of every row's stretch
+    // of each brick over the layer's planes, then of the rows of each brick.
+    tbb::parallel_for(tbb::blocked_range<uint32_t>(0, bricksZ), [&](const tbb::blocked_range<uint32_t>& layers) {
+        std::vector<uint16_t> rowLo(size_t(dimY) * bricksX), rowHi(size_t(dimY) * bricksX);
+        for (uint32_t bz = layers.begin(); bz != layers.end(); ++bz) {
+            std::fill(rowLo.begin(), rowLo.end(), uint16_t(0xFFFF));
+            std::fill(rowHi.begin(), rowHi.end(), uint16_t(0));
+            const Reach rz = ReachOf(bz, dimZ);
+            for (uint32_t z = rz.first; z <= rz.last; ++z) {
+                for (uint32_t y = 0; y < dimY; ++y) {
+                    const uint16_t* d = densities + z * plane + y * row;
+                    uint16_t* lo = &rowLo[size_t(y) * bricksX];
+                    uint16_t* hi = &rowHi[size_t(y) * bricksX];
+                    for (uint32_t bx = 0; bx < bricksX; ++bx) {
+                        uint16_t l = lo[bx], h = hi[bx];
+                        for (uint32_t x = reachX[bx].first; x <= reachX[bx].last; ++x) {
+                            l = std::min(l, d[x]);
+                            h = std::max(h, d[x]);
                         }
+                        lo[bx] = l;
+                        hi[bx] = h;
                     }
                 }
-                if (rx.beyond || ry.beyond || rz.beyond) {
-                    lo = 0;
+            }
+            for (uint32_t by = 0; by < bricksY; ++by) {
+                for (uint32_t bx = 0; bx < bricksX; ++bx) {
+                    uint16_t l = 0xFFFF, h = 0;
+                    for (uint32_t y = reachY[by].first; y <= reachY[by].last; ++y) {
+                        l = std::min(l, rowLo[size_t(y) * bricksX + bx]);
+                        h = std::max(h, rowHi[size_t(y) * bricksX + bx]);
+                    }
+                    if (reachX[bx].beyond || reachY[by].beyond || rz.beyond) {
+                        l = 0;
+                    }
+                    lowest[Index(bx, by, bz)] = l;
+                    highest[Index(bx, by, bz)] = h;
                 }
-                lowest[Index(bx, by, bz)] = lo;
-                highest[Index(bx, by, bz)] = hi;
             }
         }
-    }
+    });
 }
 
 void BrickGrid::Clear()
@@ -93,4 +119,31 @@ std::vector<uint8_t> BrickGrid::Occupancy(const uint8_t* lookupAlpha, float wind
         occupied[i] = visibleBefore[last + 1] > visibleBefore[first] ? 255 : 0;
     }
     return occupied;
+}
+
+std::vector<uint8_t> BrickGrid::BlockOccupancy(const std::vector<uint8_t>& occupancy) const
+{
+    const uint32_t blocksX = (bricksX + blockBricks - 1) / blockBricks;
+    const uint32_t blocksY = (bricksY + blockBricks - 1) / blockBricks;
+    const uint32_t blocksZ = (bricksZ + blockBricks - 1) / blockBricks;
+    std::vector<uint8_t> blocks(size_t(blocksX) * blocksY * blocksZ, 0);
+    auto block = [&](uint32_t x, uint32_t y, uint32_t z) -> uint8_t& {
+        return blocks[x / blockBricks + size_t(blocksX) * (y / blockBricks + size_t(blocksY) * (z / blockBricks))];
+    };
+    for (uint32_t z = 0; z < bricksZ; ++z) {
+        for (uint32_t y = 0; y < bricksY; ++y) {
+            for (uint32_t x = 0; x < bricksX; ++x) {
+                block(x, y, z) |= occupancy[Index(x, y, z)];
+            }
+        }
+    }
+    std::vector<uint8_t> result(occupancy.size());
+    for (uint32_t z = 0; z < bricksZ; ++z) {
+        for (uint32_t y = 0; y < bricksY; ++y) {
+            for (uint32_t x = 0; x < bricksX; ++x) {
+                result[Index(x, y, z)] = block(x, y, z);
+            }
+        }
+    }
+    return result;
 }

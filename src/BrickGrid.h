@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-// The lowest and highest density of each brick of 8 x 8 x 8 voxels, and from
+// The lowest and highest density of each brick of 4 x 4 x 4 voxels, and from
 // them, for a lookup table and a density window, which bricks may show
 // anything. The ray caster leaps over the others. Each brick's range covers one
 // voxel more on every side, since a sample inside the brick filters the
@@ -12,7 +12,7 @@
 // border or padding, density 0.
 class BrickGrid {
 public:
-    static constexpr uint32_t brickSize = 8;
+    static constexpr uint32_t brickSize = 4;
     // Texels of the lookup table: texel k holds densities 2k and 2k + 1.
     static constexpr uint32_t lookupTexels = 2048;
 
@@ -26,6 +26,11 @@ public:
     // range is at most the window (maxIntensity * 4096 + 0.5) and has a lookup
     // texel of non-zero opacity within reach of the linear filter, else 0.
     std::vector<uint8_t> Occupancy(const uint8_t* lookupAlpha, float window) const;
+    // For each brick, whether any brick of its block of 8 x 8 x 8 bricks
+    // (aligned to multiples of 8) is occupied, so that a ray can leap a whole
+    // empty block. The ray-casting shader knows the block's size too.
+    std::vector<uint8_t> BlockOccupancy(const std::vector<uint8_t>& occupancy) const;
+    static constexpr uint32_t blockBricks = 8;
 
     uint32_t BricksX() const { return bricksX; }
     uint32_t BricksY() const { return bricksY; }

@@ -75,17 +75,18 @@ TEST(BrickGrid, RangesCoverEveryVoxelThatFilteringReaches)
         }
     }
     const BrickGrid bricks = grid.Bricks();
-    ASSERT_EQ(bricks.BricksX(), 5u);
-    ASSERT_EQ(bricks.BricksY(), 3u);
-    ASSERT_EQ(bricks.BricksZ(), 2u);
-    for (uint32_t bz = 0; bz < 2; ++bz) {
-        for (uint32_t by = 0; by < 3; ++by) {
-            for (uint32_t bx = 0; bx < 5; ++bx) {
+    const int b = int(BrickGrid::brickSize);
+    ASSERT_EQ(bricks.BricksX(), uint32_t((37 + b - 1) / b));
+    ASSERT_EQ(bricks.BricksY(), uint32_t((21 + b - 1) / b));
+    ASSERT_EQ(bricks.BricksZ(), uint32_t((11 + b - 1) / b));
+    for (uint32_t bz = 0; bz < bricks.BricksZ(); ++bz) {
+        for (uint32_t by = 0; by < bricks.BricksY(); ++by) {
+            for (uint32_t bx = 0; bx < bricks.BricksX(); ++bx) {
                 uint16_t lo = 0xFFFF, hi = 0;
                 bool face = false;
-                for (int z = int(bz) * 8 - 1; z <= int(bz) * 8 + 8; ++z) {
-                    for (int y = int(by) * 8 - 1; y <= int(by) * 8 + 8; ++y) {
-                        for (int x = int(bx) * 8 - 1; x <= int(bx) * 8 + 8; ++x) {
+                for (int z = int(bz) * b - 1; z <= int(bz) * b + b; ++z) {
+                    for (int y = int(by) * b - 1; y <= int(by) * b + b; ++y) {
+                        for (int x = int(bx) * b - 1; x <= int(bx) * b + b; ++x) {
                             if (x < 0 || y < 0 || z < 0 || x >= 37 || y >= 21 || z >= 11) {
                                 face = true;
                                 continue;
@@ -104,46 +105,66 @@ TEST(BrickGrid, RangesCoverEveryVoxelThatFilteringReaches)
 
 TEST(BrickGrid, OnlyBricksThatCanShowSomethingAreOccupied)
 {
-    Grid grid(24, 24, 24);
-    for (uint32_t z = 0; z < 24; ++z) {
-        for (uint32_t y = 0; y < 24; ++y) {
-            for (uint32_t x = 0; x < 24; ++x) {
+    const uint32_t b = BrickGrid::brickSize, n = 6;
+    Grid grid(n * b, n * b, n * b);
+    for (uint32_t z = 0; z < n * b; ++z) {
+        for (uint32_t y = 0; y < n * b; ++y) {
+            for (uint32_t x = 0; x < n * b; ++x) {
                 grid.At(x, y, z) = 500;
             }
         }
     }
-    // One visible voxel, the first of brick (1, 1, 1) along x: brick (0, 1, 1)
-    // reaches it through trilinear filtering, brick (2, 1, 1) does not.
-    grid.At(8, 12, 12) = 1100;
+    // One visible voxel, the first of brick (2, 2, 2) along x and in its
+    // middle along y and z: brick (1, 2, 2) reaches it through trilinear
+    // filtering, brick (3, 2, 2) does not.
+    grid.At(2 * b, 2 * b + b / 2, 2 * b + b / 2) = 1100;
     const BrickGrid bricks = grid.Bricks();
     const std::vector<uint8_t> shown = Showing(1000, 1200);
 
     const std::vector<uint8_t> all = bricks.Occupancy(shown.data(), 4096.5f);
-    int occupied = 0;
-    for (uint8_t o : all) {
-        occupied += o != 0;
-    }
-    EXPECT_EQ(occupied, 2);
-    EXPECT_TRUE(Occupied(bricks, all, 0, 1, 1));
-    EXPECT_TRUE(Occupied(bricks, all, 1, 1, 1));
-    EXPECT_FALSE(Occupied(bricks, all, 2, 1, 1));
+    EXPECT_EQ(std::count(all.begin(), all.end(), 255), 2);
+    EXPECT_TRUE(Occupied(bricks, all, 1, 2, 2));
+    EXPECT_TRUE(Occupied(bricks, all, 2, 2, 2));
+    EXPECT_FALSE(Occupied(bricks, all, 3, 2, 2));
 
     // A density window below the voxel hides it; one just above keeps it.
     const std::vector<uint8_t> below = bricks.Occupancy(shown.data(), 990.5f);
     EXPECT_EQ(std::count(below.begin(), below.end(), 0), long(below.size()));
     const std::vector<uint8_t> above = bricks.Occupancy(shown.data(), 1100.5f);
-    EXPECT_TRUE(Occupied(bricks, above, 1, 1, 1));
+    EXPECT_TRUE(Occupied(bricks, above, 2, 2, 2));
 
     // Densities just outside the shown range reach a visible texel through
     // the lookup's linear filter: 998 lies between texels 498 and 499.
-    EXPECT_TRUE(Occupied(bricks, bricks.Occupancy(Showing(1000, 1000).data(), 4096.5f), 1, 1, 1));
-    EXPECT_FALSE(Occupied(bricks, bricks.Occupancy(Showing(1110, 1200).data(), 4096.5f), 1, 1, 1));
+    EXPECT_TRUE(Occupied(bricks, bricks.Occupancy(Showing(1000, 1000).data(), 4096.5f), 2, 2, 2));
+    EXPECT_FALSE(Occupied(bricks, bricks.Occupancy(Showing(1110, 1200).data(), 4096.5f), 2, 2, 2));
 
     // Where density 0 shows, the bricks at the faces show the texture's
-    // border; the middle brick, all 500 and 1100, stays empty.
+    // border; the inner ones, all 500 and 1100, stay empty.
     const std::vector<uint8_t> zero = bricks.Occupancy(Showing(0, 10).data(), 4096.5f);
-    EXPECT_EQ(std::count(zero.begin(), zero.end(), 255), 26);
-    EXPECT_FALSE(Occupied(bricks, zero, 1, 1, 1));
+    EXPECT_EQ(std::count(zero.begin(), zero.end(), 255), long(n * n * n - (n - 2) * (n - 2) * (n - 2)));
+    EXPECT_FALSE(Occupied(bricks, zero, 2, 2, 2));
+
+}
+
+// A block of bricks is occupied where any of its bricks is, and every brick of
+// the block says so; bricks of other blocks do not.
+TEST(BrickGrid, BlocksGatherTheirBricks)
+{
+    const uint32_t b = BrickGrid::brickSize, m = BrickGrid::blockBricks, n = m + 3;
+    Grid grid(n * b, n * b, n * b);
+    grid.At(b + 1, b + 1, b + 1) = 1100;
+    const BrickGrid bricks = grid.Bricks();
+    const std::vector<uint8_t> all = bricks.Occupancy(Showing(1000, 1200).data(), 4096.5f);
+    ASSERT_EQ(std::count(all.begin(), all.end(), 255), 1);
+    const std::vector<uint8_t> blocks = bricks.BlockOccupancy(all);
+    for (uint32_t z = 0; z < n; ++z) {
+        for (uint32_t y = 0; y < n; ++y) {
+            for (uint32_t x = 0; x < n; ++x) {
+                const bool inFirstBlock = x < m && y < m && z < m;
+                EXPECT_EQ(Occupied(bricks, blocks, x, y, z), inFirstBlock) << x << "," << y << "," << z;
+            }
+        }
+    }
 }
 
 namespace {

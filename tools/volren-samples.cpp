@@ -2,10 +2,16 @@
 //   head256.dat  a CT-like head phantom of 256 x 256 x 113 samples
 //   small64.dat  a 64 x 64 x 64 sphere phantom for quick looks
 //   head.tf      a transfer function that shows the head's skin and bone
+//   head-veil.tf a transfer function for the head like a CT's: the skin a faint
+//                veil, soft tissue and brain clear, bone opaque
+//   vessels256.dat  a tree of contrast-filled vessels, down to half a voxel
+//                thin, in soft tissue, 256 x 256 x 256 samples
+//   vessels.tf   a transfer function that shows the vessels only
 // With --large it writes only head512.dat, the head phantom on a grid of
 // 512 x 512 x 256 samples, for the benchmarks.
 // The output is the same on every run and every machine: no clock, no
 // library random numbers, little-endian bytes written explicitly.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -167,6 +173,126 @@ bool WriteHeadTransferFunction(const std::string& path)
     tf.AddSample(3, 230, 20000);
     return tf.Save(path.c_str());
 }
+bool WriteVeilTransferFunction(const std::string& path)
+{
+    TransferFunction tf;
+    const uint32_t positions[] = {0, 860, 930, 990, 1900, 2300, 2800, 4096};
+    const uint8_t red[] = {0, 200, 225, 235, 240, 245, 250, 255};
+    const uint8_t green[] = {0, 140, 170, 180, 220, 230, 240, 250};
+    const uint8_t blue[] = {0, 120, 150, 160, 190, 205, 220, 235};
+    const uint8_t alpha[] = {0, 0, 12, 0, 0, 140, 255, 255};
+    for (size_t i = 0; i < std::size(positions); ++i) {
+        tf.AddSample(0, red[i], positions[i]);
+        tf.AddSample(1, green[i], positions[i]);
+        tf.AddSample(2, blue[i], positions[i]);
+        tf.AddSample(3, alpha[i], positions[i]);
+    }
+    return tf.Save(path.c_str());
+}
+
+// A vessel tree in voxel coordinates: each segment a capsule of its radius.
+struct Segment {
+    double a[3], b[3], radius;
+};
+
+void Branch(std::vector<Segment>& tree, const double start[3], const double direction[3], double length,
+            double radius, int depth, uint32_t seed)
+{
+    Segment s{{start[0], start[1], start[2]}, {}, radius};
+    for (int i = 0; i < 3; ++i) {
+        s.b[i] = start[i] + direction[i] * length;
+    }
+    tree.push_back(s);
+    if (depth == 0) {
+        return;
+    }
+    // Two children turn away from the parent's direction to either side of a
+    // plane that turns with the seed.
+    const double spin = 3.0 * Noise(seed, uint32_t(depth), 1u);
+    double side[3] = {std::cos(spin), std::sin(spin), 0.3 * Noise(seed, 2u, uint32_t(depth))};
+    // Remove the part along the direction, then normalise.
+    const double along = side[0] * direction[0] + side[1] * direction[1] + side[2] * direction[2];
+    double norm = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        side[i] -= along * direction[i];
+        norm += side[i] * side[i];
+    }
+    norm = std::sqrt(norm);
+    for (int child = 0; child < 2; ++child) {
+        const double angle = (child == 0 ? 0.55 : -0.45) + 0.15 * Noise(seed, uint32_t(child), 3u);
+        double turned[3];
+        for (int i = 0; i < 3; ++i) {
+            turned[i] = direction[i] * std::cos(angle) + side[i] / norm * std::sin(angle);
+        }
+        Branch(tree, s.b, turned, length * 0.78, radius * 0.7, depth - 1, seed * 2u + uint32_t(child) + 1u);
+    }
+}
+
+bool WriteVessels(const std::string& path)
+{
+    constexpr uint32_t n = 256;
+    std::vector<std::vector<Segment>> trees(3);
+    const double roots[3][3] = {{128, 128, 8}, {40, 200, 20}, {210, 60, 30}};
+    const double up[3][3] = {{0, 0, 1}, {0.5, -0.5, 0.7}, {-0.5, 0.4, 0.75}};
+    std::vector<float> field(size_t(n) * n * n, 0.0f);
+    for (int t = 0; t < 3; ++t) {
+        double direction[3];
+        const double norm = std::sqrt(up[t][0] * up[t][0] + up[t][1] * up[t][1] + up[t][2] * up[t][2]);
+        for (int i = 0; i < 3; ++i) {
+            direction[i] = up[t][i] / norm;
+        }
+        Branch(trees[t], roots[t], direction, t == 0 ? 70.0 : 50.0, t == 0 ? 5.0 : 3.5, 7, uint32_t(t + 1));
+        for (const Segment& s : trees[t]) {
+            int lo[3], hi[3];
+            for (int i = 0; i < 3; ++i) {
+                lo[i] = std::max(0, int(std::floor(std::min(s.a[i], s.b[i]) - s.radius - 2)));
+                hi[i] = std::min(int(n) - 1, int(std::ceil(std::max(s.a[i], s.b[i]) + s.radius + 2)));
+            }
+            const double d[3] = {s.b[0] - s.a[0], s.b[1] - s.a[1], s.b[2] - s.a[2]};
+            const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+            for (int z = lo[2]; z <= hi[2]; ++z) {
+                for (int y = lo[1]; y <= hi[1]; ++y) {
+                    for (int x = lo[0]; x <= hi[0]; ++x) {
+                        const double p[3] = {x + 0.5 - s.a[0], y + 0.5 - s.a[1], z + 0.5 - s.a[2]};
+                        const double u =
+                            dd > 0.0 ? std::clamp((p[0] * d[0] + p[1] * d[1] + p[2] * d[2]) / dd, 0.0, 1.0) : 0.0;
+                        const double q[3] = {p[0] - u * d[0], p[1] - u * d[1], p[2] - u * d[2]};
+                        const double distance = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]);
+                        // Full contrast inside, falling off over one voxel.
+                        const float value = float(2400.0 * std::clamp(s.radius + 0.5 - distance, 0.0, 1.0));
+                        float& f = field[x + size_t(n) * (y + size_t(n) * z)];
+                        f = std::max(f, value);
+                    }
+                }
+            }
+        }
+    }
+    return WriteVolume(path, n, n, n, 10.0, [&](double u, double v, double w) {
+        const uint32_t x = uint32_t((u + 1.0) * n / 2.0), y = uint32_t((v + 1.0) * n / 2.0),
+                       z = uint32_t((w + 1.0) * n / 2.0);
+        const double vessel = field[x + size_t(n) * (y + size_t(n) * z)];
+        const double tissue = u * u + v * v + w * w < 0.9 ? softTissue - 40.0 : air;
+        return std::max(vessel, tissue);
+    });
+}
+
+// Vessels red to white by their contrast; tissue and air clear.
+bool WriteVesselTransferFunction(const std::string& path)
+{
+    TransferFunction tf;
+    const uint32_t positions[] = {0, 1300, 1800, 2400, 4096};
+    const uint8_t red[] = {0, 200, 230, 255, 255};
+    const uint8_t green[] = {0, 40, 90, 210, 255};
+    const uint8_t blue[] = {0, 30, 70, 190, 255};
+    const uint8_t alpha[] = {0, 0, 120, 255, 255};
+    for (size_t i = 0; i < std::size(positions); ++i) {
+        tf.AddSample(0, red[i], positions[i]);
+        tf.AddSample(1, green[i], positions[i]);
+        tf.AddSample(2, blue[i], positions[i]);
+        tf.AddSample(3, alpha[i], positions[i]);
+    }
+    return tf.Save(path.c_str());
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -182,6 +308,8 @@ int main(int argc, char** argv)
     }
     const bool ok = WriteVolume(folder + "head256.dat", 256, 256, 113, 12.0, Head) &&
                     WriteVolume(folder + "small64.dat", 64, 64, 64, 8.0, Ball) &&
-                    WriteHeadTransferFunction(folder + "head.tf");
+                    WriteHeadTransferFunction(folder + "head.tf") &&
+                    WriteVeilTransferFunction(folder + "head-veil.tf") &&
+                    WriteVessels(folder + "vessels256.dat") && WriteVesselTransferFunction(folder + "vessels.tf");
     return ok ? 0 : 1;
 }
