@@ -60,7 +60,6 @@ void VolumeRenderer::ReadVolumeData(const char* fileName)
     if (maxDensity > 4096) {
         LogFailed("Data file: Density data value exceeds maximum of 2^12 (4096)");
     }
-    brickGrid.Build(densities, texDimX, texDimY, dimX, dimY, dimZ);
 
     gradients = ComputeGradients(densities, float(maxDensity), texDimX, texDimY, texDimZ);
     if (!gradients) {

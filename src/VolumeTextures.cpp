@@ -229,6 +229,11 @@ void VolumeRenderer::RebuildRayCastingTextures()
     glGenTextures(1, &exitTexture);
     glGenTextures(1, &occupancyTexture);
     occupancyStale = true;
+    // The bricks' ranges are made once per volume, when ray casting first
+    // needs them.
+    if (brickGrid.Empty()) {
+        brickGrid.Build(densities, texDimX, texDimY, dimX, dimY, dimZ);
+    }
     BuildVolumeTexture(densities, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
 }
 
