@@ -315,9 +315,12 @@ bool ReadDicomSeries(const std::string& folder, const std::string& series, Scala
         info.modalityCT = modality == "CT";
         info.description = "DICOM series " + chosen + " (" + std::to_string(chosenFiles) + " slices" +
                            (modality.empty() ? std::string() : ", modality " + modality) + ")";
+        // Rounding in the stored positions makes tiny deviations; a missing
+        // slice makes one as large as the spacing.
         double deviation = 0.0;
         if (itk::ExposeMetaData<double>(reader->GetOutput()->GetMetaDataDictionary(),
-                                        "ITK_non_uniform_sampling_deviation", deviation)) {
+                                        "ITK_non_uniform_sampling_deviation", deviation) &&
+            deviation > 0.01 * reader->GetOutput()->GetSpacing()[2]) {
             notes += "warning: the slices are not evenly spaced (deviation " + std::to_string(deviation) +
                      "); the distance between the first two is used\n";
         }
@@ -360,6 +363,12 @@ bool ReadImageFile(const std::string& path, ScalarVolume& volume, SourceInfo& in
         reader->Update();
         DescribeType(io->GetComponentType(), info);
         info.description = format;
+        if (format == "DICOM") {
+            std::string modality;
+            itk::ExposeMetaData<std::string>(io->GetMetaDataDictionary(), "0008|0060", modality);
+            info.dicom = true;
+            info.modalityCT = Trimmed(modality) == "CT";
+        }
         TakeImage(reader->GetOutput(), volume);
         return true;
     } catch (const itk::ExceptionObject& e) {

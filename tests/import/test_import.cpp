@@ -209,6 +209,7 @@ TEST(Import, DicomCtSeriesInPositionOrderWithRescaleAndHounsfieldRule)
         << kept.out;
     EXPECT_NE(kept.out.find("output: 8 x 6 x 5, spacing 0.5 x 0.5 x 1.5 (input grid kept)"), std::string::npos)
         << kept.out;
+    EXPECT_EQ(kept.out.find("warning"), std::string::npos) << kept.out;
     const Dat dat = ReadDat(scratch.Path("kept.dat"));
     ASSERT_EQ(dat.size, ctSize);
     for (size_t z = 0; z < ctSize[2]; ++z) {
@@ -262,6 +263,19 @@ TEST(Import, ChoosesAmongSeveralSeries)
     const auto before = Listing(scratch.path());
     ExpectNothingWritten(Import(folder, scratch.Path("none.dat"), {"--series", "1.2.3"}), folder, scratch.path(),
                          before);
+}
+
+// A series with a slice missing is imported, with a warning that says so.
+TEST(Import, WarnsOfUnevenlySpacedSlices)
+{
+    ScratchFolder scratch;
+    const std::string folder = scratch.Path("gap");
+    WriteDicomSeries(folder, "1.2.826.0.1.3680043.2.1125.5", "CT", ctSize[2], CtHounsfield);
+    std::filesystem::remove(folder + "/CT3.dcm");
+    const Outcome run = Import(folder, scratch.Path("gap.dat"), {"--keep-grid"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("warning: the slices are not evenly spaced"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("(4 slices, modality CT)"), std::string::npos) << run.out;
 }
 
 // NIfTI holding Hounsfield units: air all around, soft tissue, one bright voxel.
