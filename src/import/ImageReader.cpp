@@ -1,5 +1,6 @@
 #include "ImageReader.h"
 
+#include <gdcmImageReader.h>
 #include <gdcmTrace.h>
 #include <itkGDCMImageIO.h>
 #include <itkGDCMImageIOFactory.h>
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <new>
 #include <vector>
 
@@ -47,6 +49,24 @@ void RegisterFormats()
     }();
     (void)registered;
 }
+
+// MetaIO tells its problems on the standard streams as well as to its caller;
+// the caller's account is the one the user gets, in one line.
+class QuietStandardStreams {
+public:
+    QuietStandardStreams() : err(std::cerr.rdbuf(nullptr)), out(std::cout.rdbuf(nullptr)) {}
+    ~QuietStandardStreams()
+    {
+        std::cerr.rdbuf(err);
+        std::cout.rdbuf(out);
+    }
+    QuietStandardStreams(const QuietStandardStreams&) = delete;
+    QuietStandardStreams& operator=(const QuietStandardStreams&) = delete;
+
+private:
+    std::streambuf* err;
+    std::streambuf* out;
+};
 
 // The library's messages start "ITK ERROR: SomeImageIO(0x55d0...): "; the
 // user needs only what follows, on one line. Where that line only leads into
@@ -121,6 +141,40 @@ bool NiftiComplete(const std::string& path, std::string& error)
     return true;
 }
 
+// A DICOM file whose pixel data end early is read with the rest made up, so
+// each file must be as long as its elements declare: preamble and meta header,
+// then the data set in its transfer syntax. Compressed pixel data fail to
+// decode instead; a deflated data set is shorter than it declares.
+bool DicomFilesComplete(const std::vector<std::string>& files, std::string& error)
+{
+    for (const std::string& name : files) {
+        gdcm::ImageReader image;
+        image.SetFileName(name.c_str());
+        if (!image.Read()) {
+            error = "the file " + name + " cannot be read as DICOM";
+            return false;
+        }
+        const gdcm::TransferSyntax& syntax = image.GetImage().GetTransferSyntax();
+        if (syntax.IsEncapsulated() || syntax == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian) {
+            continue;
+        }
+        const gdcm::File& file = image.GetFile();
+        const gdcm::FileMetaInformation& meta = file.GetHeader();
+        const gdcm::DataSet& data = file.GetDataSet();
+        uintmax_t declared = meta.GetFullLength();
+        declared += meta.GetDataSetTransferSyntax().IsExplicit() ? data.GetLength<gdcm::ExplicitDataElement>()
+                                                                 : data.GetLength<gdcm::ImplicitDataElement>();
+        std::error_code code;
+        const uintmax_t size = std::filesystem::file_size(name, code);
+        if (code || size < declared) {
+            error = "the file " + name + " is truncated: its elements need " + std::to_string(declared) +
+                    " bytes, the file holds " + std::to_string(code ? 0 : size);
+            return false;
+        }
+    }
+    return true;
+}
+
 // MetaImage: the samples, or their compressed stream of the size the header
 // gives, follow the header line naming the data file ("LOCAL": this one), or
 // fill a file of their own.
@@ -157,7 +211,11 @@ bool MetaImageComplete(itk::MetaImageIO& io, const std::string& path, std::strin
     }
     std::error_code code;
     const uintmax_t size = std::filesystem::file_size(file, code);
-    const uintmax_t available = code || size < start ? 0 : size - start;
+    if (code) {
+        error = "its data file " + file.string() + " cannot be read: " + code.message();
+        return false;
+    }
+    const uintmax_t available = size < start ? 0 : size - start;
     if (available < needed) {
         error = EndsEarly(needed, available);
         return false;
@@ -297,6 +355,9 @@ bool ReadDicomSeries(const std::string& folder, const std::string& series, Scala
             }
         }
 
+        if (!DicomFilesComplete(names->GetFileNames(chosen), error)) {
+            return false;
+        }
         auto io = itk::GDCMImageIO::New();
         auto reader = itk::ImageSeriesReader<Image>::New();
         reader->SetImageIO(io);
@@ -338,6 +399,7 @@ bool ReadDicomSeries(const std::string& folder, const std::string& series, Scala
 bool ReadImageFile(const std::string& path, ScalarVolume& volume, SourceInfo& info, std::string& error)
 {
     RegisterFormats();
+    const QuietStandardStreams quiet;
     try {
         auto io = itk::ImageIOFactory::CreateImageIO(path.c_str(), itk::IOFileModeEnum::ReadMode);
         if (!io) {

@@ -181,7 +181,7 @@ void WriteDicomSeries(const std::string& folder, const std::string& uid, const s
 void ExpectNothingWritten(const Outcome& run, const std::string& named, const std::string& folder,
                           const std::vector<std::string>& before)
 {
-    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(run.err.rfind("volren-import: " + named + ": ", 0), 0u) << run.err;
     EXPECT_EQ(Listing(folder), before);
@@ -508,12 +508,14 @@ TEST(Import, BadInputLeavesNothingBehind)
         const Outcome run = Import(input, target, options);
         ExpectNothingWritten(run, input, out, before);
         EXPECT_NE(run.err.find(cause), std::string::npos) << run.err;
-        EXPECT_EQ(ReadFile(target), "previous");
+        EXPECT_TRUE(ReadFile(target) == "previous") << "the previous output was replaced";
     };
 
     expect(in + "/missing.nii", "no such file or folder");
     WriteFile(in + "/notes.txt", "not an image\n");
     expect(in + "/notes.txt", "not a format volren-import reads");
+    WriteFile(in + "/header.mha", "ObjectType = Image\nNDims = 3\nDimSize = 2 2\nElementDataFile = LOCAL\n");
+    expect(in + "/header.mha", "cannot be read");
     WriteFile(in + "/garbage.nii", std::string(400, 'x'));
     expect(in + "/garbage.nii", "not a format volren-import reads");
     expect(in, "no DICOM series in this folder");
@@ -544,11 +546,17 @@ TEST(Import, BadInputLeavesNothingBehind)
         std::filesystem::resize_file(data, std::filesystem::file_size(data) - 40);
         const Outcome run = Import(path, target);
         ExpectNothingWritten(run, path, out, before);
-        EXPECT_EQ(ReadFile(target), "previous");
+        EXPECT_TRUE(ReadFile(target) == "previous") << "the previous output was replaced";
     }
     const Outcome truncated = Import(in + "/cut.nii", target);
     EXPECT_NE(truncated.err.find("is truncated: its samples need 32768 bytes, the file holds 32728"), std::string::npos)
         << truncated.err;
+
+    // One slice of a DICOM series cut short.
+    WriteDicomSeries(in + "/series", "1.2.826.0.1.3680043.2.1125.3", "CT", 4, CtHounsfield);
+    const std::string slice = in + "/series/CT2.dcm";
+    std::filesystem::resize_file(slice, std::filesystem::file_size(slice) - 20);
+    expect(in + "/series", "the file " + slice + " is truncated");
 
     WriteFile(in + "/short.raw", std::string(100, '\0'));
     expect(in + "/short.raw", "is too short: 100 bytes, but 4 x 4 x 4 uint16 after 0 skipped bytes needs 128",
