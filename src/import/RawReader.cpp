@@ -52,7 +52,6 @@ float Decode(const unsigned char* bytes, RawType type, bool bigEndian)
     }
     return 0.0f;
 }
-}  // namespace
 
 const char* RawTypeName(RawType type)
 {
@@ -68,6 +67,7 @@ const char* RawTypeName(RawType type)
     }
     return "";
 }
+}  // namespace
 
 bool ReadRaw(const std::string& path, const RawLayout& layout, ScalarVolume& volume, SourceInfo& info,
              std::string& notes, std::string& error)

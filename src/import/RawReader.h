@@ -9,5 +9,3 @@
 // notes receives a warning when the file holds more bytes than the layout uses.
 bool ReadRaw(const std::string& path, const RawLayout& layout, ScalarVolume& volume, SourceInfo& info,
              std::string& notes, std::string& error);
-
-const char* RawTypeName(RawType type);
