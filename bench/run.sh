@@ -13,5 +13,5 @@ trap 'rm -rf "$data"' EXIT
 
 /usr/bin/python3 "$here/table.py" bin samples/head256.dat "$data/head512.dat" "$@"
 echo
-/usr/bin/python3 "$here/vtk_compare.py" bin/volren-render samples/head256.dat samples/head-veil.tf \
+/usr/bin/python3 "$here/vtk_compare.py" bin/volren-render samples/head256.dat samples/ct.tf \
     samples/vessels256.dat samples/vessels.tf

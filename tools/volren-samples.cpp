@@ -2,8 +2,8 @@
 //   head256.dat  a CT-like head phantom of 256 x 256 x 113 samples
 //   small64.dat  a 64 x 64 x 64 sphere phantom for quick looks
 //   head.tf      a transfer function that shows the head's skin and bone
-//   head-veil.tf a transfer function for the head like a CT's: the skin a faint
-//                veil, soft tissue and brain clear, bone opaque
+//   ct.tf        a transfer function for real CT scans imported by volren-import
+//   mri.tf       a transfer function for real T1-weighted MRI heads, likewise
 //   vessels256.dat  a tree of contrast-filled vessels, down to half a voxel
 //                thin, in soft tissue, 256 x 256 x 256 samples
 //   vessels.tf   a transfer function that shows the vessels only
@@ -151,45 +151,58 @@ bool WriteVolume(const std::string& path, uint32_t dimX, uint32_t dimY, uint32_t
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && ok;
 }
-// A transfer function for the head: air and fluid clear, skin a faint veil,
-// soft tissue a light pink haze, bone opaque ivory.
-bool WriteHeadTransferFunction(const std::string& path)
+struct ControlPoint {
+    uint32_t position;
+    uint8_t red, green, blue, alpha;
+};
+
+bool WriteTransferFunction(const std::string& path, const std::vector<ControlPoint>& points)
 {
     TransferFunction tf;
-    const uint32_t positions[] = {0, 880, 960, 1030, 1100, 1500, 2000, 3000, 4096};
-    const uint8_t red[] = {0, 90, 200, 230, 240, 240, 250, 255, 255};
-    const uint8_t green[] = {0, 60, 140, 170, 190, 200, 235, 250, 255};
-    const uint8_t blue[] = {0, 50, 120, 150, 170, 180, 210, 235, 255};
-    const uint8_t alpha[] = {0, 0, 6, 3, 1, 0, 90, 200, 230};
-    for (size_t i = 0; i < std::size(positions); ++i) {
-        tf.AddSample(0, red[i], positions[i]);
-        tf.AddSample(1, green[i], positions[i]);
-        tf.AddSample(2, blue[i], positions[i]);
-        tf.AddSample(3, alpha[i], positions[i]);
-    }
-    tf.AddSample(0, 255, 20000);
-    tf.AddSample(1, 255, 20000);
-    tf.AddSample(2, 255, 20000);
-    tf.AddSample(3, 230, 20000);
-    return tf.Save(path.c_str());
-}
-bool WriteVeilTransferFunction(const std::string& path)
-{
-    TransferFunction tf;
-    const uint32_t positions[] = {0, 860, 930, 990, 1900, 2300, 2800, 4096};
-    const uint8_t red[] = {0, 200, 225, 235, 240, 245, 250, 255};
-    const uint8_t green[] = {0, 140, 170, 180, 220, 230, 240, 250};
-    const uint8_t blue[] = {0, 120, 150, 160, 190, 205, 220, 235};
-    const uint8_t alpha[] = {0, 0, 12, 0, 0, 140, 255, 255};
-    for (size_t i = 0; i < std::size(positions); ++i) {
-        tf.AddSample(0, red[i], positions[i]);
-        tf.AddSample(1, green[i], positions[i]);
-        tf.AddSample(2, blue[i], positions[i]);
-        tf.AddSample(3, alpha[i], positions[i]);
+    for (const ControlPoint& p : points) {
+        tf.AddSample(0, p.red, p.position);
+        tf.AddSample(1, p.green, p.position);
+        tf.AddSample(2, p.blue, p.position);
+        tf.AddSample(3, p.alpha, p.position);
     }
     return tf.Save(path.c_str());
 }
 
+// For the head phantom: air and fluid clear, skin a faint veil, soft tissue a
+// light pink haze, bone opaque ivory.
+const std::vector<ControlPoint> headPoints = {{0, 0, 0, 0, 0},
+                                              {880, 90, 60, 50, 0},
+                                              {960, 200, 140, 120, 6},
+                                              {1030, 230, 170, 150, 3},
+                                              {1100, 240, 190, 170, 1},
+                                              {1500, 240, 200, 180, 0},
+                                              {2000, 250, 235, 210, 90},
+                                              {3000, 255, 250, 235, 200},
+                                              {4096, 255, 255, 255, 230},
+                                              {20000, 255, 255, 255, 230}};
+
+// For real CT imported as Hounsfield units + 1024: the air-skin boundary a
+// faint veil, soft tissue and fluid clear, bone from about +250 HU opaque.
+const std::vector<ControlPoint> ctPoints = {{0, 0, 0, 0, 0},
+                                            {500, 0, 0, 0, 0},
+                                            {700, 200, 140, 110, 6},
+                                            {900, 230, 170, 140, 10},
+                                            {980, 230, 175, 150, 3},
+                                            {1040, 230, 180, 160, 0},
+                                            {1200, 240, 220, 200, 0},
+                                            {1350, 250, 240, 220, 80},
+                                            {1550, 255, 248, 230, 220},
+                                            {2500, 255, 252, 240, 250},
+                                            {4096, 255, 255, 255, 255},
+                                            {20000, 255, 255, 255, 255}};
+
+// For a T1-weighted MRI head scaled to 0..4096: background and fluid clear,
+// scalp a faint veil, grey matter a light haze, white matter nearly opaque,
+// fat only tinted, so that the brain shows through the scalp.
+const std::vector<ControlPoint> mriPoints = {
+    {0, 0, 0, 0, 0},          {350, 0, 0, 0, 0},         {550, 200, 150, 130, 2},    {900, 210, 160, 140, 1},
+    {1150, 225, 175, 155, 3}, {1450, 240, 195, 175, 25}, {1700, 250, 225, 200, 110}, {1900, 252, 235, 215, 140},
+    {2050, 240, 205, 160, 8}, {2600, 240, 205, 160, 12}, {4096, 250, 225, 180, 20},  {20000, 250, 225, 180, 20}};
 // A vessel tree in voxel coordinates: each segment a capsule of its radius.
 struct Segment {
     double a[3], b[3], radius;
@@ -277,22 +290,9 @@ bool WriteVessels(const std::string& path)
 }
 
 // Vessels red to white by their contrast; tissue and air clear.
-bool WriteVesselTransferFunction(const std::string& path)
-{
-    TransferFunction tf;
-    const uint32_t positions[] = {0, 1300, 1800, 2400, 4096};
-    const uint8_t red[] = {0, 200, 230, 255, 255};
-    const uint8_t green[] = {0, 40, 90, 210, 255};
-    const uint8_t blue[] = {0, 30, 70, 190, 255};
-    const uint8_t alpha[] = {0, 0, 120, 255, 255};
-    for (size_t i = 0; i < std::size(positions); ++i) {
-        tf.AddSample(0, red[i], positions[i]);
-        tf.AddSample(1, green[i], positions[i]);
-        tf.AddSample(2, blue[i], positions[i]);
-        tf.AddSample(3, alpha[i], positions[i]);
-    }
-    return tf.Save(path.c_str());
-}
+const std::vector<ControlPoint> vesselPoints = {
+    {0, 0, 0, 0, 0}, {1300, 200, 40, 30, 0}, {1800, 230, 90, 70, 120}, {2400, 255, 210, 190, 255},
+    {4096, 255, 255, 255, 255}};
 }  // namespace
 
 int main(int argc, char** argv)
@@ -308,8 +308,9 @@ int main(int argc, char** argv)
     }
     const bool ok = WriteVolume(folder + "head256.dat", 256, 256, 113, 12.0, Head) &&
                     WriteVolume(folder + "small64.dat", 64, 64, 64, 8.0, Ball) &&
-                    WriteHeadTransferFunction(folder + "head.tf") &&
-                    WriteVeilTransferFunction(folder + "head-veil.tf") &&
-                    WriteVessels(folder + "vessels256.dat") && WriteVesselTransferFunction(folder + "vessels.tf");
+                    WriteTransferFunction(folder + "head.tf", headPoints) &&
+                    WriteTransferFunction(folder + "ct.tf", ctPoints) &&
+                    WriteTransferFunction(folder + "mri.tf", mriPoints) && WriteVessels(folder + "vessels256.dat") &&
+                    WriteTransferFunction(folder + "vessels.tf", vesselPoints);
     return ok ? 0 : 1;
 }
