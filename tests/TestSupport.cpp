@@ -17,6 +17,7 @@
 #include <functional>
 #include <sstream>
 
+#include "Application.h"
 #include "Platform.h"
 
 void EnsureApplication()
@@ -26,7 +27,7 @@ void EnsureApplication()
     static char* argv[] = {name, nullptr};
     if (!QApplication::instance()) {
         PreparePlatform();
-        new QApplication(argc, argv);
+        new Application(argc, argv);
     }
 }
 

@@ -22,7 +22,8 @@ constexpr bool underAddressSanitizer = true;
 constexpr bool underAddressSanitizer = false;
 #endif
 
-// The Qt application of the test process, made on first use on X11 with GLX.
+// The program's own application object for the test process, made on first
+// use on X11 with GLX.
 void EnsureApplication();
 
 // A temporary folder that becomes the working directory, so that debug.log

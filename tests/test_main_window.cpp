@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
 
 #include "TestSupport.h"
 #include "TransferFunction.h"
@@ -290,4 +291,84 @@ TEST(MainWindow, FramesOfAVolumeGoOnWhileAFileDialogIsOpen)
     });
     form.OpenVolumeActionExecute();
     EXPECT_GT(framesWhileOpen, 3);
+}
+
+namespace {
+// Closes the next exception box once it shows the given text; frames must go
+// on while it is open. Sets shown when it closes the box.
+void CloseExceptionBox(TMainForm& form, const QString& text, bool& shown)
+{
+    WhenModalOpens(QStringLiteral("ExceptionBox"), [&form, text, &shown](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box || box->text() != text || box->icon() != QMessageBox::Critical) {
+            std::_Exit(20);
+        }
+        if (CountFrames(form, 200) == 0) {
+            std::_Exit(21);
+        }
+        shown = true;
+        box->button(QMessageBox::Ok)->click();
+    });
+}
+}  // namespace
+
+TEST(MainWindow, ExceptionsFromAHandlerOrAFrameAreShownAndTheProgramGoesOn)
+{
+    ScratchFolder scratch;
+    EXPECT_EXIT(
+        {
+            EnsureApplication();
+            TMainForm form;
+            form.show();
+            if (!QTest::qWaitForWindowExposed(&form)) {
+                std::_Exit(30);
+            }
+
+            // A handler: the button's own action has run before the throw.
+            QObject::connect(form.SpeedButton13, &QPushButton::clicked,
+                             [] { throw std::runtime_error("thrown by a handler"); });
+            bool handlerShown = false;
+            CloseExceptionBox(form, QStringLiteral("thrown by a handler"), handlerShown);
+            QTest::mouseClick(form.SpeedButton13, Qt::LeftButton);
+            if (!QTest::qWaitFor([&handlerShown] { return handlerShown; }, 5000) ||
+                form.cameraTranslation.z != -25.0f) {
+                std::_Exit(31);
+            }
+            if (CountFrames(form, 200) == 0) {
+                std::_Exit(32);
+            }
+
+            // An object that is no standard exception shows an empty text.
+            QObject::connect(form.SpeedButton14, &QPushButton::clicked, [] { throw 42; });
+            bool otherShown = false;
+            CloseExceptionBox(form, QString(), otherShown);
+            QTest::mouseClick(form.SpeedButton14, Qt::LeftButton);
+            if (!QTest::qWaitFor([&otherShown] { return otherShown; }, 5000)) {
+                std::_Exit(33);
+            }
+
+            // A frame.
+            bool thrown = false;
+            QObject::connect(form.idleTimer, &QTimer::timeout, [&thrown] {
+                if (!thrown) {
+                    thrown = true;
+                    throw std::runtime_error("thrown in a frame");
+                }
+            });
+            bool frameShown = false;
+            CloseExceptionBox(form, QStringLiteral("thrown in a frame"), frameShown);
+            if (!QTest::qWaitFor([&frameShown] { return frameShown; }, 5000)) {
+                std::_Exit(34);
+            }
+            if (CountFrames(form, 200) == 0) {
+                std::_Exit(35);
+            }
+
+            // The normal close still ends the program with status 0.
+            Answer(QMessageBox::No);
+            form.close();
+            std::_Exit(36);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadFile("debug.log"), "");
 }
