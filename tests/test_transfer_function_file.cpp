@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -294,32 +293,8 @@ TEST(TransferFunctionFile, FailedWriteLeavesThePreviousFileUntouched)
 }
 
 namespace {
-// The user the permission cases run as when the tests run as root, who may
-// write any file.
-constexpr uid_t unprivilegedUser = 65534;
-// Exit status of a child that could not switch to that user.
+// Exit status of a child that could not switch users.
 constexpr int cannotSwitch = 77;
-
-bool RunningAsRoot() { return ::geteuid() == 0; }
-
-void GiveToUser(const std::string& path)
-{
-    if (RunningAsRoot()) {
-        EXPECT_EQ(::lchown(path.c_str(), unprivilegedUser, unprivilegedUser), 0) << path;
-    }
-}
-
-// A folder of the unprivileged user inside the scratch folder.
-std::string UserFolder(const ScratchFolder& scratch, const std::string& name)
-{
-    const std::string folder = scratch.Path(name);
-    ::mkdir(folder.c_str(), 0755);
-    if (RunningAsRoot()) {
-        ::chmod(scratch.path().c_str(), 0711);
-    }
-    GiveToUser(folder);
-    return folder;
-}
 
 // Saves the function in a child process that runs as the unprivileged user
 // (or as the tester, who is one already), with debug.log open. Returns the
@@ -329,8 +304,7 @@ int SaveAsUser(TransferFunction tf, const std::string& target)
     const pid_t child = ::fork();
     if (child == 0) {
         LogOpen();
-        if (RunningAsRoot() &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(unprivilegedUser) != 0 || ::setuid(unprivilegedUser) != 0)) {
+        if (!DropPrivileges()) {
             ::_exit(cannotSwitch);
         }
         const bool saved = tf.Save(target.c_str());
@@ -371,11 +345,11 @@ std::string LongerContent() { return std::string(300, 'o'); }
 TEST(TransferFunctionSave, TargetTheUserMayNotWriteIsRefusedAndKept)
 {
     ScratchFolder scratch;
-    const std::string folder = UserFolder(scratch, "user");
+    const std::string folder = UnprivilegedFolder(scratch, "user");
     const std::string target = folder + "/read-only.tf";
     WriteFile(target, LongerContent());
     ::chmod(target.c_str(), 0444);
-    GiveToUser(target);
+    GiveToUnprivilegedUser(target);
 
     const int status = SaveAsUser(Startup(), target);
     if (status == cannotSwitch) {
@@ -391,11 +365,11 @@ TEST(TransferFunctionSave, TargetTheUserMayNotWriteIsRefusedAndKept)
 TEST(TransferFunctionSave, WritableTargetInAFolderWithoutRoomForANewFileIsWrittenInPlace)
 {
     ScratchFolder scratch;
-    const std::string folder = UserFolder(scratch, "locked");
+    const std::string folder = UnprivilegedFolder(scratch, "locked");
     const std::string target = folder + "/f.tf";
     WriteFile(target, LongerContent());
     ::chmod(target.c_str(), 0640);
-    GiveToUser(target);
+    GiveToUnprivilegedUser(target);
     const ino_t inode = Status(target).st_ino;
     ::chmod(folder.c_str(), 0555);
 
@@ -494,7 +468,7 @@ TEST(TransferFunctionSave, ReplacementKeepsModeOwnerAndGroup)
     ScratchFolder scratch;
     WriteFile("owned.tf", LongerContent());
     ::chmod("owned.tf", 0620);
-    GiveToUser("owned.tf");
+    GiveToUnprivilegedUser("owned.tf");
     const struct stat before = Status("owned.tf");
 
     TransferFunction tf = Startup();
