@@ -2,10 +2,12 @@
 
 #include "Main.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -95,7 +97,35 @@ QFileDialog* MakeDialog(QWidget* parent, const char* name, const QStringList& fi
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
     }
     dialog->setFileMode(QFileDialog::AnyFile);
+    // A completion list that was open when the dialog closed would stay on
+    // screen, or at least stay the active window, and keep the keyboard from
+    // the main window: it is closed and the main window takes the keyboard back.
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, parent] {
+        bool listHeldTheKeyboard = false;
+        for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
+            QWidget* list = completer->popup();
+            listHeldTheKeyboard = listHeldTheKeyboard || list->isVisible() || QApplication::activeWindow() == list;
+            list->hide();
+        }
+        if (listHeldTheKeyboard) {
+            parent->activateWindow();
+        }
+    });
     return dialog;
+}
+
+// Runs the handler on every scroll action of the bar: after each change of
+// its position, and also for an action that leaves the position as it was
+// (an arrow clicked at the end of the range), which changes nothing.
+template <typename Handler>
+void OnScroll(QScrollBar* bar, QObject* context, Handler handler)
+{
+    QObject::connect(bar, &QScrollBar::valueChanged, context, handler);
+    QObject::connect(bar, &QScrollBar::actionTriggered, context, [bar, handler] {
+        if (bar->sliderPosition() == bar->value()) {
+            handler();
+        }
+    });
 }
 
 // Runs a file dialog; an empty result means it was cancelled.
@@ -420,16 +450,16 @@ void TMainForm::BuildActions()
     }
 
     for (QScrollBar* bar : {ScrollBar1, ScrollBar2, ScrollBar3}) {
-        connect(bar, &QScrollBar::valueChanged, this, [this, bar] { SliceScrollBarScroll(bar); });
+        OnScroll(bar, this, [this, bar] { SliceScrollBarScroll(bar); });
     }
     for (QScrollBar* bar : {ScrollBar7, ScrollBar8, ScrollBar9}) {
-        connect(bar, &QScrollBar::valueChanged, this, [this, bar] { SlicesSliceScrollBarScroll(bar); });
+        OnScroll(bar, this, [this, bar] { SlicesSliceScrollBarScroll(bar); });
     }
     for (QScrollBar* bar : {ScrollBar4, ScrollBar5, ScrollBar6}) {
-        connect(bar, &QScrollBar::valueChanged, this, [this, bar] { VolTexSliceScrollBarScroll(bar); });
+        OnScroll(bar, this, [this, bar] { VolTexSliceScrollBarScroll(bar); });
     }
-    connect(ScrollBar10, &QScrollBar::valueChanged, this, [this] { ScrollBar10Scroll(ScrollBar10); });
-    connect(ScrollBar11, &QScrollBar::valueChanged, this, [this] { ScrollBar11Scroll(ScrollBar11); });
+    OnScroll(ScrollBar10, this, [this] { ScrollBar10Scroll(ScrollBar10); });
+    OnScroll(ScrollBar11, this, [this] { ScrollBar11Scroll(ScrollBar11); });
     connect(CheckBox5, &QCheckBox::clicked, this, [this] { CheckBox5Click(CheckBox5); });
     connect(CheckBox6, &QCheckBox::clicked, this, [this] { CheckBox6Click(CheckBox6); });
 }
@@ -457,6 +487,43 @@ void TMainForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // Sizes given before the context existed did not last.
     FormResize();
+    if (!isMinimized()) {
+        ResumeFrames();
+    }
+}
+
+// Frames are drawn only while someone can see them: a minimised or hidden
+// window would otherwise keep a core busy drawing for no one.
+void TMainForm::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    PauseFrames();
+}
+
+void TMainForm::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) {
+        return;
+    }
+    if (isMinimized()) {
+        PauseFrames();
+    } else if (isVisible()) {
+        ResumeFrames();
+    }
+}
+
+void TMainForm::PauseFrames() { idleTimer->stop(); }
+
+void TMainForm::ResumeFrames()
+{
+    if (idleTimer->isActive()) {
+        return;
+    }
+    // The rate counts from the resumption, not across the pause.
+    fpsLastTime = float(MilliSeconds()) * 0.001f;
+    fpsFrameCount = 0.0f;
+    idleTimer->start();
 }
 
 void TMainForm::FormResize()

@@ -161,6 +161,8 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -168,6 +170,8 @@ private:
     void BuildActions();
     void LayOut();
     void SetCameraView(int8_t stack);
+    void PauseFrames();
+    void ResumeFrames();
 
     QByteArray programFolder;
 };

@@ -2,11 +2,14 @@
 
 #include "Main.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -19,10 +22,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "TestSupport.h"
 #include "TransferFunction.h"
+#include "Transferfunceditor.h"
 #include "Volume.h"
 
 namespace {
@@ -371,4 +376,122 @@ TEST(MainWindow, ExceptionsFromAHandlerOrAFrameAreShownAndTheProgramGoesOn)
         },
         testing::ExitedWithCode(0), "");
     EXPECT_EQ(ReadFile("debug.log"), "");
+}
+
+namespace {
+// Types the name into the open file dialog key by key, as a user does, waits
+// until the completion list shows, and confirms with Return from the keyboard.
+void TypeFileName(QWidget* modal, const std::string& name)
+{
+    auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    ASSERT_NE(edit->completer(), nullptr);
+    edit->clear();
+    QTest::keyClicks(edit, QString::fromStdString(name));
+    QAbstractItemView* list = edit->completer()->popup();
+    EXPECT_TRUE(QTest::qWaitFor([list] { return list->isVisible(); }, 5000)) << "no completion list for " << name;
+    QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
+    if (!QTest::qWaitFor([modal] { return !modal->isVisible(); }, 5000)) {
+        ADD_FAILURE() << "the dialog stayed open with " << edit->text().toStdString() << " in "
+                      << qobject_cast<QFileDialog*>(modal)->directory().path().toStdString();
+        qobject_cast<QDialog*>(modal)->reject();
+    }
+}
+
+bool AnyPopupShown()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowType() == Qt::Popup) {
+            return true;
+        }
+    }
+    return QApplication::activePopupWidget() != nullptr;
+}
+
+// Ctrl+O, typed on the main window, opens the volume dialog; it is cancelled.
+// The keyboard goes to the main window.
+bool CtrlOOpensTheDialog(TMainForm& form)
+{
+    bool opened = false;
+    WhenModalOpens(QStringLiteral("FileOpenDialog"), [&opened](QWidget* modal) {
+        opened = true;
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    QTest::keyClick(form.windowHandle(), Qt::Key_O, Qt::ControlModifier);
+    const bool shown = QTest::qWaitFor([&opened] { return opened; }, 3000);
+    // Xvfb has no window manager to give the keyboard back after a cancel.
+    form.activateWindow();
+    return QTest::qWaitForWindowActive(&form) && shown;
+}
+}  // namespace
+
+TEST(MainWindow, ATypedFileNameLeavesNoCompletionListBehindAndTheShortcutsWorkAtOnce)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    // Each name also begins a folder's name, so that the completion list shows
+    // while the name is typed in full.
+    WriteVolume(scratch.Path("ball.dat"), 8, 8, 8, [](uint32_t x, uint32_t, uint32_t) { return uint16_t(x * 100); });
+    TransferFunction function;
+    function.AddSample(3, 200, 1000);
+    ASSERT_TRUE(function.Save(scratch.Path("head.tf").c_str()));
+    for (const char* folder : {"ball.dat.d", "head.tf.d", "saved.tf.d"}) {
+        std::filesystem::create_directory(scratch.Path(folder));
+    }
+    TTransferFuncEditForm editor;
+    TMainForm form(&editor);
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+
+    // Save without a file name asks for one.
+    WhenModalOpens(QStringLiteral("TFSaveDialog"), [&](QWidget* modal) { TypeFileName(modal, scratch.Path("saved.tf")); });
+    QTest::mouseClick(form.SpeedButton4, Qt::LeftButton);
+    EXPECT_EQ(ReadFile(scratch.Path("saved.tf")).size(), 140u);
+    EXPECT_FALSE(AnyPopupShown());
+    EXPECT_TRUE(CtrlOOpensTheDialog(form));
+
+    // Load.
+    WhenModalOpens(QStringLiteral("TFOpenDialog"), [&](QWidget* modal) { TypeFileName(modal, scratch.Path("head.tf")); });
+    QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
+    EXPECT_EQ(form.transferFunction->SampleCount(3), 1u);
+    EXPECT_FALSE(AnyPopupShown());
+    EXPECT_TRUE(CtrlOOpensTheDialog(form));
+
+    // Open.
+    WhenModalOpens(QStringLiteral("FileOpenDialog"), [&](QWidget* modal) { TypeFileName(modal, scratch.Path("ball.dat")); });
+    QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&form] { return form.volumeRenderer->IsLoaded(); }, 5000));
+    EXPECT_FALSE(AnyPopupShown());
+    EXPECT_TRUE(CtrlOOpensTheDialog(form));
+
+    // Ctrl+E asks to close; Cancel keeps the window.
+    bool asked = false;
+    WhenModalOpens([&asked](QWidget* modal) {
+        asked = true;
+        qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Cancel)->click();
+    });
+    form.transferFunction->SetModified(true);
+    QTest::keyClick(form.windowHandle(), Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&asked] { return asked; }, 3000));
+}
+
+TEST(MainWindow, FramesPauseWhileTheWindowIsMinimisedOrHiddenAndResumeWhenItShows)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_GT(CountFrames(form, 300), 0);
+
+    form.showMinimized();
+    EXPECT_EQ(CountFrames(form, 300), 0);
+    form.showNormal();
+    EXPECT_GT(CountFrames(form, 300), 0);
+
+    form.hide();
+    EXPECT_EQ(CountFrames(form, 300), 0);
+    form.show();
+    EXPECT_GT(CountFrames(form, 300), 0);
 }
