@@ -15,6 +15,8 @@ default_packages=(
   libglew-dev
   libglu1-mesa-dev
   libgl-dev
+  libxcb1-dev
+  fonts-liberation2
   libgl1-mesa-dri
   libglx-mesa0
   mesa-utils

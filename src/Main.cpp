@@ -30,6 +30,8 @@
 
 #include "BusyCursor.h"
 #include "Camera.h"
+#include "ControlStyle.h"
+#include "EmptyTitle.h"
 #include "Log.h"
 #include "MakeWidget.h"
 #include "StartupTransferFunction.h"
@@ -41,6 +43,8 @@ namespace {
 // Client size of the window at creation.
 constexpr int clientWidth = 792;
 constexpr int clientHeight = 599;
+// The least outer width of the window: the control column and a margin.
+constexpr int outerMinimumWidth = 256 + 8;
 
 QLabel* ValueBox(QWidget* parent, const char* name, int x, int y, int w, int h)
 {
@@ -145,7 +149,7 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
     BuildActions();
 
     // 3. Minimum size.
-    setMinimumSize(Panel2->width() + 8, height());
+    setMinimumSize(outerMinimumWidth, height());
 
     // 4. Log; 5. program folder.
     LogOpen();
@@ -194,9 +198,7 @@ TMainForm::~TMainForm() = default;
 void TMainForm::BuildLayout()
 {
     setObjectName(QStringLiteral("MainForm"));
-    QFont font = QApplication::font();
-    font.setPointSize(8);
-    setFont(font);
+    setFont(LayoutFont());
     resize(clientWidth, clientHeight);
 
     Panel1 = MakeWidget<QFrame>(this, "Panel1", 0, 0, 537, 595);
@@ -288,7 +290,7 @@ void TMainForm::BuildLayout()
     const char* sliceBarNames[3] = {"ScrollBar7", "ScrollBar8", "ScrollBar9"};
     for (int i = 0; i < 3; ++i) {
         const int y = 48 + 24 * i;
-        Caption(GroupBox9, nullptr, axes[i], 24 - 16, y);
+        Caption(GroupBox9, nullptr, axes[i], 24, y);
         *slicePanels[i] = ValueBox(GroupBox9, slicePanelNames[i], 40, y, 33, 17);
         *sliceBars[i] = Bar(GroupBox9, sliceBarNames[i], 80, y, 89);
     }
@@ -302,7 +304,7 @@ void TMainForm::BuildLayout()
     const char* countBarNames[3] = {"ScrollBar1", "ScrollBar2", "ScrollBar3"};
     for (int i = 0; i < 3; ++i) {
         const int y = 16 + 24 * i;
-        Caption(GroupBox1, nullptr, axes[i], 8 - 6, y);
+        Caption(GroupBox1, nullptr, axes[i], 8, y);
         *countPanels[i] = ValueBox(GroupBox1, countPanelNames[i], 24, y, 33, 17);
         *countBars[i] = Bar(GroupBox1, countBarNames[i], 64, y, 105);
     }
@@ -318,7 +320,7 @@ void TMainForm::BuildLayout()
     const char* volumeBarNames[3] = {"ScrollBar4", "ScrollBar5", "ScrollBar6"};
     for (int i = 0; i < 3; ++i) {
         const int y = 48 + 24 * i;
-        Caption(GroupBox10, nullptr, axes[i], 24 - 16, y);
+        Caption(GroupBox10, nullptr, axes[i], 24, y);
         *volumePanels[i] = ValueBox(GroupBox10, volumePanelNames[i], 40, y, 33, 17);
         *volumeBars[i] = Bar(GroupBox10, volumeBarNames[i], 80, y, 89);
     }
@@ -337,11 +339,12 @@ void TMainForm::BuildLayout()
     CheckBox6 = MakeWidget<QCheckBox>(r, "CheckBox6", 32, 488, 177, 17);
     CheckBox6->setText(QStringLiteral("Lighting"));
     CheckBox6->setChecked(true);
+    StyleControlColumn(Panel2);
 
     FileOpenDialog = MakeDialog(this, "FileOpenDialog",
-                                {QStringLiteral("Volume data file (*.dat)"), QStringLiteral("All files (*.*)")}, false);
+                                {QStringLiteral("Volume data file (*.dat)"), QStringLiteral("All files (*)")}, false);
     TFOpenDialog = MakeDialog(this, "TFOpenDialog",
-                              {QStringLiteral("Transfer function (*.tf)"), QStringLiteral("All files (*.*)")}, false);
+                              {QStringLiteral("Transfer function (*.tf)"), QStringLiteral("All files (*)")}, false);
     TFSaveDialog = MakeDialog(this, "TFSaveDialog", {QStringLiteral("Transfer function (*.tf)")}, true);
 }
 
@@ -445,7 +448,8 @@ void TMainForm::BuildActions()
     link(RadioButton14, VolTexRenderAll);
     link(RadioButton15, VolTexRenderSpecific);
     link(RadioButton9, RenderRayCastingAction);
-    for (QPushButton* button : findChildren<QPushButton*>()) {
+    // The control column's buttons; the file dialogs keep buttons of their own kind.
+    for (QPushButton* button : Panel2->findChildren<QPushButton*>()) {
         button->setFlat(true);
     }
 
@@ -487,6 +491,10 @@ void TMainForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // Sizes given before the context existed did not last.
     FormResize();
+    KeepOuterMinimumWidth();
+    if (windowTitle().isEmpty()) {
+        ShowEmptyTitle(this);
+    }
     if (!isMinimized()) {
         ResumeFrames();
     }
@@ -511,6 +519,19 @@ void TMainForm::changeEvent(QEvent* event)
     } else if (isVisible()) {
         ResumeFrames();
     }
+}
+
+// The window manager's frame is known once the window is shown; the minimum
+// is the outer width, frame included.
+void TMainForm::KeepOuterMinimumWidth()
+{
+    setMinimumWidth(std::max(outerMinimumWidth - (frameGeometry().width() - width()), Panel2->width()));
+}
+
+void TMainForm::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    KeepOuterMinimumWidth();
 }
 
 void TMainForm::PauseFrames() { idleTimer->stop(); }

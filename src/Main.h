@@ -162,6 +162,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -170,6 +171,7 @@ private:
     void BuildActions();
     void LayOut();
     void SetCameraView(int8_t stack);
+    void KeepOuterMinimumWidth();
     void PauseFrames();
     void ResumeFrames();
 

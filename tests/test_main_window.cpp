@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -25,6 +26,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "NativeTitle.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
 #include "Transferfunceditor.h"
@@ -494,4 +496,68 @@ TEST(MainWindow, FramesPauseWhileTheWindowIsMinimisedOrHiddenAndResumeWhenItShow
     EXPECT_EQ(CountFrames(form, 300), 0);
     form.show();
     EXPECT_GT(CountFrames(form, 300), 0);
+}
+
+TEST(MainWindow, TitleIsEmptyUntilAVolumeIsOpenedAlsoForTheWindowManager)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_EQ(form.windowTitle(), QString());
+    EXPECT_EQ(NativeWindowName(&form), "");
+    // The least width counts the window manager's frame, as the outer width.
+    EXPECT_EQ(form.minimumWidth() + form.frameGeometry().width() - form.width(), 264);
+
+    const std::string volume = scratch.Path("ball.dat");
+    WriteVolume(volume, 8, 8, 8, [](uint32_t x, uint32_t, uint32_t) { return uint16_t(x * 100); });
+    WhenModalOpens(QStringLiteral("FileOpenDialog"),
+                   [volume](QWidget* modal) { EnterFileName(modal, QString::fromStdString(volume)); });
+    form.OpenVolumeActionExecute();
+    EXPECT_EQ(form.windowTitle(), QString::fromStdString(volume));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return NativeWindowName(&form) == volume; }, 3000)) << NativeWindowName(&form);
+}
+
+TEST(MainWindow, FileDialogsKeepTheirOwnButtonsAndAllFilesListsNamesWithoutADot)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    for (QPushButton* button : form.Panel2->findChildren<QPushButton*>()) {
+        EXPECT_TRUE(button->isFlat()) << button->objectName().toStdString();
+    }
+    WriteFile(scratch.Path("README"), "notes");
+    WriteFile(scratch.Path("a.dat"), "");
+    WriteFile(scratch.Path("b.tf"), "");
+
+    for (QFileDialog* dialog : {form.FileOpenDialog, form.TFOpenDialog, form.TFSaveDialog}) {
+        const std::string name = dialog->objectName().toStdString();
+        for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+            EXPECT_FALSE(button->isFlat()) << name << " " << button->text().toStdString();
+        }
+        if (dialog == form.TFSaveDialog) {
+            EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Transfer function (*.tf)")});
+            continue;
+        }
+        EXPECT_EQ(dialog->nameFilters().size(), 2) << name;
+        QStringList listed;
+        WhenModalOpens(dialog->objectName(), [&](QWidget* modal) {
+            dialog->setDirectory(QString::fromStdString(scratch.path()));
+            dialog->selectNameFilter(dialog->nameFilters().back());
+            auto* list = modal->findChild<QListView*>(QStringLiteral("listView"));
+            if (list) {
+                QTest::qWaitFor([list] { return list->model()->rowCount(list->rootIndex()) >= 3; }, 3000);
+                for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row) {
+                    listed << list->model()->index(row, 0, list->rootIndex()).data().toString();
+                }
+            }
+            dialog->reject();
+        });
+        dialog->exec();
+        EXPECT_TRUE(listed.contains(QStringLiteral("README"))) << name << ": " << listed.join(' ').toStdString();
+        EXPECT_TRUE(listed.contains(QStringLiteral("a.dat"))) << name;
+    }
 }
