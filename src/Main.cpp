@@ -101,19 +101,15 @@ QFileDialog* MakeDialog(QWidget* parent, const char* name, const QStringList& fi
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
     }
     dialog->setFileMode(QFileDialog::AnyFile);
-    // A completion list that was open when the dialog closed would stay on
-    // screen, or at least stay the active window, and keep the keyboard from
-    // the main window: it is closed and the main window takes the keyboard back.
+    // A completion list still open when the dialog closes would stay on
+    // screen, or stay the active window, and keep the keyboard from the main
+    // window: it is closed, and the keyboard goes back to the window the
+    // dialog came from, also where no window manager does that.
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, parent] {
-        bool listHeldTheKeyboard = false;
         for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
-            QWidget* list = completer->popup();
-            listHeldTheKeyboard = listHeldTheKeyboard || list->isVisible() || QApplication::activeWindow() == list;
-            list->hide();
+            completer->popup()->hide();
         }
-        if (listHeldTheKeyboard) {
-            parent->activateWindow();
-        }
+        parent->activateWindow();
     });
     return dialog;
 }

@@ -245,10 +245,15 @@ TEST(Layout, FlatButtonsShowAFrameUnderTheMouse)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     QPushButton* button = form.SpeedButton1;
     ASSERT_TRUE(button->isFlat());
-    QTest::mouseMove(form.Panel4);
+    // Moves of the window system's mouse, as the style sees them at every scale.
+    const auto moveTo = [&form](const QWidget* target) {
+        QTest::mouseMove(form.windowHandle(), target->mapTo(&form, target->rect().center()));
+    };
+    moveTo(form.Panel4);
+    ASSERT_TRUE(QTest::qWaitFor([button] { return !button->underMouse(); }, 2000));
     QTest::qWait(50);
     const QImage away = button->grab().toImage();
-    QTest::mouseMove(button);
+    moveTo(button);
     ASSERT_TRUE(QTest::qWaitFor([button] { return button->underMouse(); }, 2000));
     QTest::qWait(50);
     const QImage over = button->grab().toImage();
