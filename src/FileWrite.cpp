@@ -33,17 +33,14 @@ mode_t NewFileMode()
     return 0666 & ~mask;
 }
 
-// Gives the file the owner and group of the target where the caller may, else
-// the group alone where the caller belongs to it; returns whether both were kept.
-bool KeepOwner(int fd, const struct stat& target)
+// Gives the file the owner and group of the target where the caller may;
+// where the caller may not give the file away, the group alone may still be kept.
+void KeepOwner(int fd, const struct stat& target)
 {
     if (::fchown(fd, target.st_uid, target.st_gid) == 0) {
-        return true;
+        return;
     }
-    if (::fchown(fd, uid_t(-1), target.st_gid) != 0) {
-        return false;
-    }
-    return target.st_uid == ::geteuid();
+    static_cast<void>(::fchown(fd, uid_t(-1), target.st_gid) == 0);
 }
 
 enum class Beside { Replaced, NotCreated, NotRenamed, WriteFailed };

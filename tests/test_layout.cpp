@@ -63,8 +63,8 @@ QRect IndicatorAndText(const QAbstractButton* button)
         style->subElementRect(radio ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &option, button);
     const QRect contents =
         style->subElementRect(radio ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents, &option, button);
-    const QRect text = button->fontMetrics().boundingRect(contents, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic,
-                                                          button->text());
+    const QRect text = button->fontMetrics().boundingRect(
+        contents, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, button->text());
     return indicator.united(text).translated(button->pos());
 }
 
@@ -152,10 +152,9 @@ void CollectProblems(const QWidget* container, std::vector<std::string>& problem
         if (IsRadioOrCheck(child) && !child->geometry().contains(drawn)) {
             problems.push_back(Name(child) + " " + Text(child->geometry()) + " is cut off, draws " + Text(drawn));
         }
-        if (qobject_cast<const QGroupBox*>(child) || (!qobject_cast<const QAbstractButton*>(child) &&
-                                                      !qobject_cast<const QAbstractSpinBox*>(child) &&
-                                                      !qobject_cast<const QScrollBar*>(child) &&
-                                                      !qobject_cast<const QLabel*>(child))) {
+        if (qobject_cast<const QGroupBox*>(child) ||
+            (!qobject_cast<const QAbstractButton*>(child) && !qobject_cast<const QAbstractSpinBox*>(child) &&
+             !qobject_cast<const QScrollBar*>(child) && !qobject_cast<const QLabel*>(child))) {
             CollectProblems(child, problems);
         }
     }
