@@ -16,6 +16,8 @@ default_packages=(
   libglu1-mesa-dev
   libtbb-dev
   libgl-dev
+  libxcb1-dev
+  fonts-liberation2
   libgl1-mesa-dri
   libglx-mesa0
   mesa-utils
