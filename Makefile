@@ -4,6 +4,11 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1280x1024x24")
+# Xvfb now and then resets a new client's connection while it is being set up
+# (a few in a thousand when clients come and go quickly), and Qt then aborts
+# the test before it starts. A test that fails is run again, up to twice; one
+# that fails for a reason of its own fails every time.
+CTEST_RETRY := --repeat until-pass:3
 
 SANITIZE_BUILD ?= build-sanitize
 # Mesa and Qt keep caches for the whole process; leaks are not what this run
@@ -34,7 +39,7 @@ run: build
 	$(BUILD)/bin/volren
 
 test: build
-	cd $(BUILD) && $(XVFB) ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD) && $(XVFB) ctest --output-on-failure -j$(JOBS) $(CTEST_RETRY)
 
 # The unit, OpenGL and GUI tests again, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer.
@@ -42,7 +47,7 @@ sanitize-test: deps
 	@test -f $(SANITIZE_BUILD)/CMakeCache.txt || cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug \
 		-DVOLREN_SANITIZE=ON -DVOLREN_BUILD_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
-	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) $(XVFB) ctest --output-on-failure -j$(JOBS) -LE slow
+	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) $(XVFB) ctest --output-on-failure -j$(JOBS) $(CTEST_RETRY) -LE slow
 
 # The threaded voxel loops of loading (tests labelled "threaded") under
 # ThreadSanitizer; they build on their own, without OpenGL or Qt.

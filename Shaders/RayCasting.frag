@@ -1,6 +1,11 @@
 #version 120
-// Ray casting between the entry and the exit point of each pixel's ray, both
-// in texture space [0, 1]^3, compositing front to back.
+// Ray casting through the volume's box, compositing front to back.
+//
+// Spaces: c, the box's coordinates in [0, 1]^3; the displayed space, c scaled
+// by texture matrix 1 so that the largest side is 1 and every voxel a cube
+// (steps, opacity and lighting are measured there); bricks of 4^3 voxels,
+// texture matrix 2; the 3D textures, texture matrix 3, of which the data fill
+// only a share; the occupancy texture, texture matrix 5 from bricks.
 uniform sampler2D entry_tex;
 uniform sampler2D exit_tex;
 uniform sampler1D transfer_tex;
@@ -8,10 +13,18 @@ uniform sampler3D density_tex;
 uniform sampler3D gradient_tex;
 uniform int adaptiveStepSize;
 uniform int lighting;
-// Sampling distance along the ray in texture space (not a number of samples).
+// Sampling distance along the ray in the displayed space (not a number of
+// samples).
 uniform float sampleCount;
 // Density window: densities above maxIntensity * 4096 are transparent.
 uniform float maxIntensity;
+// Per brick of 4^3 voxels: luminance 1 where the brick holds a visible
+// density, alpha 1 where any brick of its block of 8^3 bricks does, else 0.
+uniform sampler3D occupancy_tex;
+
+varying vec4 nearPoint;
+varying vec4 depthPoint;
+varying vec4 eyePoint;
 
 // The lookup texture's opacity is that of a slab this thick (the default
 // step); other steps correct it, so a finer step does not make the volume
@@ -19,13 +32,8 @@ uniform float maxIntensity;
 const float referenceStep = 0.01;
 // A ray stops here: what lies behind cannot show any more.
 const float opaque = 0.99;
-// Through fully transparent stretches the adaptive march takes ever longer
-// steps, up to this many at once or this distance in texture space (8
-// voxels of a 256-wide volume), whichever is longer.
-const int maxStride = 8;
-const float maxSkip = 0.032;
-// Guard for the finest step (0.001) across the cube's diagonal, with room for
-// the adaptive march's step-backs.
+// Guard for the finest step (0.001) across the box's diagonal, with the leaps
+// over empty bricks.
 const int maxIterations = 8192;
 
 // Densities arrive as 16-bit normalised luminance; texel k of the lookup
@@ -37,18 +45,17 @@ vec4 Classify(float d)
 }
 
 // Blinn-Phong with the light at the viewer, so the half vector is the view
-// direction. The gradient points from dense to less dense material; both sides
-// of a boundary are lit. Where the gradient vanishes there is no normal, and
-// the shading fades out towards the unlit colour.
-vec3 Shade(vec3 color, vec3 p, vec3 toViewer)
+// direction. Gradients are differences between neighbouring voxels, and
+// voxels are cubes in the displayed space, so the gradient is a normal there
+// as it stands. It points from dense to less dense material; both sides of a
+// boundary are lit. Where it vanishes there is no normal, and the shading
+// fades out towards the unlit colour.
+vec3 Shade(vec3 color, vec3 texturePoint, vec3 toViewer)
 {
-    vec3 g = texture3D(gradient_tex, p).rgb;
+    vec3 g = texture3D(gradient_tex, texturePoint).rgb;
     float magnitude = length(g);
     float weight = smoothstep(0.004, 0.03, magnitude);
-    if (weight <= 0.0) {
-        return color;
-    }
-    float cosine = abs(dot(g, toViewer)) / magnitude;
+    float cosine = abs(dot(g, toViewer)) / max(magnitude, 1e-6);
     float c2 = cosine * cosine;
     float c4 = c2 * c2;
     float c16 = c4 * c4 * c4 * c4;
@@ -56,102 +63,129 @@ vec3 Shade(vec3 color, vec3 p, vec3 toViewer)
     return mix(color, lit, weight);
 }
 
-// A point of the cube's surface has a coordinate at 0 or 1. Where the entry
-// and exit images are filtered across the cube's outline, their colours are
-// pulled towards the black background, into the cube: such a ray is bogus.
-bool OnSurface(vec3 c)
-{
-    const float margin = 0.02;
-    return min(min(c.x, c.y), c.z) <= margin || max(max(c.x, c.y), c.z) >= 1.0 - margin;
-}
-
-// Per-pixel offset in [0, 1) that turns wood-grain banding into fine noise.
+// A per-pixel offset in [0, 1) of the first sample, white noise without a
+// pattern, which turns wood-grain banding into fine grain.
 float Jitter(vec2 pixel)
 {
-    return fract(52.9829189 * fract(dot(pixel, vec2(0.06711056, 0.00583715))));
+    vec3 p = fract(vec3(pixel.xyx) * 0.1031);
+    p += dot(p, p.yzx + 33.33);
+    return fract((p.x + p.y) * p.z);
 }
 
 void main()
 {
+    vec3 origin = nearPoint.xyz / nearPoint.w;
+    vec3 ray = depthPoint.xyz / depthPoint.w - origin;
+    vec3 eye = eyePoint.xyz / eyePoint.w;
+    // A ray parallel to a face gets a tiny component instead of none.
+    ray += vec3(equal(ray, vec3(0.0))) * 1e-20;
+    vec3 inverse = 1.0 / ray;
+    vec3 t0 = -origin * inverse;
+    vec3 t1 = (1.0 - origin) * inverse;
+    vec3 tNear = min(t0, t1);
+    vec3 tFar = max(t0, t1);
+    // A camera close to or inside the box sees it from where it stands: the
+    // ray starts at the eye, before the near plane (t = 0).
+    float tEye = dot(eye - origin, ray) / dot(ray, ray);
+    float tEnter = max(max(max(tNear.x, tNear.y), tNear.z), tEye);
+    float tExit = min(min(tFar.x, tFar.y), tFar.z);
+    // The entry and exit images tell which pixels the box covers, seen from
+    // outside; each fragment intersects its own ray with the box for the
+    // exact points.
     vec3 entry = texture2D(entry_tex, gl_TexCoord[0].st).rgb;
     vec3 leave = texture2D(exit_tex, gl_TexCoord[0].st).rgb;
-    vec3 ray = leave - entry;
-    float len = length(ray);
-    float stepLength = max(sampleCount, 0.0001);
-    if (len < 0.0001 || !OnSurface(entry) || !OnSurface(leave)) {
+    bool inside = all(greaterThan(eye, vec3(0.0))) && all(lessThan(eye, vec3(1.0)));
+    if ((dot(entry + leave, vec3(1.0)) == 0.0 && !inside) || tExit <= tEnter) {
         gl_FragColor = vec4(0.0);
         return;
     }
-    vec3 dir = ray / len;
-    float jitter = Jitter(gl_FragCoord.xy);
-    float window = maxIntensity * 4096.0 + 0.5;
-    bool adaptive = adaptiveStepSize != 0;
 
-    // The ray is cut into intervals of one step, the last one shorter; each
-    // is represented by one sample at the pixel's jitter fraction within it
-    // and weighted by its real length.
-    //
-    // A software rasteriser runs a group of pixels in lockstep and pays for
-    // every branch of a loop's body on every pass, so the search for the next
-    // visible sample (one density and one lookup fetch) is a loop of its own
-    // and the gradient fetch and compositing run once per visible sample.
-    int intervals = int(ceil(len / stepLength));
-    int last = intervals - 1;
-    int longest = int(max(float(maxStride), floor(maxSkip / stepLength)));
-    // Opacity correction: exponent of a whole interval, and of the last one.
+    // Samples lie at (k + jitter) steps from the near plane, k integer, so
+    // neighbouring rays sample alike and a leap over empty bricks lands on
+    // exactly the samples that the march without leaps visits.
+    float stepLength = max(sampleCount, 0.0001);
+    vec3 displayed = mat3(gl_TextureMatrix[1]) * ray;
+    float stepT = stepLength / length(displayed);
+    vec3 toViewer = -normalize(displayed);
+    float jitter = Jitter(gl_FragCoord.xy);
+    int k = int(ceil(tEnter / stepT - jitter));
+    int end = int(ceil(tExit / stepT - jitter));
     float exponent = stepLength / referenceStep;
-    float lastExponent = (len - float(last) * stepLength) / referenceStep;
-    int i = 0;
-    int stride = 1;
-    int lastVisited = -1;
-    int fineUntil = -1;
+    float window = maxIntensity * 4096.0 + 0.5;
+    bool leap = adaptiveStepSize != 0;
+
+    vec3 textureOrigin = mat3(gl_TextureMatrix[3]) * origin;
+    vec3 textureRay = mat3(gl_TextureMatrix[3]) * ray;
+    mat3 toBricks = mat3(gl_TextureMatrix[2]);
+    mat3 toOccupancy = mat3(gl_TextureMatrix[5]);
+    vec3 brickOrigin = toBricks * origin;
+    vec3 brickRay = toBricks * ray;
+    brickRay += vec3(equal(brickRay, vec3(0.0))) * 1e-20;
+    vec3 brickInverse = 1.0 / brickRay;
+    vec3 brickAhead = step(0.0, brickRay);
+
+    // A software rasteriser runs a group of pixels in lockstep and pays for
+    // every branch of a loop's body on every pass. So the leaps over empty
+    // bricks are a loop of their own, with one occupancy fetch a pass, entered
+    // only when a sample leaves the brick last found occupied; the search for
+    // the next visible sample (a density and a lookup fetch) is the loop
+    // around it; the gradient fetch and the compositing run once per visible
+    // sample.
     int budget = maxIterations;
+    float occupiedUntil = -1e30;
     vec4 sum = vec4(0.0);
-    while (i < intervals && sum.a < opaque && budget > 0) {
+    while (k < end && sum.a < opaque && budget > 0) {
         vec3 p;
         vec4 c;
         for (; budget > 0; --budget) {
-            float start = float(i) * stepLength;
-            p = entry + dir * (start + jitter * min(stepLength, len - start));
-            float d = texture3D(density_tex, p).r * 65535.0;
-            c = d > window ? vec4(0.0) : Classify(d);
-            if (c.a > 0.0) {
-                if (i <= lastVisited + 1) {
-                    break;
+            float t = (float(k) + jitter) * stepT;
+            if (leap && t >= occupiedUntil) {
+                for (; budget > 0; --budget) {
+                    vec3 brick = floor(brickOrigin + brickRay * t);
+                    vec2 occupancy = texture3D(occupancy_tex, toOccupancy * (brick + 0.5)).ra;
+                    // The empty cell to leap: the brick's whole block where
+                    // that is empty too.
+                    float size = occupancy.y == 0.0 ? 8.0 : 1.0;
+                    vec3 cell = floor(brick / size) * size;
+                    vec3 tSide = (cell + size * brickAhead - brickOrigin) * brickInverse;
+                    float tLeave = min(min(tSide.x, tSide.y), tSide.z);
+                    if (occupancy.x != 0.0) {
+                        occupiedUntil = tLeave;
+                        break;
+                    }
+                    // Every sample inside an empty cell is transparent: go on
+                    // with the first sample past the cell's far side.
+                    int next = int(ceil(tLeave / stepT - jitter - 0.001));
+                    k = next > k ? next : k + 1;
+                    t = (float(k) + jitter) * stepT;
+                    if (k >= end) {
+                        break;
+                    }
                 }
-                // A long step landed in visible material: go back to the
-                // interval after the last one visited and continue finely up
-                // to here.
-                fineUntil = i;
-                i = lastVisited + 1;
-                stride = 1;
-            } else {
-                lastVisited = i;
-                if (adaptive && i >= fineUntil && i < last) {
-                    // A long step stops at the last interval, so the stretch
-                    // before the exit is always sampled (GLSL 1.20 has no
-                    // integer min).
-                    i = i + stride < last ? i + stride : last;
-                    stride = stride * 2 < longest ? stride * 2 : longest;
-                } else {
-                    i += 1;
-                }
-                if (i >= intervals) {
+                if (k >= end) {
                     break;
                 }
             }
+            p = textureOrigin + textureRay * t;
+            float d = texture3D(density_tex, p).r * 65535.0;
+            c = d > window ? vec4(0.0) : Classify(d);
+            if (c.a > 0.0) {
+                break;
+            }
+            k += 1;
+            if (k >= end) {
+                break;
+            }
         }
-        if (i >= intervals || budget <= 0) {
+        if (k >= end || budget <= 0) {
             break;
         }
         --budget;
-        stride = 1;
-        float alpha = 1.0 - pow(max(1.0 - c.a, 0.0), i < last ? exponent : lastExponent);
-        vec3 color = lighting != 0 ? Shade(c.rgb, p, -dir) : c.rgb;
+        float alpha = 1.0 - pow(max(1.0 - c.a, 0.0), exponent);
+        vec3 color = lighting != 0 ? Shade(c.rgb, p, toViewer) : c.rgb;
         sum.rgb += (1.0 - sum.a) * alpha * color;
         sum.a += (1.0 - sum.a) * alpha;
-        lastVisited = i;
-        i += 1;
+        k += 1;
     }
     gl_FragColor = sum;
 }

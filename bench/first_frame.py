@@ -7,12 +7,12 @@ per round, one after the other, for --rounds rounds; the table shows the
 median wall, user and system time and the median peak resident memory
 (the kernel's ru_maxrss of the process).
 
-usage: first_frame.py VOLREN_RENDER VOLUME.dat [--rounds N] [--size WxH] [--no-vtk]
+usage: first_frame.py VOLREN_RENDER VOLUME.dat FILE.tf [--rounds N] [--size WxH] [--no-vtk]
 
-volren draws with its start-up state (camera at z = -20, step 0.01 in texture
-space, lit, adaptive steps, start-up transfer function); VTK gets the same
-geometry and transfer function (see vtk_compare.py), lit, with a sample
-distance of the same step in voxels.
+volren draws with its start-up state (camera at z = -20, step 0.01 of the
+largest side, lit, leaps over empty space) and the transfer function of
+FILE.tf; VTK gets the same camera, transfer function and sampling distance
+(see vtk_compare.py), lit.
 """
 import argparse
 import os
@@ -39,13 +39,6 @@ def dims(volume):
     return [header[i] | (header[i + 1] << 8) for i in (0, 2, 4)]
 
 
-def next_power_of_two(n):
-    p = 1
-    while p < n:
-        p *= 2
-    return p
-
-
 def run(command, cwd):
     """Wall seconds, user seconds, system seconds and peak RSS in KiB of one process."""
     start = time.perf_counter()
@@ -61,26 +54,28 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("render")
     parser.add_argument("volume")
+    parser.add_argument("tf")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--size", default="537x595")
     parser.add_argument("--no-vtk", action="store_true", help="time volren only")
     args = parser.parse_args()
     render = os.path.abspath(args.render)
     volume = os.path.abspath(args.volume)
+    tf = os.path.abspath(args.tf)
     dim_x, dim_y, dim_z = dims(volume)
     distance = -20.0
     step = 0.01
 
-    configurations = [(name, [render, volume, "-o", "frame.png", "--size", args.size, "--frames", "1"] + extra)
+    configurations = [(name, [render, volume, "-o", "frame.png", "--tf", tf, "--size", args.size,
+                              "--distance", str(distance), "--step", str(step), "--frames", "1"] + extra)
                       for name, extra in VOLREN]
     if not args.no_vtk:
         import vtk  # only to name the version
         version = vtk.vtkVersion.GetVTKVersion()
-        sample_distance = step * next_power_of_two(dim_x)
         for mapper, name in (("gpu", "vtkGPUVolumeRayCastMapper"), ("cpu", "vtkFixedPointVolumeRayCastMapper")):
             configurations.append(("VTK %s %s (Python, numpy read)" % (version, name),
                                    ["/usr/bin/python3", os.path.join(HERE, "vtk_compare.py"), "--first-frame", mapper,
-                                    volume, args.size, str(distance), str(sample_distance)]))
+                                    volume, tf, args.size, str(distance), str(step)]))
 
     results = {name: [] for name, _ in configurations}
     with tempfile.TemporaryDirectory() as folder:
@@ -88,8 +83,8 @@ def main():
             for name, command in configurations:
                 results[name].append(run(command, folder))
 
-    print("Open to first frame, whole process: %s (%d x %d x %d), %s, median of %d runs, one after the other"
-          % (os.path.basename(volume), dim_x, dim_y, dim_z, args.size, args.rounds))
+    print("Open to first frame, whole process: %s (%d x %d x %d), %s, %s, median of %d runs, one after the other"
+          % (os.path.basename(volume), dim_x, dim_y, dim_z, os.path.basename(tf), args.size, args.rounds))
     print()
     print("| program | wall s | user s | system s | peak RSS MiB |")
     print("|---|---:|---:|---:|---:|")

@@ -12,8 +12,9 @@ data="$(mktemp -d /tmp/volren-bench-XXXXXX)"
 trap 'rm -rf "$data"' EXIT
 ./bin/volren-samples --large "$data"
 
-/usr/bin/python3 "$here/first_frame.py" bin/volren-render "$data/head512.dat"
+/usr/bin/python3 "$here/first_frame.py" bin/volren-render "$data/head512.dat" samples/ct.tf
 echo
 /usr/bin/python3 "$here/table.py" bin samples/head256.dat "$data/head512.dat" "$@"
 echo
-/usr/bin/python3 "$here/vtk_compare.py" bin/volren-render samples/head256.dat
+/usr/bin/python3 "$here/vtk_compare.py" bin/volren-render samples/head256.dat samples/ct.tf \
+    samples/vessels256.dat samples/vessels.tf

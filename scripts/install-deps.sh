@@ -16,6 +16,8 @@ default_packages=(
   libglu1-mesa-dev
   libtbb-dev
   libgl-dev
+  libxcb1-dev
+  fonts-liberation2
   libgl1-mesa-dri
   libglx-mesa0
   mesa-utils
@@ -26,6 +28,11 @@ default_packages=(
   googletest
   libbenchmark-dev
   clang-format
+  # volren-import reads DICOM, NIfTI, NRRD and MetaImage through ITK. GDCM's
+  # CMake files name its command-line tools, which are missing without
+  # libgdcm-tools and make every configure print a page of complaints.
+  libinsighttoolkit5-dev
+  libgdcm-tools
 )
 if [ $# -gt 0 ]; then
   packages=("$@")

@@ -2,10 +2,12 @@
 
 #include "Main.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -28,6 +30,8 @@
 
 #include "BusyCursor.h"
 #include "Camera.h"
+#include "ControlStyle.h"
+#include "EmptyTitle.h"
 #include "Log.h"
 #include "MakeWidget.h"
 #include "StartupTransferFunction.h"
@@ -39,6 +43,8 @@ namespace {
 // Client size of the window at creation.
 constexpr int clientWidth = 792;
 constexpr int clientHeight = 599;
+// The least outer width of the window: the control column and a margin.
+constexpr int outerMinimumWidth = 256 + 8;
 
 QLabel* ValueBox(QWidget* parent, const char* name, int x, int y, int w, int h)
 {
@@ -95,7 +101,31 @@ QFileDialog* MakeDialog(QWidget* parent, const char* name, const QStringList& fi
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
     }
     dialog->setFileMode(QFileDialog::AnyFile);
+    // A completion list still open when the dialog closes would stay on
+    // screen, or stay the active window, and keep the keyboard from the main
+    // window: it is closed, and the keyboard goes back to the window the
+    // dialog came from, also where no window manager does that.
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, parent] {
+        for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
+            completer->popup()->hide();
+        }
+        parent->activateWindow();
+    });
     return dialog;
+}
+
+// Runs the handler on every scroll action of the bar: after each change of
+// its position, and also for an action that leaves the position as it was
+// (an arrow clicked at the end of the range), which changes nothing.
+template <typename Handler>
+void OnScroll(QScrollBar* bar, QObject* context, Handler handler)
+{
+    QObject::connect(bar, &QScrollBar::valueChanged, context, handler);
+    QObject::connect(bar, &QScrollBar::actionTriggered, context, [bar, handler] {
+        if (bar->sliderPosition() == bar->value()) {
+            handler();
+        }
+    });
 }
 
 // Runs a file dialog; an empty result means it was cancelled.
@@ -115,7 +145,7 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
     BuildActions();
 
     // 3. Minimum size.
-    setMinimumSize(Panel2->width() + 8, height());
+    setMinimumSize(outerMinimumWidth, height());
 
     // 4. Log; 5. program folder.
     LogOpen();
@@ -164,9 +194,7 @@ TMainForm::~TMainForm() = default;
 void TMainForm::BuildLayout()
 {
     setObjectName(QStringLiteral("MainForm"));
-    QFont font = QApplication::font();
-    font.setPointSize(8);
-    setFont(font);
+    setFont(LayoutFont());
     resize(clientWidth, clientHeight);
 
     Panel1 = MakeWidget<QFrame>(this, "Panel1", 0, 0, 537, 595);
@@ -258,7 +286,7 @@ void TMainForm::BuildLayout()
     const char* sliceBarNames[3] = {"ScrollBar7", "ScrollBar8", "ScrollBar9"};
     for (int i = 0; i < 3; ++i) {
         const int y = 48 + 24 * i;
-        Caption(GroupBox9, nullptr, axes[i], 24 - 16, y);
+        Caption(GroupBox9, nullptr, axes[i], 24, y);
         *slicePanels[i] = ValueBox(GroupBox9, slicePanelNames[i], 40, y, 33, 17);
         *sliceBars[i] = Bar(GroupBox9, sliceBarNames[i], 80, y, 89);
     }
@@ -272,7 +300,7 @@ void TMainForm::BuildLayout()
     const char* countBarNames[3] = {"ScrollBar1", "ScrollBar2", "ScrollBar3"};
     for (int i = 0; i < 3; ++i) {
         const int y = 16 + 24 * i;
-        Caption(GroupBox1, nullptr, axes[i], 8 - 6, y);
+        Caption(GroupBox1, nullptr, axes[i], 8, y);
         *countPanels[i] = ValueBox(GroupBox1, countPanelNames[i], 24, y, 33, 17);
         *countBars[i] = Bar(GroupBox1, countBarNames[i], 64, y, 105);
     }
@@ -288,7 +316,7 @@ void TMainForm::BuildLayout()
     const char* volumeBarNames[3] = {"ScrollBar4", "ScrollBar5", "ScrollBar6"};
     for (int i = 0; i < 3; ++i) {
         const int y = 48 + 24 * i;
-        Caption(GroupBox10, nullptr, axes[i], 24 - 16, y);
+        Caption(GroupBox10, nullptr, axes[i], 24, y);
         *volumePanels[i] = ValueBox(GroupBox10, volumePanelNames[i], 40, y, 33, 17);
         *volumeBars[i] = Bar(GroupBox10, volumeBarNames[i], 80, y, 89);
     }
@@ -307,11 +335,12 @@ void TMainForm::BuildLayout()
     CheckBox6 = MakeWidget<QCheckBox>(r, "CheckBox6", 32, 488, 177, 17);
     CheckBox6->setText(QStringLiteral("Lighting"));
     CheckBox6->setChecked(true);
+    StyleControlColumn(Panel2);
 
     FileOpenDialog = MakeDialog(this, "FileOpenDialog",
-                                {QStringLiteral("Volume data file (*.dat)"), QStringLiteral("All files (*.*)")}, false);
+                                {QStringLiteral("Volume data file (*.dat)"), QStringLiteral("All files (*)")}, false);
     TFOpenDialog = MakeDialog(this, "TFOpenDialog",
-                              {QStringLiteral("Transfer function (*.tf)"), QStringLiteral("All files (*.*)")}, false);
+                              {QStringLiteral("Transfer function (*.tf)"), QStringLiteral("All files (*)")}, false);
     TFSaveDialog = MakeDialog(this, "TFSaveDialog", {QStringLiteral("Transfer function (*.tf)")}, true);
 }
 
@@ -415,21 +444,22 @@ void TMainForm::BuildActions()
     link(RadioButton14, VolTexRenderAll);
     link(RadioButton15, VolTexRenderSpecific);
     link(RadioButton9, RenderRayCastingAction);
-    for (QPushButton* button : findChildren<QPushButton*>()) {
+    // The control column's buttons; the file dialogs keep buttons of their own kind.
+    for (QPushButton* button : Panel2->findChildren<QPushButton*>()) {
         button->setFlat(true);
     }
 
     for (QScrollBar* bar : {ScrollBar1, ScrollBar2, ScrollBar3}) {
-        connect(bar, &QScrollBar::valueChanged, this, [this, bar] { SliceScrollBarScroll(bar); });
+        OnScroll(bar, this, [this, bar] { SliceScrollBarScroll(bar); });
     }
     for (QScrollBar* bar : {ScrollBar7, ScrollBar8, ScrollBar9}) {
-        connect(bar, &QScrollBar::valueChanged, this, [this, bar] { SlicesSliceScrollBarScroll(bar); });
+        OnScroll(bar, this, [this, bar] { SlicesSliceScrollBarScroll(bar); });
     }
     for (QScrollBar* bar : {ScrollBar4, ScrollBar5, ScrollBar6}) {
-        connect(bar, &QScrollBar::valueChanged, this, [this, bar] { VolTexSliceScrollBarScroll(bar); });
+        OnScroll(bar, this, [this, bar] { VolTexSliceScrollBarScroll(bar); });
     }
-    connect(ScrollBar10, &QScrollBar::valueChanged, this, [this] { ScrollBar10Scroll(ScrollBar10); });
-    connect(ScrollBar11, &QScrollBar::valueChanged, this, [this] { ScrollBar11Scroll(ScrollBar11); });
+    OnScroll(ScrollBar10, this, [this] { ScrollBar10Scroll(ScrollBar10); });
+    OnScroll(ScrollBar11, this, [this] { ScrollBar11Scroll(ScrollBar11); });
     connect(CheckBox5, &QCheckBox::clicked, this, [this] { CheckBox5Click(CheckBox5); });
     connect(CheckBox6, &QCheckBox::clicked, this, [this] { CheckBox6Click(CheckBox6); });
 }
@@ -457,6 +487,60 @@ void TMainForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // Sizes given before the context existed did not last.
     FormResize();
+    KeepOuterMinimumWidth();
+    if (windowTitle().isEmpty()) {
+        ShowEmptyTitle(this);
+    }
+    if (!isMinimized()) {
+        ResumeFrames();
+    }
+}
+
+// Frames are drawn only while someone can see them: a minimised or hidden
+// window would otherwise keep a core busy drawing for no one.
+void TMainForm::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    PauseFrames();
+}
+
+void TMainForm::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) {
+        return;
+    }
+    if (isMinimized()) {
+        PauseFrames();
+    } else if (isVisible()) {
+        ResumeFrames();
+    }
+}
+
+// The window manager's frame is known once the window is shown; the minimum
+// is the outer width, frame included.
+void TMainForm::KeepOuterMinimumWidth()
+{
+    setMinimumWidth(std::max(outerMinimumWidth - (frameGeometry().width() - width()), Panel2->width()));
+}
+
+void TMainForm::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    KeepOuterMinimumWidth();
+}
+
+void TMainForm::PauseFrames() { idleTimer->stop(); }
+
+void TMainForm::ResumeFrames()
+{
+    if (idleTimer->isActive()) {
+        return;
+    }
+    // The rate counts from the resumption, not across the pause.
+    fpsLastTime = float(MilliSeconds()) * 0.001f;
+    fpsFrameCount = 0.0f;
+    idleTimer->start();
 }
 
 void TMainForm::FormResize()

@@ -161,6 +161,9 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -168,6 +171,9 @@ private:
     void BuildActions();
     void LayOut();
     void SetCameraView(int8_t stack);
+    void KeepOuterMinimumWidth();
+    void PauseFrames();
+    void ResumeFrames();
 
     QByteArray programFolder;
 };

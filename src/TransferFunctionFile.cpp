@@ -5,10 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "FileWrite.h"
 #include "Log.h"
 #include "TransferFunction.h"
 
@@ -30,19 +29,6 @@ void WriteU32(unsigned char* p, uint32_t v)
     p[3] = (v >> 24) & 0xFF;
 }
 
-bool WriteAll(int fd, const unsigned char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 bool ReadAll(int fd, unsigned char* data, size_t size)
 {
     while (size > 0) {
@@ -54,17 +40,6 @@ bool ReadAll(int fd, unsigned char* data, size_t size)
         size -= size_t(n);
     }
     return true;
-}
-
-mode_t NewFileMode(const char* fileName)
-{
-    struct stat existing;
-    if (::stat(fileName, &existing) == 0) {
-        return existing.st_mode & 07777;
-    }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
 }
 }  // namespace
 
@@ -120,59 +95,31 @@ bool TransferFunction::Load(const char* fileName)
 
 bool TransferFunction::Save(const char* fileName)
 {
-    // The new content goes to a file beside the target and replaces it only
-    // once every byte is written, so a failed save leaves the old file intact.
-    // A link is followed, so that the file it names is the one replaced.
-    std::string target = fileName;
-    if (char* resolved = ::realpath(fileName, nullptr)) {
-        target = resolved;
-        std::free(resolved);
-    }
-    std::string temporary = target + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        LogWarning("TransferFunction: File creation failed!");
-        return false;
-    }
-    ::fchmod(fd, NewFileMode(target.c_str()));
-
-    auto fail = [&](const char* message) {
-        LogWarning(message);
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return false;
-    };
-
-    unsigned char header[headerBytes];
+    std::string content(headerBytes, '\0');
+    auto* header = reinterpret_cast<unsigned char*>(content.data());
     WriteU32(header, magicNumber);
     WriteU32(header + 4, headerBytes);
     WriteU32(header + 8, recordBytes);
     for (int c = 0; c < 4; ++c) {
         WriteU32(header + 12 + 4 * c, SampleCount(c));
     }
-    if (!WriteAll(fd, header, sizeof header)) {
-        return fail("TransferFunction: Writing header failed!");
-    }
-
     for (const auto& channel : channels) {
         for (const Sample& sample : channel) {
             unsigned char record[recordBytes] = {};
             record[0] = sample.value;
             WriteU32(record + 4, sample.position);
-            if (!WriteAll(fd, record, sizeof record)) {
-                return fail("TransferFunction: Writing samples failed!");
-            }
+            content.append(reinterpret_cast<const char*>(record), recordBytes);
         }
     }
 
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        LogWarning("TransferFunction: Writing samples failed!");
-        ::unlink(temporary.c_str());
+    const FileWriteResult result = WriteWholeFile(fileName, content);
+    if (!result.opened) {
+        LogWarning("TransferFunction: File creation failed!");
         return false;
     }
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        LogWarning("TransferFunction: File creation failed!");
-        ::unlink(temporary.c_str());
+    if (!result.complete) {
+        LogWarning(result.bytesWritten < size_t(headerBytes) ? "TransferFunction: Writing header failed!"
+                                                             : "TransferFunction: Writing samples failed!");
         return false;
     }
 

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <limits>
 
+#include "ControlStyle.h"
 #include "DrawingSurface.h"
 #include "MakeWidget.h"
 #include "SpinEdit.h"
@@ -85,9 +86,7 @@ void TTransferFuncEditForm::BuildLayout()
     setWindowTitle(QStringLiteral("Transfer Function Editor"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    QFont smallFont = font();
-    smallFont.setPointSize(8);
-    setFont(smallFont);
+    setFont(LayoutFont());
     setFixedSize(792, 573);
 
     Panel1 = MakeWidget<QFrame>(this, "Panel1", 0, 0, 647, 573);
@@ -136,6 +135,7 @@ void TTransferFuncEditForm::BuildLayout()
     SpeedButton1->setText(QStringLiteral("Close"));
     SpeedButton1->setFlat(true);
     SpeedButton1->setAutoDefault(false);
+    StyleControlColumn(Panel2);
 
     for (QPushButton* button : {SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6, SpeedButton7}) {
         button->setAutoDefault(false);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "BrickGrid.h"
 #include "Vec3.h"
 
 class Display;
@@ -111,8 +112,15 @@ public:
     void RenderSlices();
     void RenderVolumeTexture();
     void RenderEntryExit();
+    // From the frame's camera and projection: the matrix from the window's
+    // normalised device coordinates to the box's [0, 1]^3, and the window
+    // rectangle the box covers.
+    void FrameRays();
     void DrawCube();
     void RenderRayCasting();
+    // Uploads which bricks the ray caster must visit, when the lookup table or
+    // the density window changed since the last upload.
+    void UpdateOccupancyTexture();
 
     Display* display;
     const char* basePath;
@@ -160,4 +168,15 @@ public:
     std::vector<aFragmentShader*> fragmentShaders;
     // Read-back buffer of the entry and exit passes, kept between frames.
     std::vector<uint8_t> readBack;
+    // Opacity of each lookup texel, as uploaded, for the occupancy grid.
+    std::vector<uint8_t> transferAlpha;
+    // Density range of every brick of the loaded volume.
+    BrickGrid brickGrid;
+    // The ray caster's brick occupancy (unit 5), the window it was built for,
+    // and whether the lookup table changed since.
+    GLuint occupancyTexture;
+    GLfloat rayMatrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    GLint rayScissor[4] = {0, 0, 0, 0};
+    float occupancyWindow = -1.0f;
+    bool occupancyStale = true;
 };

@@ -89,27 +89,31 @@ uint64_t VolumeRenderer::LoadPeakBytes() const
     uint64_t bytes = 2 * voxels + 8 * voxels + SlabBuffers(*this, 6 * planeXY, texDimZ);
     const bool pre = classification == PreClassification;
     switch (renderMethod) {
-        case Slices: {
-            // Three stacks of the data planes, gathered (and classified) a block at a time.
-            const uint64_t texel = pre ? 4 : 2;
-            const uint64_t planeXZ = uint64_t(texDimX) * texDimZ, planeYZ = uint64_t(texDimY) * texDimZ;
-            bytes += texel * (dimZ * planeXY + dimY * planeXZ + dimX * planeYZ);
-            const uint64_t z = pre ? SlabBuffers(*this, 4 * planeXY, dimZ) : 0;
-            const uint64_t y =
-                SlabBuffers(*this, texel * planeXZ, dimY) + (pre ? 2 * planeXZ * SlabPlanes(4 * planeXZ) : 0);
-            const uint64_t x =
-                SlabBuffers(*this, texel * planeYZ, dimX) + (pre ? 2 * planeYZ * SlabPlanes(4 * planeYZ) : 0);
-            bytes += std::max(z, std::max(y, x));
-            break;
-        }
-        case VolumeTexture:
-            bytes += pre ? 4 * voxels + SlabBuffers(*this, 4 * planeXY, texDimZ) : 2 * voxels;
-            break;
-        case RayCasting:
-            bytes += 2 * voxels;
-            break;
-        default:
-            break;
+    case Slices: {
+        // Three stacks of the data planes, gathered (and classified) a block at a time.
+        const uint64_t texel = pre ? 4 : 2;
+        const uint64_t planeXZ = uint64_t(texDimX) * texDimZ, planeYZ = uint64_t(texDimY) * texDimZ;
+        bytes += texel * (dimZ * planeXY + dimY * planeXZ + dimX * planeYZ);
+        const uint64_t z = pre ? SlabBuffers(*this, 4 * planeXY, dimZ) : 0;
+        const uint64_t y = SlabBuffers(*this, texel * planeXZ, dimY) + (pre ? 2 * planeXZ * SlabPlanes(4 * planeXZ) : 0);
+        const uint64_t x = SlabBuffers(*this, texel * planeYZ, dimX) + (pre ? 2 * planeYZ * SlabPlanes(4 * planeYZ) : 0);
+        bytes += std::max(z, std::max(y, x));
+        break;
+    }
+    case VolumeTexture:
+        bytes += pre ? 4 * voxels + SlabBuffers(*this, 4 * planeXY, texDimZ) : 2 * voxels;
+        break;
+    case RayCasting: {
+        // The 3D texture, and per brick its density range (4 bytes), its two
+        // occupancy bytes and their texture (2 bytes).
+        const uint64_t side = BrickGrid::brickSize;
+        const uint64_t bricks =
+            uint64_t((dimX + side - 1) / side) * ((dimY + side - 1) / side) * ((dimZ + side - 1) / side);
+        bytes += 2 * voxels + 8 * bricks;
+        break;
+    }
+    default:
+        break;
     }
     return bytes;
 }

@@ -4,6 +4,10 @@
 
 #include <GL/glu.h>
 
+#include <QMatrix4x4>
+#include <algorithm>
+#include <cmath>
+
 #include "Display.h"
 #include "Log.h"
 #include "glsl.h"
@@ -84,6 +88,14 @@ void VolumeRenderer::RenderEntryExit()
     const int width = display->width;
     const int height = display->height;
 
+    // The box drawn is the volume in its own proportions, its largest side
+    // from -1 to +1, each voxel a cube.
+    const float largest = float(std::max({dimX, dimY, dimZ, 1u}));
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glScalef(float(dimX) / largest, float(dimY) / largest, float(dimZ) / largest);
+    FrameRays();
+
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_CULL_FACE);
@@ -102,11 +114,122 @@ void VolumeRenderer::RenderEntryExit()
 
     glEnable(GL_TEXTURE_2D);
     CaptureInto(exitTexture, width, height, readBack);
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
 
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     CheckGlError(__LINE__);
 }
+
+void VolumeRenderer::FrameRays()
+{
+    GLfloat modelview[16], projection[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+    glGetFloatv(GL_PROJECTION_MATRIX, projection);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+
+    // OpenGL keeps matrices by column, QMatrix4x4 reads its array by row.
+    QMatrix4x4 boxToCube;
+    boxToCube.translate(-1.0f, -1.0f, -1.0f);
+    boxToCube.scale(2.0f);
+    const QMatrix4x4 toClip =
+        QMatrix4x4(projection).transposed() * QMatrix4x4(modelview).transposed() * boxToCube;
+    bool invertible = false;
+    const QMatrix4x4 fromClip = toClip.inverted(&invertible);
+    std::copy(fromClip.constData(), fromClip.constData() + 16, rayMatrix);
+
+    // The rectangle of the window that the box's corners span; a corner at or
+    // behind the eye spans everything.
+    rayScissor[0] = viewport[0];
+    rayScissor[1] = viewport[1];
+    rayScissor[2] = viewport[2];
+    rayScissor[3] = viewport[3];
+    float x0 = 1.0f, y0 = 1.0f, x1 = -1.0f, y1 = -1.0f;
+    bool behind = !invertible;
+    for (int corner = 0; corner < 8 && !behind; ++corner) {
+        const QVector4D clip = toClip.map(QVector4D(float(corner & 1), float((corner >> 1) & 1),
+                                                     float((corner >> 2) & 1), 1.0f));
+        behind = clip.w() <= 1e-6f;
+        x0 = std::min(x0, clip.x() / clip.w());
+        x1 = std::max(x1, clip.x() / clip.w());
+        y0 = std::min(y0, clip.y() / clip.w());
+        y1 = std::max(y1, clip.y() / clip.w());
+    }
+    if (!behind) {
+        auto column = [&](float ndc) {
+            return std::clamp(viewport[0] + (ndc + 1.0f) * 0.5f * viewport[2], float(viewport[0]),
+                              float(viewport[0] + viewport[2]));
+        };
+        auto row = [&](float ndc) {
+            return std::clamp(viewport[1] + (ndc + 1.0f) * 0.5f * viewport[3], float(viewport[1]),
+                              float(viewport[1] + viewport[3]));
+        };
+        // One pixel of margin for pixels whose centre lies just inside.
+        const GLint left = GLint(std::floor(column(x0))) - 1, right = GLint(std::ceil(column(x1))) + 1;
+        const GLint bottom = GLint(std::floor(row(y0))) - 1, top = GLint(std::ceil(row(y1))) + 1;
+        rayScissor[0] = std::max(left, viewport[0]);
+        rayScissor[1] = std::max(bottom, viewport[1]);
+        rayScissor[2] = std::max(0, std::min(right, viewport[0] + viewport[2]) - rayScissor[0]);
+        rayScissor[3] = std::max(0, std::min(top, viewport[1] + viewport[3]) - rayScissor[1]);
+    }
+}
+
+void VolumeRenderer::UpdateOccupancyTexture()
+{
+    if (occupancyTexture == none || brickGrid.Empty() || transferAlpha.size() != BrickGrid::lookupTexels) {
+        return;
+    }
+    if (!occupancyStale && occupancyWindow == maxIntensity) {
+        return;
+    }
+    // Luminance: the brick is occupied; alpha: its block of 4^3 bricks is.
+    const std::vector<uint8_t> bricks = brickGrid.Occupancy(transferAlpha.data(), maxIntensity * 4096.0f + 0.5f);
+    const std::vector<uint8_t> blocks = brickGrid.BlockOccupancy(bricks);
+    std::vector<uint8_t> texels(2 * bricks.size());
+    for (size_t i = 0; i < bricks.size(); ++i) {
+        texels[2 * i] = bricks[i];
+        texels[2 * i + 1] = blocks[i];
+    }
+    glBindTexture(GL_TEXTURE_3D, occupancyTexture);
+    glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage3D(GL_TEXTURE_3D, 0, GL_LUMINANCE8_ALPHA8, GLsizei(brickGrid.BricksX()), GLsizei(brickGrid.BricksY()),
+                 GLsizei(brickGrid.BricksZ()), 0, GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE, texels.data());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    occupancyStale = false;
+    occupancyWindow = maxIntensity;
+}
+
+namespace {
+void LoadTextureMatrix(GLenum unit, const GLfloat* matrix)
+{
+    glActiveTexture(unit);
+    glMatrixMode(GL_TEXTURE);
+    glPushMatrix();
+    glLoadMatrixf(matrix);
+}
+
+void LoadTextureScale(GLenum unit, float x, float y, float z)
+{
+    const GLfloat scale[16] = {x, 0, 0, 0, 0, y, 0, 0, 0, 0, z, 0, 0, 0, 0, 1};
+    LoadTextureMatrix(unit, scale);
+}
+
+void PopTextureMatrix(GLenum unit)
+{
+    glActiveTexture(unit);
+    glMatrixMode(GL_TEXTURE);
+    glPopMatrix();
+}
+
+const GLenum matrixUnits[] = {GL_TEXTURE0, GL_TEXTURE1, GL_TEXTURE2, GL_TEXTURE3, GL_TEXTURE5};
+}  // namespace
 
 void VolumeRenderer::RenderRayCasting()
 {
@@ -129,6 +252,9 @@ void VolumeRenderer::RenderRayCasting()
     glEnable(GL_TEXTURE_1D);
     glEnable(GL_TEXTURE_2D);
     glEnable(GL_TEXTURE_3D);
+    // Pixels outside the box's rectangle keep the cleared background.
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(rayScissor[0], rayScissor[1], rayScissor[2], rayScissor[3]);
 
     glActiveTexture(GL_TEXTURE0);
     glEnable(GL_TEXTURE_2D);
@@ -142,9 +268,29 @@ void VolumeRenderer::RenderRayCasting()
     glActiveTexture(GL_TEXTURE3);
     glEnable(GL_TEXTURE_3D);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
+    glActiveTexture(GL_TEXTURE5);
+    UpdateOccupancyTexture();
+    glBindTexture(GL_TEXTURE_3D, occupancyTexture);
     glActiveTexture(GL_TEXTURE4);
     glEnable(GL_TEXTURE_3D);
     glBindTexture(GL_TEXTURE_3D, gradientTexture);
+
+    // The shader reads the geometry of the frame from the texture matrices,
+    // each a map from the box's coordinates c in [0, 1]^3: unit 0 the other
+    // way, from the window's normalised device coordinates to c; unit 1 to the
+    // displayed space, whose largest side is 1; unit 2 to bricks; unit 3 to
+    // the density and gradient textures, of which the data fill a share;
+    // unit 5 from bricks to the occupancy texture.
+    const float largest = float(std::max({dimX, dimY, dimZ, 1u}));
+    const float brick = float(BrickGrid::brickSize);
+    LoadTextureMatrix(GL_TEXTURE0, rayMatrix);
+    LoadTextureScale(GL_TEXTURE1, float(dimX) / largest, float(dimY) / largest, float(dimZ) / largest);
+    LoadTextureScale(GL_TEXTURE2, float(dimX) / brick, float(dimY) / brick, float(dimZ) / brick);
+    LoadTextureScale(GL_TEXTURE3, texCoordMaxX, texCoordMaxY, texCoordMaxZ);
+    LoadTextureScale(GL_TEXTURE5, 1.0f / float(std::max(brickGrid.BricksX(), 1u)),
+                     1.0f / float(std::max(brickGrid.BricksY(), 1u)), 1.0f / float(std::max(brickGrid.BricksZ(), 1u)));
+    glActiveTexture(GL_TEXTURE4);
+    glMatrixMode(GL_MODELVIEW);
 
     if (rayCastingProgram) {
         rayCastingProgram->bind();
@@ -157,6 +303,7 @@ void VolumeRenderer::RenderRayCasting()
         rayCastingProgram->setUniform1i("transfer_tex", 2);
         rayCastingProgram->setUniform1i("density_tex", 3);
         rayCastingProgram->setUniform1i("gradient_tex", 4);
+        rayCastingProgram->setUniform1i("occupancy_tex", 5);
     }
 
     glColor4f(1.0f, 0.0f, 0.0f, 1.0f);
@@ -170,6 +317,10 @@ void VolumeRenderer::RenderRayCasting()
     if (rayCastingProgram) {
         rayCastingProgram->unbind();
     }
+    for (GLenum unit : matrixUnits) {
+        PopTextureMatrix(unit);
+    }
+    glActiveTexture(GL_TEXTURE4);
     glDisable(GL_TEXTURE_1D);
     glDisable(GL_TEXTURE_2D);
     glDisable(GL_TEXTURE_3D);

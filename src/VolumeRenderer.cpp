@@ -31,6 +31,7 @@ VolumeRenderer::VolumeRenderer(Display* display, const char* basePath, TransferF
     maxIntensity = 1.0f;
 
     entryTexture = exitTexture = none;
+    occupancyTexture = none;
     rayCastingProgram = nullptr;
 
     cubeList = glGenLists(1);
@@ -58,6 +59,7 @@ VolumeRenderer::~VolumeRenderer()
     DeleteTexture(volumeTexture);
     DeleteTexture(entryTexture);
     DeleteTexture(exitTexture);
+    DeleteTexture(occupancyTexture);
     ReleaseVolumeData();
 }
 
@@ -67,6 +69,7 @@ void VolumeRenderer::ReleaseVolumeData()
     densities = nullptr;
     delete[] histogram;
     histogram = nullptr;
+    brickGrid.Clear();
     // The next grid may differ: the resident density texture no longer counts as its copy.
     volumeTextureHoldsDensities = false;
 }

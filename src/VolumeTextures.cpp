@@ -177,6 +177,7 @@ void VolumeRenderer::BuildTransferTexture()
 
     // Texel k holds the average of densities 2k and 2k + 1.
     uint8_t texels[2048 * 4];
+    transferAlpha.resize(2048);
     for (uint32_t k = 0; k < 2048; ++k) {
         const TransferFunction::Color a = transferFunction->Evaluate(2 * k);
         const TransferFunction::Color b = transferFunction->Evaluate(2 * k + 1);
@@ -184,7 +185,9 @@ void VolumeRenderer::BuildTransferTexture()
         texels[4 * k + 1] = uint8_t((a.g + b.g) / 2);
         texels[4 * k + 2] = uint8_t((a.b + b.b) / 2);
         texels[4 * k + 3] = uint8_t((a.a + b.a) / 2);
+        transferAlpha[k] = texels[4 * k + 3];
     }
+    occupancyStale = true;
 
     glGenTextures(1, &transferTexture);
     glBindTexture(GL_TEXTURE_1D, transferTexture);
@@ -315,8 +318,16 @@ void VolumeRenderer::RebuildRayCastingTextures()
 {
     DeleteTexture(entryTexture);
     DeleteTexture(exitTexture);
+    DeleteTexture(occupancyTexture);
     glGenTextures(1, &entryTexture);
     glGenTextures(1, &exitTexture);
+    glGenTextures(1, &occupancyTexture);
+    occupancyStale = true;
+    // The bricks' ranges are made once per volume, when ray casting first
+    // needs them.
+    if (brickGrid.Empty()) {
+        brickGrid.Build(densities, texDimX, texDimY, dimX, dimY, dimZ);
+    }
     BuildDensityTexture(*this);
 }
 

@@ -2,19 +2,18 @@
 
 #include "Main.h"
 
-#include <QApplication>
-#include <QMessageBox>
 #include <QScreen>
 
 #include <exception>
 
+#include "Application.h"
 #include "Platform.h"
 #include "Transferfunceditor.h"
 
 int main(int argc, char** argv)
 {
     PreparePlatform();
-    QApplication application(argc, argv);
+    Application application(argc, argv);
     try {
         TMainForm mainForm;
         // Created hidden; the Edit action shows it.
@@ -25,9 +24,9 @@ int main(int argc, char** argv)
         mainForm.show();
         application.exec();
     } catch (const std::exception& error) {
-        QMessageBox::critical(nullptr, QStringLiteral("Volren"), QString::fromLocal8Bit(error.what()));
+        application.ShowException(QString::fromLocal8Bit(error.what()));
     } catch (...) {
-        QMessageBox::critical(nullptr, QStringLiteral("Volren"), QString());
+        application.ShowException(QString());
     }
     return 0;
 }

@@ -9,7 +9,9 @@
 #include <QWindow>
 
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <functional>
 #include <sstream>
 
+#include "Application.h"
 #include "Platform.h"
 
 void EnsureApplication()
@@ -26,7 +29,7 @@ void EnsureApplication()
     static char* argv[] = {name, nullptr};
     if (!QApplication::instance()) {
         PreparePlatform();
-        new QApplication(argc, argv);
+        new Application(argc, argv);
     }
 }
 
@@ -171,4 +174,43 @@ std::string WriteMinimalShaders(const std::string& folder)
         WriteFile(shaders + "/" + program + ".frag", "void main() { gl_FragColor = vec4(1.0); }\n");
     }
     return folder + "/";
+}
+
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
+bool DropPrivileges()
+{
+    if (!RunningAsRoot()) {
+        return true;
+    }
+    return ::setgroups(0, nullptr) == 0 && ::setgid(unprivilegedUser) == 0 && ::setuid(unprivilegedUser) == 0;
+}
+
+void GiveToUnprivilegedUser(const std::string& path)
+{
+    if (RunningAsRoot()) {
+        EXPECT_EQ(::lchown(path.c_str(), unprivilegedUser, unprivilegedUser), 0) << path;
+    }
+}
+
+std::string UnprivilegedFolder(const ScratchFolder& scratch, const std::string& name)
+{
+    const std::string folder = scratch.Path(name);
+    ::mkdir(folder.c_str(), 0755);
+    if (RunningAsRoot()) {
+        ::chmod(scratch.path().c_str(), 0711);
+    }
+    GiveToUnprivilegedUser(folder);
+    return folder;
+}
+
+bool CanDropPrivileges()
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(DropPrivileges() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

@@ -22,7 +22,8 @@ constexpr bool underAddressSanitizer = true;
 constexpr bool underAddressSanitizer = false;
 #endif
 
-// The Qt application of the test process, made on first use on X11 with GLX.
+// The program's own application object for the test process, made on first
+// use on X11 with GLX.
 void EnsureApplication();
 
 // A temporary folder that becomes the working directory, so that debug.log
@@ -79,3 +80,17 @@ void EnterFileName(QWidget* fileDialog, const QString& name);
 void WhenModalOpens(std::function<void(QWidget*)> action);
 // The same for the modal window of the given object name only.
 void WhenModalOpens(const QString& objectName, std::function<void(QWidget*)> action);
+
+// Cases about file permissions run as an unprivileged user: root may write
+// any file. When the tests run as root, DropPrivileges switches the calling
+// process to user and group 65534 for good; otherwise the tester is such a
+// user already. It returns false when the switch failed.
+constexpr unsigned unprivilegedUser = 65534;
+bool RunningAsRoot();
+bool DropPrivileges();
+// Gives the file or folder to that user when the tests run as root.
+void GiveToUnprivilegedUser(const std::string& path);
+// A folder of that user inside the scratch folder, which it can reach.
+std::string UnprivilegedFolder(const ScratchFolder& scratch, const std::string& name);
+// Whether a child process can switch to that user.
+bool CanDropPrivileges();

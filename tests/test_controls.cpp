@@ -266,6 +266,37 @@ TEST(Controls, RayCastingControlsShowAndSendTheirValues)
     EXPECT_TRUE(r.lighting);
 }
 
+TEST(Controls, AnArrowAtTheEndOfItsRangeStillNotifies)
+{
+    ScratchFolder scratch;
+    TMainForm* form = ShowMainForm();
+    VR& r = *form->volumeRenderer;
+    ShowPage(*form, form->TabSheet2);
+    const auto clickArrow = [](QScrollBar* bar, bool right) {
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(right ? bar->width() - 4 : 4, bar->height() / 2));
+    };
+
+    // At start-up the bars stand at 1 and have not been applied.
+    EXPECT_FLOAT_EQ(r.stepSize, 0.01f);
+    clickArrow(form->ScrollBar10, false);
+    EXPECT_EQ(form->ScrollBar10->value(), 1);
+    EXPECT_FLOAT_EQ(r.stepSize, 1.0f);
+    EXPECT_EQ(form->Panel15->text(), QStringLiteral("1"));
+
+    clickArrow(form->ScrollBar11, false);
+    EXPECT_EQ(form->ScrollBar11->value(), 1);
+    EXPECT_FLOAT_EQ(r.maxIntensity, 0.001f);
+    EXPECT_EQ(form->Panel5->text(), QStringLiteral("0.001"));
+
+    // The same at the top of the range.
+    StepTo(form->ScrollBar11, 1000);
+    r.SetMaxIntensity(0.5f);
+    clickArrow(form->ScrollBar11, true);
+    EXPECT_EQ(form->ScrollBar11->value(), 1000);
+    EXPECT_FLOAT_EQ(r.maxIntensity, 1.0f);
+    EXPECT_EQ(form->Panel5->text(), QStringLiteral("1"));
+}
+
 TEST(Controls, CameraButtonsReplaceRotationAndViewStack)
 {
     ScratchFolder scratch;

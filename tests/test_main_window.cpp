@@ -2,11 +2,15 @@
 
 #include "Main.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -19,9 +23,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
 
+#include "NativeTitle.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
+#include "Transferfunceditor.h"
 #include "Volume.h"
 
 namespace {
@@ -290,4 +298,279 @@ TEST(MainWindow, FramesOfAVolumeGoOnWhileAFileDialogIsOpen)
     });
     form.OpenVolumeActionExecute();
     EXPECT_GT(framesWhileOpen, 3);
+}
+
+namespace {
+// Closes the next exception box once it shows the given text; frames must go
+// on while it is open. Sets shown when it closes the box.
+void CloseExceptionBox(TMainForm& form, const QString& text, bool& shown)
+{
+    WhenModalOpens(QStringLiteral("ExceptionBox"), [&form, text, &shown](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box || box->text() != text || box->icon() != QMessageBox::Critical) {
+            std::_Exit(20);
+        }
+        if (CountFrames(form, 200) == 0) {
+            std::_Exit(21);
+        }
+        shown = true;
+        box->button(QMessageBox::Ok)->click();
+    });
+}
+}  // namespace
+
+TEST(MainWindow, ExceptionsFromAHandlerOrAFrameAreShownAndTheProgramGoesOn)
+{
+    ScratchFolder scratch;
+    EXPECT_EXIT(
+        {
+            EnsureApplication();
+            TMainForm form;
+            form.show();
+            if (!QTest::qWaitForWindowExposed(&form)) {
+                std::_Exit(30);
+            }
+
+            // A handler: the button's own action has run before the throw.
+            QObject::connect(form.SpeedButton13, &QPushButton::clicked,
+                             [] { throw std::runtime_error("thrown by a handler"); });
+            bool handlerShown = false;
+            CloseExceptionBox(form, QStringLiteral("thrown by a handler"), handlerShown);
+            QTest::mouseClick(form.SpeedButton13, Qt::LeftButton);
+            if (!QTest::qWaitFor([&handlerShown] { return handlerShown; }, 5000) ||
+                form.cameraTranslation.z != -25.0f) {
+                std::_Exit(31);
+            }
+            if (CountFrames(form, 200) == 0) {
+                std::_Exit(32);
+            }
+
+            // An object that is no standard exception shows an empty text.
+            QObject::connect(form.SpeedButton14, &QPushButton::clicked, [] { throw 42; });
+            bool otherShown = false;
+            CloseExceptionBox(form, QString(), otherShown);
+            QTest::mouseClick(form.SpeedButton14, Qt::LeftButton);
+            if (!QTest::qWaitFor([&otherShown] { return otherShown; }, 5000)) {
+                std::_Exit(33);
+            }
+
+            // A frame.
+            bool thrown = false;
+            QObject::connect(form.idleTimer, &QTimer::timeout, [&thrown] {
+                if (!thrown) {
+                    thrown = true;
+                    throw std::runtime_error("thrown in a frame");
+                }
+            });
+            bool frameShown = false;
+            CloseExceptionBox(form, QStringLiteral("thrown in a frame"), frameShown);
+            if (!QTest::qWaitFor([&frameShown] { return frameShown; }, 5000)) {
+                std::_Exit(34);
+            }
+            if (CountFrames(form, 200) == 0) {
+                std::_Exit(35);
+            }
+
+            // The normal close still ends the program with status 0.
+            Answer(QMessageBox::No);
+            form.close();
+            std::_Exit(36);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadFile("debug.log"), "");
+}
+
+namespace {
+// Types the name into the open file dialog key by key, as a user does, waits
+// until the completion list shows, and confirms with Return from the keyboard.
+void TypeFileName(QWidget* modal, const std::string& name)
+{
+    auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    ASSERT_NE(edit->completer(), nullptr);
+    edit->setFocus();
+    edit->clear();
+    const QString typed = QString::fromStdString(name);
+    QTest::keyClicks(edit, typed);
+    // The list fills as the folders are read.
+    QCompleter* completer = edit->completer();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [completer, edit, typed] {
+            return completer->popup()->isVisible() && completer->completionCount() >= 1 && edit->text() == typed;
+        },
+        10000))
+        << "no completion list for " << name;
+    QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
+    // Where the list took the first Return to close itself, a second one
+    // confirms the name.
+    if (!QTest::qWaitFor([modal] { return !modal->isVisible(); }, 1000)) {
+        QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
+    }
+    if (!QTest::qWaitFor([modal] { return !modal->isVisible(); }, 5000)) {
+        ADD_FAILURE() << "the dialog stayed open with " << edit->text().toStdString() << " in "
+                      << qobject_cast<QFileDialog*>(modal)->directory().path().toStdString();
+        qobject_cast<QDialog*>(modal)->reject();
+    }
+}
+
+bool AnyPopupShown()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowType() == Qt::Popup) {
+            return true;
+        }
+    }
+    return QApplication::activePopupWidget() != nullptr;
+}
+
+// Ctrl+O, typed on the main window, opens the volume dialog; it is cancelled.
+// The keyboard goes to the main window.
+bool CtrlOOpensTheDialog(TMainForm& form)
+{
+    bool opened = false;
+    WhenModalOpens(QStringLiteral("FileOpenDialog"), [&opened](QWidget* modal) {
+        opened = true;
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    QTest::keyClick(form.windowHandle(), Qt::Key_O, Qt::ControlModifier);
+    const bool shown = QTest::qWaitFor([&opened] { return opened; }, 3000);
+    // Xvfb has no window manager to give the keyboard back after a cancel.
+    form.activateWindow();
+    return QTest::qWaitForWindowActive(&form) && shown;
+}
+}  // namespace
+
+TEST(MainWindow, ATypedFileNameLeavesNoCompletionListBehindAndTheShortcutsWorkAtOnce)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    // Each name also begins a folder's name, so that the completion list shows
+    // while the name is typed in full.
+    WriteVolume(scratch.Path("ball.dat"), 8, 8, 8, [](uint32_t x, uint32_t, uint32_t) { return uint16_t(x * 100); });
+    TransferFunction function;
+    function.AddSample(3, 200, 1000);
+    ASSERT_TRUE(function.Save(scratch.Path("head.tf").c_str()));
+    for (const char* folder : {"ball.dat.d", "head.tf.d", "saved.tf.d"}) {
+        std::filesystem::create_directory(scratch.Path(folder));
+    }
+    TTransferFuncEditForm editor;
+    TMainForm form(&editor);
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+
+    // Save without a file name asks for one.
+    WhenModalOpens(QStringLiteral("TFSaveDialog"), [&](QWidget* modal) { TypeFileName(modal, scratch.Path("saved.tf")); });
+    QTest::mouseClick(form.SpeedButton4, Qt::LeftButton);
+    EXPECT_EQ(ReadFile(scratch.Path("saved.tf")).size(), 140u);
+    EXPECT_FALSE(AnyPopupShown());
+    EXPECT_TRUE(CtrlOOpensTheDialog(form));
+
+    // Load.
+    WhenModalOpens(QStringLiteral("TFOpenDialog"), [&](QWidget* modal) { TypeFileName(modal, scratch.Path("head.tf")); });
+    QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
+    EXPECT_EQ(form.transferFunction->SampleCount(3), 1u);
+    EXPECT_FALSE(AnyPopupShown());
+    EXPECT_TRUE(CtrlOOpensTheDialog(form));
+
+    // Open.
+    WhenModalOpens(QStringLiteral("FileOpenDialog"), [&](QWidget* modal) { TypeFileName(modal, scratch.Path("ball.dat")); });
+    QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&form] { return form.volumeRenderer->IsLoaded(); }, 5000));
+    EXPECT_FALSE(AnyPopupShown());
+    EXPECT_TRUE(CtrlOOpensTheDialog(form));
+
+    // Ctrl+E asks to close; Cancel keeps the window.
+    bool asked = false;
+    WhenModalOpens([&asked](QWidget* modal) {
+        asked = true;
+        qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Cancel)->click();
+    });
+    form.transferFunction->SetModified(true);
+    QTest::keyClick(form.windowHandle(), Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&asked] { return asked; }, 3000));
+}
+
+TEST(MainWindow, FramesPauseWhileTheWindowIsMinimisedOrHiddenAndResumeWhenItShows)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_GT(CountFrames(form, 300), 0);
+
+    form.showMinimized();
+    EXPECT_EQ(CountFrames(form, 300), 0);
+    form.showNormal();
+    EXPECT_GT(CountFrames(form, 300), 0);
+
+    form.hide();
+    EXPECT_EQ(CountFrames(form, 300), 0);
+    form.show();
+    EXPECT_GT(CountFrames(form, 300), 0);
+}
+
+TEST(MainWindow, TitleIsEmptyUntilAVolumeIsOpenedAlsoForTheWindowManager)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_EQ(form.windowTitle(), QString());
+    EXPECT_EQ(NativeWindowName(&form), "");
+    // The least width counts the window manager's frame, as the outer width.
+    EXPECT_EQ(form.minimumWidth() + form.frameGeometry().width() - form.width(), 264);
+
+    const std::string volume = scratch.Path("ball.dat");
+    WriteVolume(volume, 8, 8, 8, [](uint32_t x, uint32_t, uint32_t) { return uint16_t(x * 100); });
+    WhenModalOpens(QStringLiteral("FileOpenDialog"),
+                   [volume](QWidget* modal) { EnterFileName(modal, QString::fromStdString(volume)); });
+    form.OpenVolumeActionExecute();
+    EXPECT_EQ(form.windowTitle(), QString::fromStdString(volume));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return NativeWindowName(&form) == volume; }, 3000)) << NativeWindowName(&form);
+}
+
+TEST(MainWindow, FileDialogsKeepTheirOwnButtonsAndAllFilesListsNamesWithoutADot)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    for (QPushButton* button : form.Panel2->findChildren<QPushButton*>()) {
+        EXPECT_TRUE(button->isFlat()) << button->objectName().toStdString();
+    }
+    WriteFile(scratch.Path("README"), "notes");
+    WriteFile(scratch.Path("a.dat"), "");
+    WriteFile(scratch.Path("b.tf"), "");
+
+    for (QFileDialog* dialog : {form.FileOpenDialog, form.TFOpenDialog, form.TFSaveDialog}) {
+        const std::string name = dialog->objectName().toStdString();
+        for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+            EXPECT_FALSE(button->isFlat()) << name << " " << button->text().toStdString();
+        }
+        if (dialog == form.TFSaveDialog) {
+            EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Transfer function (*.tf)")});
+            continue;
+        }
+        EXPECT_EQ(dialog->nameFilters().size(), 2) << name;
+        QStringList listed;
+        WhenModalOpens(dialog->objectName(), [&](QWidget* modal) {
+            dialog->setDirectory(QString::fromStdString(scratch.path()));
+            dialog->selectNameFilter(dialog->nameFilters().back());
+            auto* list = modal->findChild<QListView*>(QStringLiteral("listView"));
+            if (list) {
+                EXPECT_TRUE(QTest::qWaitFor([list] { return list->model()->rowCount(list->rootIndex()) >= 2; }, 3000));
+                for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row) {
+                    listed << list->model()->index(row, 0, list->rootIndex()).data().toString();
+                }
+            }
+            dialog->reject();
+        });
+        dialog->exec();
+        EXPECT_TRUE(listed.contains(QStringLiteral("README"))) << name << ": " << listed.join(' ').toStdString();
+        EXPECT_TRUE(listed.contains(QStringLiteral("a.dat"))) << name;
+    }
 }

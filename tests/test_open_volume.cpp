@@ -110,7 +110,7 @@ TEST_F(OpenVolumeTest, CtrlOLoadsTheChosenFileAndResetsTheSliceBars)
     Open(QString::fromStdString(path));
 
     EXPECT_EQ(dialogName, QStringLiteral("FileOpenDialog"));
-    EXPECT_EQ(filters, (QStringList{QStringLiteral("Volume data file (*.dat)"), QStringLiteral("All files (*.*)")}));
+    EXPECT_EQ(filters, (QStringList{QStringLiteral("Volume data file (*.dat)"), QStringLiteral("All files (*)")}));
     EXPECT_EQ(selectedFilter, QStringLiteral("Volume data file (*.dat)"));
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(path));
     ASSERT_NE(form->volumeRenderer->densities, nullptr);

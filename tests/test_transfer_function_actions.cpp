@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -260,4 +261,42 @@ TEST(TransferFunctionActions, AfterNewAColourMapChangeRebuildsTheLookup)
 
     Click(w.form.RadioButton8);
     EXPECT_TRUE(AllTexels(LookupTexels(w.form), 0));
+}
+
+TEST(TransferFunctionActions, SavingOverAFileTheUserMayNotWriteEndsTheProgramAndKeepsTheFile)
+{
+    ScratchFolder scratch;
+    if (!CanDropPrivileges()) {
+        GTEST_SKIP() << "cannot switch to user " << unprivilegedUser << " to be refused a file";
+    }
+    const std::string folder = UnprivilegedFolder(scratch, "user");
+    const std::string target = folder + "/read-only.tf";
+    SaveConstantFunction(target, 60);
+    const std::string before = ReadFile(target);
+    ::chmod(target.c_str(), 0444);
+    GiveToUnprivilegedUser(target);
+    EXPECT_EXIT(
+        {
+            EnsureApplication();
+            MainWindow w;
+            AnswerPrompt(QMessageBox::No, [target](QWidget* modal) { EnterFileName(modal, QString::fromStdString(target)); });
+            Click(w.form.SpeedButton3);
+            w.Function().AddSample(0, 77, 777);
+            // The window and its context exist; from here on the process may
+            // not write the file.
+            if (!DropPrivileges()) {
+                std::_Exit(8);
+            }
+            Click(w.form.SpeedButton4);
+            std::_Exit(7);
+        },
+        testing::ExitedWithCode(1), "");
+    EXPECT_EQ(ReadFile("debug.log"),
+              "[ WARN ] TransferFunction: File creation failed!\n"
+              "[FAILED] TransferFunction: Saving file '" +
+                  target + "' failed!");
+    EXPECT_EQ(ReadFile(target), before);
+    struct stat info;
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
 }

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
@@ -286,4 +290,195 @@ TEST(TransferFunctionFile, FailedWriteLeavesThePreviousFileUntouched)
     EXPECT_FALSE(tf.HasFileName());
     // The debug log and the kept file, no half-written temporary.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 2);
+}
+
+namespace {
+// Exit status of a child that could not switch users.
+constexpr int cannotSwitch = 77;
+
+// Saves the function in a child process that runs as the unprivileged user
+// (or as the tester, who is one already), with debug.log open. Returns the
+// child's exit status: 0 saved, 1 refused, cannotSwitch.
+int SaveAsUser(TransferFunction tf, const std::string& target)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        LogOpen();
+        if (!DropPrivileges()) {
+            ::_exit(cannotSwitch);
+        }
+        const bool saved = tf.Save(target.c_str());
+        LogClose();
+        ::_exit(saved ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct stat Status(const std::string& path)
+{
+    struct stat info = {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+// What a save of the function writes, from a save into a new file.
+std::string SavedBytes(TransferFunction tf)
+{
+    EXPECT_TRUE(tf.Save("expected.tf"));
+    const std::string bytes = ReadFile("expected.tf");
+    ::unlink("expected.tf");
+    return bytes;
+}
+
+TransferFunction Startup()
+{
+    TransferFunction tf;
+    FillStartupTransferFunction(tf);
+    return tf;
+}
+
+std::string LongerContent() { return std::string(300, 'o'); }
+}  // namespace
+
+TEST(TransferFunctionSave, TargetTheUserMayNotWriteIsRefusedAndKept)
+{
+    ScratchFolder scratch;
+    const std::string folder = UnprivilegedFolder(scratch, "user");
+    const std::string target = folder + "/read-only.tf";
+    WriteFile(target, LongerContent());
+    ::chmod(target.c_str(), 0444);
+    GiveToUnprivilegedUser(target);
+
+    const int status = SaveAsUser(Startup(), target);
+    if (status == cannotSwitch) {
+        GTEST_SKIP() << "cannot switch to user " << unprivilegedUser << " to be refused a file";
+    }
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(ReadFile("debug.log"), "[ WARN ] TransferFunction: File creation failed!\n");
+    EXPECT_EQ(ReadFile(target), LongerContent());
+    EXPECT_EQ(Status(target).st_mode & 07777, 0444u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
+TEST(TransferFunctionSave, WritableTargetInAFolderWithoutRoomForANewFileIsWrittenInPlace)
+{
+    ScratchFolder scratch;
+    const std::string folder = UnprivilegedFolder(scratch, "locked");
+    const std::string target = folder + "/f.tf";
+    WriteFile(target, LongerContent());
+    ::chmod(target.c_str(), 0640);
+    GiveToUnprivilegedUser(target);
+    const ino_t inode = Status(target).st_ino;
+    ::chmod(folder.c_str(), 0555);
+
+    const int status = SaveAsUser(Startup(), target);
+    ::chmod(folder.c_str(), 0755);
+    if (status == cannotSwitch) {
+        GTEST_SKIP() << "cannot switch to user " << unprivilegedUser << " to be refused a new file";
+    }
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadFile("debug.log"), "");
+    EXPECT_EQ(ReadFile(target), SavedBytes(Startup()));
+    const struct stat after = Status(target);
+    EXPECT_EQ(after.st_ino, inode);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_nlink, 1u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
+TEST(TransferFunctionSave, TargetWithFurtherHardLinksIsWrittenInPlace)
+{
+    ScratchFolder scratch;
+    WriteFile("a.tf", LongerContent());
+    ::chmod("a.tf", 0604);
+    ASSERT_EQ(::link("a.tf", "b.tf"), 0);
+    const ino_t inode = Status("a.tf").st_ino;
+
+    TransferFunction tf = Startup();
+    LogOpen();
+    EXPECT_TRUE(tf.Save("a.tf"));
+    LogClose();
+    EXPECT_EQ(ReadFile("debug.log"), "");
+    EXPECT_FALSE(tf.IsModified());
+    EXPECT_TRUE(tf.HasFileName());
+
+    const std::string expected = SavedBytes(Startup());
+    EXPECT_EQ(ReadFile("a.tf"), expected);
+    EXPECT_EQ(ReadFile("b.tf"), expected);
+    for (const char* name : {"a.tf", "b.tf"}) {
+        const struct stat after = Status(name);
+        EXPECT_EQ(after.st_ino, inode) << name;
+        EXPECT_EQ(after.st_nlink, 2u) << name;
+        EXPECT_EQ(after.st_mode & 07777, 0604u) << name;
+    }
+}
+
+TEST(TransferFunctionSave, FifoIsWrittenInPlaceOrRefusedWithoutAReader)
+{
+    ScratchFolder scratch;
+    ASSERT_EQ(::mkfifo("pipe.tf", 0644), 0);
+    TransferFunction tf = Startup();
+
+    // No reader: refused at once rather than waiting for one.
+    EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Save("pipe.tf")); }), "[ WARN ] TransferFunction: File creation failed!\n");
+    EXPECT_TRUE(tf.IsModified());
+
+    const int reader = ::open("pipe.tf", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(Logged([&] { EXPECT_TRUE(tf.Save("pipe.tf")); }), "");
+    std::string received(1024, '\0');
+    const ssize_t n = ::read(reader, received.data(), received.size());
+    ::close(reader);
+    received.resize(size_t(std::max<ssize_t>(n, 0)));
+    EXPECT_EQ(received, SavedBytes(Startup()));
+    EXPECT_TRUE(S_ISFIFO(Status("pipe.tf").st_mode));
+}
+
+TEST(TransferFunctionSave, DeviceNodeIsWrittenInPlaceNeverReplaced)
+{
+    ScratchFolder scratch;
+    // Root gets a node of its own, so that a wrong save could never replace
+    // the system's /dev/null; others write the system's, which they cannot replace.
+    std::string device = "/dev/null";
+    if (RunningAsRoot()) {
+        device = scratch.Path("null");
+        const int fd = ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0
+                           ? ::open(device.c_str(), O_WRONLY)
+                           : -1;
+        if (fd < 0) {
+            GTEST_SKIP() << "cannot make and open a device node here";
+        }
+        ::close(fd);
+    }
+    const struct stat before = Status(device);
+
+    TransferFunction tf = Startup();
+    EXPECT_EQ(Logged([&] { EXPECT_TRUE(tf.Save(device.c_str())); }), "");
+    const struct stat after = Status(device);
+    EXPECT_TRUE(S_ISCHR(after.st_mode));
+    EXPECT_EQ(after.st_rdev, before.st_rdev);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), RunningAsRoot() ? 2 : 1);
+}
+
+TEST(TransferFunctionSave, ReplacementKeepsModeOwnerAndGroup)
+{
+    ScratchFolder scratch;
+    WriteFile("owned.tf", LongerContent());
+    ::chmod("owned.tf", 0620);
+    GiveToUnprivilegedUser("owned.tf");
+    const struct stat before = Status("owned.tf");
+
+    TransferFunction tf = Startup();
+    EXPECT_EQ(Logged([&] { EXPECT_TRUE(tf.Save("owned.tf")); }), "");
+    const struct stat after = Status("owned.tf");
+    EXPECT_EQ(ReadFile("owned.tf"), SavedBytes(Startup()));
+    // A new file took the name; the old one is gone.
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_nlink, 1u);
+    EXPECT_EQ(after.st_mode & 07777, 0620u);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
 }

@@ -3,7 +3,8 @@
 # the tool, does not write them again.
 set(VOLREN_SAMPLES_DIR ${CMAKE_BINARY_DIR}/samples)
 set(VOLREN_SAMPLE_FILES ${VOLREN_SAMPLES_DIR}/head256.dat ${VOLREN_SAMPLES_DIR}/small64.dat
-    ${VOLREN_SAMPLES_DIR}/head.tf)
+    ${VOLREN_SAMPLES_DIR}/head.tf ${VOLREN_SAMPLES_DIR}/ct.tf ${VOLREN_SAMPLES_DIR}/mri.tf
+    ${VOLREN_SAMPLES_DIR}/vessels256.dat ${VOLREN_SAMPLES_DIR}/vessels.tf)
 add_custom_command(
   OUTPUT ${VOLREN_SAMPLE_FILES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${VOLREN_SAMPLES_DIR}

@@ -2,10 +2,16 @@
 //   head256.dat  a CT-like head phantom of 256 x 256 x 113 samples
 //   small64.dat  a 64 x 64 x 64 sphere phantom for quick looks
 //   head.tf      a transfer function that shows the head's skin and bone
+//   ct.tf        a transfer function for real CT scans imported by volren-import
+//   mri.tf       a transfer function for real T1-weighted MRI heads, likewise
+//   vessels256.dat  a tree of contrast-filled vessels, down to half a voxel
+//                thin, in soft tissue, 256 x 256 x 256 samples
+//   vessels.tf   a transfer function that shows the vessels only
 // With --large it writes only head512.dat, the head phantom on a grid of
 // 512 x 512 x 256 samples, for the benchmarks.
 // The output is the same on every run and every machine: no clock, no
 // library random numbers, little-endian bytes written explicitly.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -145,28 +151,148 @@ bool WriteVolume(const std::string& path, uint32_t dimX, uint32_t dimY, uint32_t
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && ok;
 }
-// A transfer function for the head: air and fluid clear, skin a faint veil,
-// soft tissue a light pink haze, bone opaque ivory.
-bool WriteHeadTransferFunction(const std::string& path)
+struct ControlPoint {
+    uint32_t position;
+    uint8_t red, green, blue, alpha;
+};
+
+bool WriteTransferFunction(const std::string& path, const std::vector<ControlPoint>& points)
 {
     TransferFunction tf;
-    const uint32_t positions[] = {0, 880, 960, 1030, 1100, 1500, 2000, 3000, 4096};
-    const uint8_t red[] = {0, 90, 200, 230, 240, 240, 250, 255, 255};
-    const uint8_t green[] = {0, 60, 140, 170, 190, 200, 235, 250, 255};
-    const uint8_t blue[] = {0, 50, 120, 150, 170, 180, 210, 235, 255};
-    const uint8_t alpha[] = {0, 0, 6, 3, 1, 0, 90, 200, 230};
-    for (size_t i = 0; i < std::size(positions); ++i) {
-        tf.AddSample(0, red[i], positions[i]);
-        tf.AddSample(1, green[i], positions[i]);
-        tf.AddSample(2, blue[i], positions[i]);
-        tf.AddSample(3, alpha[i], positions[i]);
+    for (const ControlPoint& p : points) {
+        tf.AddSample(0, p.red, p.position);
+        tf.AddSample(1, p.green, p.position);
+        tf.AddSample(2, p.blue, p.position);
+        tf.AddSample(3, p.alpha, p.position);
     }
-    tf.AddSample(0, 255, 20000);
-    tf.AddSample(1, 255, 20000);
-    tf.AddSample(2, 255, 20000);
-    tf.AddSample(3, 230, 20000);
     return tf.Save(path.c_str());
 }
+
+// For the head phantom: air and fluid clear, skin a faint veil, soft tissue a
+// light pink haze, bone opaque ivory.
+const std::vector<ControlPoint> headPoints = {{0, 0, 0, 0, 0},
+                                              {880, 90, 60, 50, 0},
+                                              {960, 200, 140, 120, 6},
+                                              {1030, 230, 170, 150, 3},
+                                              {1100, 240, 190, 170, 1},
+                                              {1500, 240, 200, 180, 0},
+                                              {2000, 250, 235, 210, 90},
+                                              {3000, 255, 250, 235, 200},
+                                              {4096, 255, 255, 255, 230},
+                                              {20000, 255, 255, 255, 230}};
+
+// For real CT imported as Hounsfield units + 1024: the air-skin boundary a
+// faint veil, soft tissue and fluid clear, bone from about +250 HU opaque.
+const std::vector<ControlPoint> ctPoints = {{0, 0, 0, 0, 0},
+                                            {500, 0, 0, 0, 0},
+                                            {700, 200, 140, 110, 6},
+                                            {900, 230, 170, 140, 10},
+                                            {980, 230, 175, 150, 3},
+                                            {1040, 230, 180, 160, 0},
+                                            {1200, 240, 220, 200, 0},
+                                            {1350, 250, 240, 220, 80},
+                                            {1550, 255, 248, 230, 220},
+                                            {2500, 255, 252, 240, 250},
+                                            {4096, 255, 255, 255, 255},
+                                            {20000, 255, 255, 255, 255}};
+
+// For a T1-weighted MRI head scaled to 0..4096: background and fluid clear,
+// scalp a faint veil, grey matter a light haze, white matter nearly opaque,
+// fat only tinted, so that the brain shows through the scalp.
+const std::vector<ControlPoint> mriPoints = {
+    {0, 0, 0, 0, 0},          {350, 0, 0, 0, 0},         {550, 200, 150, 130, 2},    {900, 210, 160, 140, 1},
+    {1150, 225, 175, 155, 3}, {1450, 240, 195, 175, 25}, {1700, 250, 225, 200, 110}, {1900, 252, 235, 215, 140},
+    {2050, 240, 205, 160, 8}, {2600, 240, 205, 160, 12}, {4096, 250, 225, 180, 20},  {20000, 250, 225, 180, 20}};
+// A vessel tree in voxel coordinates: each segment a capsule of its radius.
+struct Segment {
+    double a[3], b[3], radius;
+};
+
+void Branch(std::vector<Segment>& tree, const double start[3], const double direction[3], double length,
+            double radius, int depth, uint32_t seed)
+{
+    Segment s{{start[0], start[1], start[2]}, {}, radius};
+    for (int i = 0; i < 3; ++i) {
+        s.b[i] = start[i] + direction[i] * length;
+    }
+    tree.push_back(s);
+    if (depth == 0) {
+        return;
+    }
+    // Two children turn away from the parent's direction to either side of a
+    // plane that turns with the seed.
+    const double spin = 3.0 * Noise(seed, uint32_t(depth), 1u);
+    double side[3] = {std::cos(spin), std::sin(spin), 0.3 * Noise(seed, 2u, uint32_t(depth))};
+    // Remove the part along the direction, then normalise.
+    const double along = side[0] * direction[0] + side[1] * direction[1] + side[2] * direction[2];
+    double norm = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        side[i] -= along * direction[i];
+        norm += side[i] * side[i];
+    }
+    norm = std::sqrt(norm);
+    for (int child = 0; child < 2; ++child) {
+        const double angle = (child == 0 ? 0.55 : -0.45) + 0.15 * Noise(seed, uint32_t(child), 3u);
+        double turned[3];
+        for (int i = 0; i < 3; ++i) {
+            turned[i] = direction[i] * std::cos(angle) + side[i] / norm * std::sin(angle);
+        }
+        Branch(tree, s.b, turned, length * 0.78, radius * 0.7, depth - 1, seed * 2u + uint32_t(child) + 1u);
+    }
+}
+
+bool WriteVessels(const std::string& path)
+{
+    constexpr uint32_t n = 256;
+    std::vector<std::vector<Segment>> trees(3);
+    const double roots[3][3] = {{128, 128, 8}, {40, 200, 20}, {210, 60, 30}};
+    const double up[3][3] = {{0, 0, 1}, {0.5, -0.5, 0.7}, {-0.5, 0.4, 0.75}};
+    std::vector<float> field(size_t(n) * n * n, 0.0f);
+    for (int t = 0; t < 3; ++t) {
+        double direction[3];
+        const double norm = std::sqrt(up[t][0] * up[t][0] + up[t][1] * up[t][1] + up[t][2] * up[t][2]);
+        for (int i = 0; i < 3; ++i) {
+            direction[i] = up[t][i] / norm;
+        }
+        Branch(trees[t], roots[t], direction, t == 0 ? 70.0 : 50.0, t == 0 ? 5.0 : 3.5, 7, uint32_t(t + 1));
+        for (const Segment& s : trees[t]) {
+            int lo[3], hi[3];
+            for (int i = 0; i < 3; ++i) {
+                lo[i] = std::max(0, int(std::floor(std::min(s.a[i], s.b[i]) - s.radius - 2)));
+                hi[i] = std::min(int(n) - 1, int(std::ceil(std::max(s.a[i], s.b[i]) + s.radius + 2)));
+            }
+            const double d[3] = {s.b[0] - s.a[0], s.b[1] - s.a[1], s.b[2] - s.a[2]};
+            const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+            for (int z = lo[2]; z <= hi[2]; ++z) {
+                for (int y = lo[1]; y <= hi[1]; ++y) {
+                    for (int x = lo[0]; x <= hi[0]; ++x) {
+                        const double p[3] = {x + 0.5 - s.a[0], y + 0.5 - s.a[1], z + 0.5 - s.a[2]};
+                        const double u =
+                            dd > 0.0 ? std::clamp((p[0] * d[0] + p[1] * d[1] + p[2] * d[2]) / dd, 0.0, 1.0) : 0.0;
+                        const double q[3] = {p[0] - u * d[0], p[1] - u * d[1], p[2] - u * d[2]};
+                        const double distance = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]);
+                        // Full contrast inside, falling off over one voxel.
+                        const float value = float(2400.0 * std::clamp(s.radius + 0.5 - distance, 0.0, 1.0));
+                        float& f = field[x + size_t(n) * (y + size_t(n) * z)];
+                        f = std::max(f, value);
+                    }
+                }
+            }
+        }
+    }
+    return WriteVolume(path, n, n, n, 10.0, [&](double u, double v, double w) {
+        const uint32_t x = uint32_t((u + 1.0) * n / 2.0), y = uint32_t((v + 1.0) * n / 2.0),
+                       z = uint32_t((w + 1.0) * n / 2.0);
+        const double vessel = field[x + size_t(n) * (y + size_t(n) * z)];
+        const double tissue = u * u + v * v + w * w < 0.9 ? softTissue - 40.0 : air;
+        return std::max(vessel, tissue);
+    });
+}
+
+// Vessels red to white by their contrast; tissue and air clear.
+const std::vector<ControlPoint> vesselPoints = {
+    {0, 0, 0, 0, 0}, {1300, 200, 40, 30, 0}, {1800, 230, 90, 70, 120}, {2400, 255, 210, 190, 255},
+    {4096, 255, 255, 255, 255}};
 }  // namespace
 
 int main(int argc, char** argv)
@@ -182,6 +308,9 @@ int main(int argc, char** argv)
     }
     const bool ok = WriteVolume(folder + "head256.dat", 256, 256, 113, 12.0, Head) &&
                     WriteVolume(folder + "small64.dat", 64, 64, 64, 8.0, Ball) &&
-                    WriteHeadTransferFunction(folder + "head.tf");
+                    WriteTransferFunction(folder + "head.tf", headPoints) &&
+                    WriteTransferFunction(folder + "ct.tf", ctPoints) &&
+                    WriteTransferFunction(folder + "mri.tf", mriPoints) && WriteVessels(folder + "vessels256.dat") &&
+                    WriteTransferFunction(folder + "vessels.tf", vesselPoints);
     return ok ? 0 : 1;
 }

@@ -1,13 +1,16 @@
 // Takes a picture of the main window with a volume open, as a user sees it:
-//   volren-screenshot VOLUME.dat OUT.png [PAGE [FORWARD [VIEW]]]
+//   volren-screenshot VOLUME.dat OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf]]]]
 // PAGE 0 shows the "General" page, 1 the "Rendering" page; FORWARD is the
 // number of "Forward" clicks, 5 units each; VIEW is the camera button clicked
-// (Left, Down, Back, Right, Up or Front). Needs an X display.
+// (Left, Down, Back, Right, Up or Front); FUNCTION.tf is loaded as "Load"
+// would. Needs an X display.
 #include <GL/glew.h>
 
 #include "Main.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -24,7 +27,7 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: volren-screenshot VOLUME.dat OUT.png [PAGE [FORWARD [VIEW]]]\n");
+        std::fprintf(stderr, "usage: volren-screenshot VOLUME.dat OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf]]]]\n");
         return 2;
     }
     PreparePlatform();
@@ -46,6 +49,16 @@ int main(int argc, char** argv)
                 button->click();
             }
         }
+    }
+    if (argc > 6) {
+        const QString function = QString::fromLocal8Bit(argv[6]);
+        if (!form.transferFunction->Load(argv[6])) {
+            std::fprintf(stderr, "volren-screenshot: cannot load %s\n", argv[6]);
+            return 1;
+        }
+        form.transferFunctionFileName = function;
+        form.Panel6->setText(QFileInfo(function).fileName());
+        form.volumeRenderer->UpdateTransferFunction();
     }
     const QString out = QString::fromLocal8Bit(argv[2]);
     // A few seconds of frames, so the frame-rate box shows a real rate. The

@@ -1,0 +1,149 @@
+#include "BrickGrid.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+namespace {
+uint32_t Bricks(uint32_t dim) { return (dim + BrickGrid::brickSize - 1) / BrickGrid::brickSize; }
+
+// The voxels whose values a sample inside brick b can reach: one more on each
+// side; whether that reaches beyond the data, where the texture gives 0.
+struct Reach {
+    uint32_t first, last;
+    bool beyond;
+};
+
+Reach ReachOf(uint32_t brick, uint32_t dim)
+{
+    const int64_t first = int64_t(brick) * BrickGrid::brickSize - 1;
+    const int64_t last = int64_t(brick + 1) * BrickGrid::brickSize;
+    return {uint32_t(std::max<int64_t>(first, 0)), uint32_t(std::min<int64_t>(last, dim - 1)),
+            first < 0 || last > int64_t(dim) - 1};
+}
+}  // namespace
+
+void BrickGrid::Build(const uint16_t* densities, uint32_t texDimX, uint32_t texDimY, uint32_t dimX, uint32_t dimY,
+                      uint32_t dimZ)
+{
+    bricksX = Bricks(dimX);
+    bricksY = Bricks(dimY);
+    bricksZ = Bricks(dimZ);
+    const size_t count = size_t(bricksX) * bricksY * bricksZ;
+    lowest.assign(count, 0);
+    highest.assign(count, 0);
+
+    std::vector<Reach> reachX(bricksX), reachY(bricksY);
+    for (uint32_t b = 0; b < bricksX; ++b) {
+        reachX[b] = ReachOf(b, dimX);
+    }
+    for (uint32_t b = 0; b < bricksY; ++b) {
+        reachY[b] = ReachOf(b, dimY);
+    }
+    const size_t row = texDimX, plane = size_t(texDimX) * texDimY;
+    // Each layer of bricks on its own: first the range of every row's stretch
+    // of each brick over the layer's planes, then of the rows of each brick.
+    tbb::parallel_for(tbb::blocked_range<uint32_t>(0, bricksZ), [&](const tbb::blocked_range<uint32_t>& layers) {
+        std::vector<uint16_t> rowLo(size_t(dimY) * bricksX), rowHi(size_t(dimY) * bricksX);
+        for (uint32_t bz = layers.begin(); bz != layers.end(); ++bz) {
+            std::fill(rowLo.begin(), rowLo.end(), uint16_t(0xFFFF));
+            std::fill(rowHi.begin(), rowHi.end(), uint16_t(0));
+            const Reach rz = ReachOf(bz, dimZ);
+            for (uint32_t z = rz.first; z <= rz.last; ++z) {
+                for (uint32_t y = 0; y < dimY; ++y) {
+                    const uint16_t* d = densities + z * plane + y * row;
+                    uint16_t* lo = &rowLo[size_t(y) * bricksX];
+                    uint16_t* hi = &rowHi[size_t(y) * bricksX];
+                    for (uint32_t bx = 0; bx < bricksX; ++bx) {
+                        uint16_t l = lo[bx], h = hi[bx];
+                        for (uint32_t x = reachX[bx].first; x <= reachX[bx].last; ++x) {
+                            l = std::min(l, d[x]);
+                            h = std::max(h, d[x]);
+                        }
+                        lo[bx] = l;
+                        hi[bx] = h;
+                    }
+                }
+            }
+            for (uint32_t by = 0; by < bricksY; ++by) {
+                for (uint32_t bx = 0; bx < bricksX; ++bx) {
+                    uint16_t l = 0xFFFF, h = 0;
+                    for (uint32_t y = reachY[by].first; y <= reachY[by].last; ++y) {
+                        l = std::min(l, rowLo[size_t(y) * bricksX + bx]);
+                        h = std::max(h, rowHi[size_t(y) * bricksX + bx]);
+                    }
+                    if (reachX[bx].beyond || reachY[by].beyond || rz.beyond) {
+                        l = 0;
+                    }
+                    lowest[Index(bx, by, bz)] = l;
+                    highest[Index(bx, by, bz)] = h;
+                }
+            }
+        }
+    });
+}
+
+void BrickGrid::Clear()
+{
+    bricksX = bricksY = bricksZ = 0;
+    lowest.clear();
+    highest.clear();
+}
+
+std::vector<uint8_t> BrickGrid::Occupancy(const uint8_t* lookupAlpha, float window) const
+{
+    // visibleBefore[k]: how many of texels 0 .. k - 1 are not transparent.
+    std::vector<uint32_t> visibleBefore(lookupTexels + 1, 0);
+    for (uint32_t k = 0; k < lookupTexels; ++k) {
+        visibleBefore[k + 1] = visibleBefore[k] + (lookupAlpha[k] != 0);
+    }
+    // A density d is looked up at texel coordinate (d + 0.5) / 2, between
+    // texels floor((d + 0.5) / 2 - 0.5) and the next. Filtered densities may
+    // round by a fraction of a level either way: one level of margin.
+    auto texelBelow = [](double d) {
+        return int64_t(std::clamp(std::floor((d + 0.5) / 2.0 - 0.5), 0.0, double(lookupTexels - 1)));
+    };
+    const double highestShown = double(window);
+
+    std::vector<uint8_t> occupied(lowest.size(), 0);
+    for (size_t i = 0; i < lowest.size(); ++i) {
+        const double lo = double(lowest[i]) - 1.0;
+        const double hi = std::min(double(highest[i]) + 1.0, highestShown);
+        if (lo > hi) {
+            continue;
+        }
+        const int64_t first = texelBelow(lo);
+        const int64_t last = std::min<int64_t>(texelBelow(hi) + 1, lookupTexels - 1);
+        occupied[i] = visibleBefore[last + 1] > visibleBefore[first] ? 255 : 0;
+    }
+    return occupied;
+}
+
+std::vector<uint8_t> BrickGrid::BlockOccupancy(const std::vector<uint8_t>& occupancy) const
+{
+    const uint32_t blocksX = (bricksX + blockBricks - 1) / blockBricks;
+    const uint32_t blocksY = (bricksY + blockBricks - 1) / blockBricks;
+    const uint32_t blocksZ = (bricksZ + blockBricks - 1) / blockBricks;
+    std::vector<uint8_t> blocks(size_t(blocksX) * blocksY * blocksZ, 0);
+    auto block = [&](uint32_t x, uint32_t y, uint32_t z) -> uint8_t& {
+        return blocks[x / blockBricks + size_t(blocksX) * (y / blockBricks + size_t(blocksY) * (z / blockBricks))];
+    };
+    for (uint32_t z = 0; z < bricksZ; ++z) {
+        for (uint32_t y = 0; y < bricksY; ++y) {
+            for (uint32_t x = 0; x < bricksX; ++x) {
+                block(x, y, z) |= occupancy[Index(x, y, z)];
+            }
+        }
+    }
+    std::vector<uint8_t> result(occupancy.size());
+    for (uint32_t z = 0; z < bricksZ; ++z) {
+        for (uint32_t y = 0; y < bricksY; ++y) {
+            for (uint32_t x = 0; x < bricksX; ++x) {
+                result[Index(x, y, z)] = block(x, y, z);
+            }
+        }
+    }
+    return result;
+}

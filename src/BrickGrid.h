@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The lowest and highest density of each brick of 4 x 4 x 4 voxels, and from
+// them, for a lookup table and a density window, which bricks may show
+// anything. The ray caster leaps over the others. Each brick's range covers one
+// voxel more on every side, since a sample inside the brick filters the
+// neighbouring voxels too; at the volume's faces that neighbour is the texture's
+// border or padding, density 0.
+class BrickGrid {
+public:
+    static constexpr uint32_t brickSize = 4;
+    // Texels of the lookup table: texel k holds densities 2k and 2k + 1.
+    static constexpr uint32_t lookupTexels = 2048;
+
+    // densities: the padded grid, x fastest, rows of texDimX, planes of
+    // texDimX * texDimY samples; dimX, dimY, dimZ: the data within it.
+    void Build(const uint16_t* densities, uint32_t texDimX, uint32_t texDimY, uint32_t dimX, uint32_t dimY,
+               uint32_t dimZ);
+    void Clear();
+
+    // One byte per brick, x fastest: 255 where some density of the brick's
+    // range is at most the window (maxIntensity * 4096 + 0.5) and has a lookup
+    // texel of non-zero opacity within reach of the linear filter, else 0.
+    std::vector<uint8_t> Occupancy(const uint8_t* lookupAlpha, float window) const;
+    // For each brick, whether any brick of its block of 8 x 8 x 8 bricks
+    // (aligned to multiples of 8) is occupied, so that a ray can leap a whole
+    // empty block. The ray-casting shader knows the block's size too.
+    std::vector<uint8_t> BlockOccupancy(const std::vector<uint8_t>& occupancy) const;
+    static constexpr uint32_t blockBricks = 8;
+
+    uint32_t BricksX() const { return bricksX; }
+    uint32_t BricksY() const { return bricksY; }
+    uint32_t BricksZ() const { return bricksZ; }
+    uint16_t Min(uint32_t x, uint32_t y, uint32_t z) const { return lowest[Index(x, y, z)]; }
+    uint16_t Max(uint32_t x, uint32_t y, uint32_t z) const { return highest[Index(x, y, z)]; }
+    bool Empty() const { return lowest.empty(); }
+
+private:
+    size_t Index(uint32_t x, uint32_t y, uint32_t z) const { return x + size_t(bricksX) * (y + size_t(bricksY) * z); }
+
+    uint32_t bricksX = 0, bricksY = 0, bricksZ = 0;
+    std::vector<uint16_t> lowest, highest;
+};
