@@ -74,7 +74,7 @@ public:
     void ReadVolumeData(const char* fileName);
     void ReadDensities(const char* fileName);
     void ComputeHistogram();
-    // The gradient vectors of a whole padded grid as floats (Part 2.2), on all
+    // The gradient vectors of a whole padded grid as floats, on all
     // cores; null where they cannot be allocated. The load itself never holds
     // them all: see ComputeGradientSlabs.
     static float* ComputeGradients(const uint16_t* densities, float divisor, uint32_t texDimX, uint32_t texDimY,

@@ -54,7 +54,7 @@ struct Counts {
     }
 };
 
-// One row of gradient vectors (y, z), the rules of Part 2.2, into g (three
+// One row of gradient vectors (y, z), by the loader's face and interior rules, into g (three
 // floats per voxel).
 void GradientRow(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ, uint32_t y,
                  uint32_t z, float* g)

@@ -39,7 +39,7 @@ void CountDensities(const uint16_t* grid, uint64_t count, uint32_t* counts);
 // quotient[v] := float(v) / divisor for v = 0 to 65535, or 0 where divisor is 0.
 void GradientQuotients(float divisor, float* quotient);
 
-// The gradient vectors (Part 2.2) of planes z0 to z0 + planes - 1 of a padded
+// The gradient vectors of planes z0 to z0 + planes - 1 of a padded
 // grid of dimX x dimY x dimZ, three floats per voxel in grid order, from the
 // quotient table of GradientQuotients.
 void GradientPlanes(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,

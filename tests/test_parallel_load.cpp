@@ -27,7 +27,7 @@ std::vector<uint16_t> Grid(size_t count, uint32_t modulo)
     return grid;
 }
 
-// Part 2.2's rules one voxel at a time.
+// The loader's face and interior rules, one voxel at a time.
 std::vector<float> ReferenceGradients(const std::vector<uint16_t>& grid, float d, uint32_t nx, uint32_t ny, uint32_t nz)
 {
     std::vector<float> out(3 * size_t(nx) * ny * nz);

@@ -310,7 +310,7 @@ TEST_F(VolumeLoadTest, GradientsFollowTheRulesOnEveryVoxel)
 
 std::vector<uint16_t> Spread(size_t count);
 
-// The gradient vectors of a padded grid by Part 2.2's rules, one voxel at a
+// The gradient vectors of a padded grid by the loader's face and interior rules, one voxel at a
 // time on one thread.
 std::vector<float> ReferenceGradients(const uint16_t* grid, float d, uint32_t nx, uint32_t ny, uint32_t nz)
 {
