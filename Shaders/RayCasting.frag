@@ -18,8 +18,9 @@ uniform int lighting;
 uniform float sampleCount;
 // Density window: densities above maxIntensity * 4096 are transparent.
 uniform float maxIntensity;
-// Per brick of 4^3 voxels: luminance 1 where the brick holds a visible
-// density, alpha 1 where any brick of its block of 8^3 bricks does, else 0.
+// Per brick of 4^3 voxels, in luminance times 255: 0 where the brick may show
+// something, else how many bricks away the nearest such brick is, counted
+// along the axis that needs most. Every brick closer than that is empty.
 uniform sampler3D occupancy_tex;
 
 varying vec4 nearPoint;
@@ -32,8 +33,8 @@ varying vec4 eyePoint;
 const float referenceStep = 0.01;
 // A ray stops here: what lies behind cannot show any more.
 const float opaque = 0.99;
-// Guard for the finest step (0.001) across the box's diagonal, with the leaps
-// over empty bricks.
+// Guard for the finest step (0.001) across the box's diagonal, two samples a
+// pass, with the leaps over empty bricks.
 const int maxIterations = 8192;
 
 // Densities arrive as 16-bit normalised luminance; texel k of the lookup
@@ -61,6 +62,15 @@ vec3 Shade(vec3 color, vec3 texturePoint, vec3 toViewer)
     float c16 = c4 * c4 * c4 * c4;
     vec3 lit = color * (0.3 + 0.7 * cosine) + vec3(0.3 * c16 * c16);
     return mix(color, lit, weight);
+}
+
+// Front to back: what lies behind shows through what is in front.
+void Composite(inout vec4 sum, vec4 c, vec3 texturePoint, float exponent, vec3 toViewer)
+{
+    float alpha = 1.0 - pow(max(1.0 - c.a, 0.0), exponent);
+    vec3 color = lighting != 0 ? Shade(c.rgb, texturePoint, toViewer) : c.rgb;
+    sum.rgb += (1.0 - sum.a) * alpha * color;
+    sum.a += (1.0 - sum.a) * alpha;
 }
 
 // A per-pixel offset in [0, 1) of the first sample, white noise without a
@@ -124,68 +134,57 @@ void main()
     vec3 brickInverse = 1.0 / brickRay;
     vec3 brickAhead = step(0.0, brickRay);
 
-    // A software rasteriser runs a group of pixels in lockstep and pays for
-    // every branch of a loop's body on every pass. So the leaps over empty
-    // bricks are a loop of their own, with one occupancy fetch a pass, entered
-    // only when a sample leaves the brick last found occupied; the search for
-    // the next visible sample (a density and a lookup fetch) is the loop
-    // around it; the gradient fetch and the compositing run once per visible
-    // sample.
+    // A software rasteriser runs a group of pixels in lockstep, and a GPU
+    // does the same in its warps: one loop whose passes look alike for
+    // neighbouring rays. A pass takes two samples, whose texture fetches
+    // overlap; the gradient fetch and the shading run only where a sample is
+    // visible. The leap loop is entered only when a sample leaves the last
+    // occupied brick, with one occupancy fetch a leap. The second sample of a
+    // pass may lie in an empty brick, where it is transparent anyway.
     int budget = maxIterations;
     float occupiedUntil = -1e30;
     vec4 sum = vec4(0.0);
-    while (k < end && sum.a < opaque && budget > 0) {
-        vec3 p;
-        vec4 c;
-        for (; budget > 0; --budget) {
-            float t = (float(k) + jitter) * stepT;
-            if (leap && t >= occupiedUntil) {
-                for (; budget > 0; --budget) {
-                    vec3 brick = floor(brickOrigin + brickRay * t);
-                    vec2 occupancy = texture3D(occupancy_tex, toOccupancy * (brick + 0.5)).ra;
-                    // The empty cell to leap: the brick's whole block where
-                    // that is empty too.
-                    float size = occupancy.y == 0.0 ? 8.0 : 1.0;
-                    vec3 cell = floor(brick / size) * size;
-                    vec3 tSide = (cell + size * brickAhead - brickOrigin) * brickInverse;
-                    float tLeave = min(min(tSide.x, tSide.y), tSide.z);
-                    if (occupancy.x != 0.0) {
-                        occupiedUntil = tLeave;
-                        break;
-                    }
-                    // Every sample inside an empty cell is transparent: go on
-                    // with the first sample past the cell's far side.
-                    int next = int(ceil(tLeave / stepT - jitter - 0.001));
-                    k = next > k ? next : k + 1;
-                    t = (float(k) + jitter) * stepT;
-                    if (k >= end) {
-                        break;
-                    }
+    for (; k < end && sum.a < opaque && budget > 0; --budget) {
+        float t = (float(k) + jitter) * stepT;
+        if (leap && t >= occupiedUntil) {
+            for (; budget > 0; --budget) {
+                vec3 brick = floor(brickOrigin + brickRay * t);
+                float gap = floor(texture3D(occupancy_tex, toOccupancy * (brick + 0.5)).r * 255.0 + 0.5);
+                // The cube of bricks around this one that are all empty, or
+                // the occupied brick itself; where the ray leaves it.
+                float reach = max(gap, 1.0);
+                vec3 tSide = (brick + mix(vec3(1.0 - reach), vec3(reach), brickAhead) - brickOrigin) * brickInverse;
+                float tLeave = min(min(tSide.x, tSide.y), tSide.z);
+                if (gap == 0.0) {
+                    occupiedUntil = tLeave;
+                    break;
                 }
+                // Every sample inside the empty cube is transparent: go on
+                // with the first sample past its far side.
+                int next = int(ceil(tLeave / stepT - jitter - 0.001));
+                k = next > k ? next : k + 1;
+                t = (float(k) + jitter) * stepT;
                 if (k >= end) {
                     break;
                 }
             }
-            p = textureOrigin + textureRay * t;
-            float d = texture3D(density_tex, p).r * 65535.0;
-            c = d > window ? vec4(0.0) : Classify(d);
-            if (c.a > 0.0) {
-                break;
-            }
-            k += 1;
             if (k >= end) {
                 break;
             }
         }
-        if (k >= end || budget <= 0) {
-            break;
+        vec3 p = textureOrigin + textureRay * t;
+        vec3 q = textureOrigin + textureRay * ((float(k + 1) + jitter) * stepT);
+        float d = texture3D(density_tex, p).r * 65535.0;
+        float e = texture3D(density_tex, q).r * 65535.0;
+        vec4 c = d > window ? vec4(0.0) : Classify(d);
+        vec4 c2 = e > window || k + 1 >= end ? vec4(0.0) : Classify(e);
+        if (c.a > 0.0) {
+            Composite(sum, c, p, exponent, toViewer);
         }
-        --budget;
-        float alpha = 1.0 - pow(max(1.0 - c.a, 0.0), exponent);
-        vec3 color = lighting != 0 ? Shade(c.rgb, p, toViewer) : c.rgb;
-        sum.rgb += (1.0 - sum.a) * alpha * color;
-        sum.a += (1.0 - sum.a) * alpha;
-        k += 1;
+        if (c2.a > 0.0 && sum.a < opaque) {
+            Composite(sum, c2, q, exponent, toViewer);
+        }
+        k += 2;
     }
     gl_FragColor = sum;
 }

@@ -121,29 +121,53 @@ std::vector<uint8_t> BrickGrid::Occupancy(const uint8_t* lookupAlpha, float wind
     return occupied;
 }
 
-std::vector<uint8_t> BrickGrid::BlockOccupancy(const std::vector<uint8_t>& occupancy) const
+std::vector<uint8_t> BrickGrid::EmptyDistance(const std::vector<uint8_t>& occupancy) const
 {
-    const uint32_t blocksX = (bricksX + blockBricks - 1) / blockBricks;
-    const uint32_t blocksY = (bricksY + blockBricks - 1) / blockBricks;
-    const uint32_t blocksZ = (bricksZ + blockBricks - 1) / blockBricks;
-    std::vector<uint8_t> blocks(size_t(blocksX) * blocksY * blocksZ, 0);
-    auto block = [&](uint32_t x, uint32_t y, uint32_t z) -> uint8_t& {
-        return blocks[x / blockBricks + size_t(blocksX) * (y / blockBricks + size_t(blocksY) * (z / blockBricks))];
+    std::vector<uint8_t> distance(occupancy.size());
+    const size_t rows = size_t(bricksY) * bricksZ;
+    // Along x: the distance to the nearest occupied brick of the row, in a
+    // sweep each way.
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, rows), [&](const tbb::blocked_range<size_t>& range) {
+        for (size_t row = range.begin(); row != range.end(); ++row) {
+            const uint8_t* in = occupancy.data() + row * bricksX;
+            uint8_t* out = distance.data() + row * bricksX;
+            uint8_t d = farthest;
+            for (uint32_t x = 0; x < bricksX; ++x) {
+                d = in[x] != 0 ? 0 : uint8_t(std::min<int>(d + 1, farthest));
+                out[x] = d;
+            }
+            d = farthest;
+            for (uint32_t x = bricksX; x-- > 0;) {
+                d = in[x] != 0 ? 0 : uint8_t(std::min<int>(d + 1, farthest));
+                out[x] = std::min(out[x], d);
+            }
+        }
+    });
+    // Along y, then z: a brick o steps away along the axis whose own distance
+    // is e is max(o, e) away. The search stops once o alone is no closer than
+    // the best so far, so it costs about the distance it finds.
+    auto pass = [&](uint32_t length, size_t stride, size_t lines, auto lineStart) {
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, lines), [&](const tbb::blocked_range<size_t>& range) {
+            std::vector<uint8_t> in(length);
+            for (size_t line = range.begin(); line != range.end(); ++line) {
+                uint8_t* values = distance.data() + lineStart(line);
+                for (uint32_t i = 0; i < length; ++i) {
+                    in[i] = values[i * stride];
+                }
+                for (uint32_t i = 0; i < length; ++i) {
+                    int best = in[i];
+                    for (int o = 1; o < best; ++o) {
+                        const int below = i >= uint32_t(o) ? in[i - o] : farthest;
+                        const int above = i + o < length ? in[i + o] : farthest;
+                        best = std::min(best, std::max(o, std::min(below, above)));
+                    }
+                    values[i * stride] = uint8_t(best);
+                }
+            }
+        });
     };
-    for (uint32_t z = 0; z < bricksZ; ++z) {
-        for (uint32_t y = 0; y < bricksY; ++y) {
-            for (uint32_t x = 0; x < bricksX; ++x) {
-                block(x, y, z) |= occupancy[Index(x, y, z)];
-            }
-        }
-    }
-    std::vector<uint8_t> result(occupancy.size());
-    for (uint32_t z = 0; z < bricksZ; ++z) {
-        for (uint32_t y = 0; y < bricksY; ++y) {
-            for (uint32_t x = 0; x < bricksX; ++x) {
-                result[Index(x, y, z)] = block(x, y, z);
-            }
-        }
-    }
-    return result;
+    pass(bricksY, bricksX, size_t(bricksX) * bricksZ,
+         [&](size_t line) { return line % bricksX + (line / bricksX) * size_t(bricksX) * bricksY; });
+    pass(bricksZ, size_t(bricksX) * bricksY, size_t(bricksX) * bricksY, [](size_t line) { return line; });
+    return distance;
 }

@@ -26,11 +26,12 @@ public:
     // range is at most the window (maxIntensity * 4096 + 0.5) and has a lookup
     // texel of non-zero opacity within reach of the linear filter, else 0.
     std::vector<uint8_t> Occupancy(const uint8_t* lookupAlpha, float window) const;
-    // For each brick, whether any brick of its block of 8 x 8 x 8 bricks
-    // (aligned to multiples of 8) is occupied, so that a ray can leap a whole
-    // empty block. The ray-casting shader knows the block's size too.
-    std::vector<uint8_t> BlockOccupancy(const std::vector<uint8_t>& occupancy) const;
-    static constexpr uint32_t blockBricks = 8;
+    // For each brick, how many bricks away the nearest occupied one is, counted
+    // along the axis that needs most (0 for an occupied brick), at most
+    // farthest. Every brick closer than that is empty, so a ray inside the
+    // brick can leap to where it leaves the cube of those bricks.
+    std::vector<uint8_t> EmptyDistance(const std::vector<uint8_t>& occupancy) const;
+    static constexpr uint8_t farthest = 32;
 
     uint32_t BricksX() const { return bricksX; }
     uint32_t BricksY() const { return bricksY; }

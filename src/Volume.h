@@ -172,8 +172,9 @@ public:
     std::vector<uint8_t> transferAlpha;
     // Density range of every brick of the loaded volume.
     BrickGrid brickGrid;
-    // The ray caster's brick occupancy (unit 5), the window it was built for,
-    // and whether the lookup table changed since.
+    // The ray caster's brick occupancy with the distances of empty bricks to
+    // occupied ones (unit 5), the window it was built for, and whether the
+    // lookup table changed since.
     GLuint occupancyTexture;
     GLfloat rayMatrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     GLint rayScissor[4] = {0, 0, 0, 0};

@@ -104,8 +104,8 @@ uint64_t VolumeRenderer::LoadPeakBytes() const
         bytes += pre ? 4 * voxels + SlabBuffers(*this, 4 * planeXY, texDimZ) : 2 * voxels;
         break;
     case RayCasting: {
-        // The 3D texture, and per brick its density range (4 bytes), its two
-        // occupancy bytes and their texture (2 bytes).
+        // The 3D texture, and per brick its density range (4 bytes), its
+        // occupancy and distance bytes and their texture (1 byte).
         const uint64_t side = BrickGrid::brickSize;
         const uint64_t bricks =
             uint64_t((dimX + side - 1) / side) * ((dimY + side - 1) / side) * ((dimZ + side - 1) / side);

@@ -184,14 +184,10 @@ void VolumeRenderer::UpdateOccupancyTexture()
     if (!occupancyStale && occupancyWindow == maxIntensity) {
         return;
     }
-    // Luminance: the brick is occupied; alpha: its block of 4^3 bricks is.
-    const std::vector<uint8_t> bricks = brickGrid.Occupancy(transferAlpha.data(), maxIntensity * 4096.0f + 0.5f);
-    const std::vector<uint8_t> blocks = brickGrid.BlockOccupancy(bricks);
-    std::vector<uint8_t> texels(2 * bricks.size());
-    for (size_t i = 0; i < bricks.size(); ++i) {
-        texels[2 * i] = bricks[i];
-        texels[2 * i + 1] = blocks[i];
-    }
+    // Per brick, the distance in bricks to the nearest occupied one: 0 where
+    // the brick itself is occupied.
+    const std::vector<uint8_t> texels = brickGrid.EmptyDistance(
+        brickGrid.Occupancy(transferAlpha.data(), maxIntensity * 4096.0f + 0.5f));
     glBindTexture(GL_TEXTURE_3D, occupancyTexture);
     glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
@@ -199,8 +195,8 @@ void VolumeRenderer::UpdateOccupancyTexture()
     glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage3D(GL_TEXTURE_3D, 0, GL_LUMINANCE8_ALPHA8, GLsizei(brickGrid.BricksX()), GLsizei(brickGrid.BricksY()),
-                 GLsizei(brickGrid.BricksZ()), 0, GL_LUMINANCE_ALPHA, GL_UNSIGNED_BYTE, texels.data());
+    glTexImage3D(GL_TEXTURE_3D, 0, GL_LUMINANCE8, GLsizei(brickGrid.BricksX()), GLsizei(brickGrid.BricksY()),
+                 GLsizei(brickGrid.BricksZ()), 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, texels.data());
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     occupancyStale = false;
     occupancyWindow = maxIntensity;

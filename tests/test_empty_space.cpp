@@ -146,24 +146,49 @@ TEST(BrickGrid, OnlyBricksThatCanShowSomethingAreOccupied)
 
 }
 
-// A block of bricks is occupied where any of its bricks is, and every brick of
-// the block says so; bricks of other blocks do not.
-TEST(BrickGrid, BlocksGatherTheirBricks)
+// Each brick's distance to the nearest occupied brick, counted along the axis
+// that needs most, equals a brute-force search, and stops at the farthest
+// distance the texture keeps; occupied bricks are 0.
+TEST(BrickGrid, EmptyDistanceIsTheLargestAxisDistanceToAnOccupiedBrick)
 {
-    const uint32_t b = BrickGrid::brickSize, m = BrickGrid::blockBricks, n = m + 3;
-    Grid grid(n * b, n * b, n * b);
-    grid.At(b + 1, b + 1, b + 1) = 1100;
+    const uint32_t b = BrickGrid::brickSize;
+    Grid grid(45 * b, 13 * b, 9 * b - 2);
     const BrickGrid bricks = grid.Bricks();
-    const std::vector<uint8_t> all = bricks.Occupancy(Showing(1000, 1200).data(), 4096.5f);
-    ASSERT_EQ(std::count(all.begin(), all.end(), 255), 1);
-    const std::vector<uint8_t> blocks = bricks.BlockOccupancy(all);
-    for (uint32_t z = 0; z < n; ++z) {
-        for (uint32_t y = 0; y < n; ++y) {
-            for (uint32_t x = 0; x < n; ++x) {
-                const bool inFirstBlock = x < m && y < m && z < m;
-                EXPECT_EQ(Occupied(bricks, blocks, x, y, z), inFirstBlock) << x << "," << y << "," << z;
+    const uint32_t nx = bricks.BricksX(), ny = bricks.BricksY(), nz = bricks.BricksZ();
+    ASSERT_EQ(nx * ny * nz, 45u * 13 * 9);
+    std::mt19937 random(7);
+    for (int occupiedBricks : {0, 1, 5, 60}) {
+        std::vector<uint8_t> occupancy(size_t(nx) * ny * nz, 0);
+        std::vector<uint32_t> xs, ys, zs;
+        // The first one near an end, so that the far end lies beyond the
+        // farthest distance kept.
+        for (int i = 0; i < occupiedBricks; ++i) {
+            const uint32_t x = i == 0 ? 2 : random() % nx, y = random() % ny, z = random() % nz;
+            occupancy[x + size_t(nx) * (y + size_t(ny) * z)] = 255;
+            xs.push_back(x), ys.push_back(y), zs.push_back(z);
+        }
+        const std::vector<uint8_t> distance = bricks.EmptyDistance(occupancy);
+        ASSERT_EQ(distance.size(), occupancy.size());
+        int mismatches = 0;
+        for (uint32_t z = 0; z < nz; ++z) {
+            for (uint32_t y = 0; y < ny; ++y) {
+                for (uint32_t x = 0; x < nx; ++x) {
+                    int expected = BrickGrid::farthest;
+                    for (size_t i = 0; i < xs.size(); ++i) {
+                        const int d = std::max({std::abs(int(x) - int(xs[i])), std::abs(int(y) - int(ys[i])),
+                                                std::abs(int(z) - int(zs[i]))});
+                        expected = std::min(expected, d);
+                    }
+                    const int found = distance[x + size_t(nx) * (y + size_t(ny) * z)];
+                    mismatches += found != expected;
+                    if (found != expected && mismatches < 5) {
+                        ADD_FAILURE() << occupiedBricks << " occupied, brick " << x << "," << y << "," << z
+                                      << ": " << found << " instead of " << expected;
+                    }
+                }
             }
         }
+        EXPECT_EQ(mismatches, 0) << occupiedBricks << " occupied";
     }
 }
 
