@@ -4,8 +4,9 @@
 // Spaces: c, the box's coordinates in [0, 1]^3; the displayed space, c scaled
 // by texture matrix 1 so that the largest side is 1 and every voxel a cube
 // (steps, opacity and lighting are measured there); bricks of 4^3 voxels,
-// texture matrix 2; the 3D textures, texture matrix 3, of which the data fill
-// only a share; the occupancy texture, texture matrix 5 from bricks.
+// laid half a voxel off the voxels, texture matrix 2 (with a shift); the 3D
+// textures, texture matrix 3, of which the data fill only a share; the
+// occupancy texture, texture matrix 5 from bricks.
 uniform sampler2D entry_tex;
 uniform sampler2D exit_tex;
 uniform sampler1D transfer_tex;
@@ -128,7 +129,7 @@ void main()
     vec3 textureRay = mat3(gl_TextureMatrix[3]) * ray;
     mat3 toBricks = mat3(gl_TextureMatrix[2]);
     mat3 toOccupancy = mat3(gl_TextureMatrix[5]);
-    vec3 brickOrigin = toBricks * origin;
+    vec3 brickOrigin = (gl_TextureMatrix[2] * vec4(origin, 1.0)).xyz;
     vec3 brickRay = toBricks * ray;
     brickRay += vec3(equal(brickRay, vec3(0.0))) * 1e-20;
     vec3 brickInverse = 1.0 / brickRay;

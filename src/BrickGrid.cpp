@@ -7,10 +7,12 @@
 #include <tbb/parallel_for.h>
 
 namespace {
-uint32_t Bricks(uint32_t dim) { return (dim + BrickGrid::brickSize - 1) / BrickGrid::brickSize; }
+// Brick b covers positions from b * 4 - offset to b * 4 - offset + 4, and the
+// data end at dim.
+uint32_t Bricks(uint32_t dim) { return (dim + 3) / BrickGrid::brickSize + 1; }
 
-// The voxels whose values a sample inside brick b can reach: one more on each
-// side; whether that reaches beyond the data, where the texture gives 0.
+// The voxels whose values a sample inside brick b filters: b * 4 - 4 to b * 4;
+// whether that reaches beyond the data, where the texture gives 0.
 struct Reach {
     uint32_t first, last;
     bool beyond;
@@ -18,8 +20,8 @@ struct Reach {
 
 Reach ReachOf(uint32_t brick, uint32_t dim)
 {
-    const int64_t first = int64_t(brick) * BrickGrid::brickSize - 1;
-    const int64_t last = int64_t(brick + 1) * BrickGrid::brickSize;
+    const int64_t last = int64_t(brick) * BrickGrid::brickSize;
+    const int64_t first = last - BrickGrid::brickSize;
     return {uint32_t(std::max<int64_t>(first, 0)), uint32_t(std::min<int64_t>(last, dim - 1)),
             first < 0 || last > int64_t(dim) - 1};
 }
@@ -100,8 +102,13 @@ std::vector<uint8_t> BrickGrid::Occupancy(const uint8_t* lookupAlpha, float wind
         visibleBefore[k + 1] = visibleBefore[k] + (lookupAlpha[k] != 0);
     }
     // A density d is looked up at texel coordinate (d + 0.5) / 2, between
-    // texels floor((d + 0.5) / 2 - 0.5) and the next. Filtered densities may
-    // round by a fraction of a level either way: one level of margin.
+    // texels floor((d + 0.5) / 2 - 0.5) and the next. The margin: the shader
+    // finds a sample's brick from its own position, which rounds apart from
+    // the texture coordinate by some 1e-4 voxels in volumes of a few thousand
+    // voxels a side. A sample placed in a brick may so filter a voxel beyond
+    // the brick's range with such a weight, and its density may move by 4096
+    // times that weight: four levels cover a thousandth of a voxel.
+    const double roundingMargin = 4.0;
     auto texelBelow = [](double d) {
         return int64_t(std::clamp(std::floor((d + 0.5) / 2.0 - 0.5), 0.0, double(lookupTexels - 1)));
     };
@@ -109,8 +116,8 @@ std::vector<uint8_t> BrickGrid::Occupancy(const uint8_t* lookupAlpha, float wind
 
     std::vector<uint8_t> occupied(lowest.size(), 0);
     for (size_t i = 0; i < lowest.size(); ++i) {
-        const double lo = double(lowest[i]) - 1.0;
-        const double hi = std::min(double(highest[i]) + 1.0, highestShown);
+        const double lo = double(lowest[i]) - roundingMargin;
+        const double hi = std::min(double(highest[i]) + roundingMargin, highestShown);
         if (lo > hi) {
             continue;
         }

@@ -6,13 +6,19 @@
 
 // The lowest and highest density of each brick of 4 x 4 x 4 voxels, and from
 // them, for a lookup table and a density window, which bricks may show
-// anything. The ray caster leaps over the others. Each brick's range covers one
-// voxel more on every side, since a sample inside the brick filters the
-// neighbouring voxels too; at the volume's faces that neighbour is the texture's
-// border or padding, density 0.
+// anything. The ray caster leaps over the others.
+//
+// Positions u are in voxels from the data's lower faces, voxel j's centre at
+// j + 0.5. A trilinear sample at u filters voxels floor(u - 0.5) and the next.
+// So the bricks are laid half a voxel off the voxels, brick b over u from
+// 4b - offset to 4b - offset + 4: a sample there filters voxels 4b - 4 to 4b,
+// five a side (bricks aligned to the voxels would need six). The first brick
+// starts before the data and the last may end after them; where a brick's
+// voxels reach beyond the data, the texture's border or padding gives 0.
 class BrickGrid {
 public:
     static constexpr uint32_t brickSize = 4;
+    static constexpr float offset = 3.5f;
     // Texels of the lookup table: texel k holds densities 2k and 2k + 1.
     static constexpr uint32_t lookupTexels = 2048;
 

@@ -281,7 +281,10 @@ void VolumeRenderer::RenderRayCasting()
     const float brick = float(BrickGrid::brickSize);
     LoadTextureMatrix(GL_TEXTURE0, rayMatrix);
     LoadTextureScale(GL_TEXTURE1, float(dimX) / largest, float(dimY) / largest, float(dimZ) / largest);
-    LoadTextureScale(GL_TEXTURE2, float(dimX) / brick, float(dimY) / brick, float(dimZ) / brick);
+    const float shift = BrickGrid::offset / brick;
+    const GLfloat toBricks[16] = {float(dimX) / brick, 0, 0, 0, 0, float(dimY) / brick, 0, 0, 0, 0, float(dimZ) / brick, 0,
+                                  shift, shift, shift, 1};
+    LoadTextureMatrix(GL_TEXTURE2, toBricks);
     LoadTextureScale(GL_TEXTURE3, texCoordMaxX, texCoordMaxY, texCoordMaxZ);
     LoadTextureScale(GL_TEXTURE5, 1.0f / float(std::max(brickGrid.BricksX(), 1u)),
                      1.0f / float(std::max(brickGrid.BricksY(), 1u)), 1.0f / float(std::max(brickGrid.BricksZ(), 1u)));

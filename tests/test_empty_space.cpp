@@ -61,9 +61,10 @@ bool Occupied(const BrickGrid& bricks, const std::vector<uint8_t>& occupancy, ui
 }
 }  // namespace
 
-// Each brick's range is that of the voxels a sample inside it can filter: its
-// own and one more on every side, plus the 0 beyond the volume's faces.
-TEST(BrickGrid, RangesCoverEveryVoxelThatFilteringReaches)
+// Each brick's range is that of the voxels that trilinear samples inside it
+// filter, no wider: sampled at positions across the brick, up to a hair from
+// its faces, with density 0 beyond the volume's faces.
+TEST(BrickGrid, RangesAreThoseOfTheVoxelsThatSamplesInsideFilter)
 {
     Grid grid(37, 21, 11);
     std::mt19937 random(7);
@@ -75,29 +76,41 @@ TEST(BrickGrid, RangesCoverEveryVoxelThatFilteringReaches)
         }
     }
     const BrickGrid bricks = grid.Bricks();
-    const int b = int(BrickGrid::brickSize);
-    ASSERT_EQ(bricks.BricksX(), uint32_t((37 + b - 1) / b));
-    ASSERT_EQ(bricks.BricksY(), uint32_t((21 + b - 1) / b));
-    ASSERT_EQ(bricks.BricksZ(), uint32_t((11 + b - 1) / b));
+    const double b = BrickGrid::brickSize;
+    // The box, positions 0 to dim, lies within the bricks.
+    EXPECT_EQ(bricks.BricksX(), uint32_t((37 + BrickGrid::offset) / b) + 1);
+    EXPECT_EQ(bricks.BricksY(), uint32_t((21 + BrickGrid::offset) / b) + 1);
+    EXPECT_EQ(bricks.BricksZ(), uint32_t((11 + BrickGrid::offset) / b) + 1);
+    // The two voxels a sample at position u filters along one axis.
+    auto footprint = [](double u) { return int(std::floor(u - 0.5)); };
+    auto value = [&](int x, int y, int z) -> uint16_t {
+        const bool inside = x >= 0 && y >= 0 && z >= 0 && x < 37 && y < 21 && z < 11;
+        return inside ? grid.At(uint32_t(x), uint32_t(y), uint32_t(z)) : 0;
+    };
+    std::vector<double> across;
+    for (int i = 0; i < 8; ++i) {
+        across.push_back(0.001 + i * (b - 0.002) / 7);
+    }
     for (uint32_t bz = 0; bz < bricks.BricksZ(); ++bz) {
         for (uint32_t by = 0; by < bricks.BricksY(); ++by) {
             for (uint32_t bx = 0; bx < bricks.BricksX(); ++bx) {
                 uint16_t lo = 0xFFFF, hi = 0;
-                bool face = false;
-                for (int z = int(bz) * b - 1; z <= int(bz) * b + b; ++z) {
-                    for (int y = int(by) * b - 1; y <= int(by) * b + b; ++y) {
-                        for (int x = int(bx) * b - 1; x <= int(bx) * b + b; ++x) {
-                            if (x < 0 || y < 0 || z < 0 || x >= 37 || y >= 21 || z >= 11) {
-                                face = true;
-                                continue;
+                for (double sz : across) {
+                    for (double sy : across) {
+                        for (double sx : across) {
+                            const int x = footprint(bx * b - BrickGrid::offset + sx);
+                            const int y = footprint(by * b - BrickGrid::offset + sy);
+                            const int z = footprint(bz * b - BrickGrid::offset + sz);
+                            for (int corner = 0; corner < 8; ++corner) {
+                                const uint16_t v = value(x + (corner & 1), y + (corner >> 1 & 1), z + (corner >> 2));
+                                lo = std::min(lo, v);
+                                hi = std::max(hi, v);
                             }
-                            lo = std::min(lo, grid.At(x, y, z));
-                            hi = std::max(hi, grid.At(x, y, z));
                         }
                     }
                 }
-                EXPECT_EQ(bricks.Min(bx, by, bz), face ? 0 : lo) << bx << by << bz;
-                EXPECT_EQ(bricks.Max(bx, by, bz), hi) << bx << by << bz;
+                EXPECT_EQ(bricks.Min(bx, by, bz), lo) << bx << "," << by << "," << bz;
+                EXPECT_EQ(bricks.Max(bx, by, bz), hi) << bx << "," << by << "," << bz;
             }
         }
     }
@@ -114,35 +127,41 @@ TEST(BrickGrid, OnlyBricksThatCanShowSomethingAreOccupied)
             }
         }
     }
-    // One visible voxel, the first of brick (2, 2, 2) along x and in its
-    // middle along y and z: brick (1, 2, 2) reaches it through trilinear
-    // filtering, brick (3, 2, 2) does not.
+    // One visible voxel, 2b along each axis. Its centre lies at the lower face
+    // of brick 3 along x: brick 2 before it filters it too, brick 4 after it
+    // does not; along y and z it lies inside brick 3.
     grid.At(2 * b, 2 * b + b / 2, 2 * b + b / 2) = 1100;
     const BrickGrid bricks = grid.Bricks();
     const std::vector<uint8_t> shown = Showing(1000, 1200);
 
     const std::vector<uint8_t> all = bricks.Occupancy(shown.data(), 4096.5f);
     EXPECT_EQ(std::count(all.begin(), all.end(), 255), 2);
-    EXPECT_TRUE(Occupied(bricks, all, 1, 2, 2));
-    EXPECT_TRUE(Occupied(bricks, all, 2, 2, 2));
-    EXPECT_FALSE(Occupied(bricks, all, 3, 2, 2));
+    EXPECT_TRUE(Occupied(bricks, all, 2, 3, 3));
+    EXPECT_TRUE(Occupied(bricks, all, 3, 3, 3));
+    EXPECT_FALSE(Occupied(bricks, all, 4, 3, 3));
 
     // A density window below the voxel hides it; one just above keeps it.
     const std::vector<uint8_t> below = bricks.Occupancy(shown.data(), 990.5f);
     EXPECT_EQ(std::count(below.begin(), below.end(), 0), long(below.size()));
     const std::vector<uint8_t> above = bricks.Occupancy(shown.data(), 1100.5f);
-    EXPECT_TRUE(Occupied(bricks, above, 2, 2, 2));
+    EXPECT_TRUE(Occupied(bricks, above, 3, 3, 3));
 
     // Densities just outside the shown range reach a visible texel through
     // the lookup's linear filter: 998 lies between texels 498 and 499.
-    EXPECT_TRUE(Occupied(bricks, bricks.Occupancy(Showing(1000, 1000).data(), 4096.5f), 2, 2, 2));
-    EXPECT_FALSE(Occupied(bricks, bricks.Occupancy(Showing(1110, 1200).data(), 4096.5f), 2, 2, 2));
+    EXPECT_TRUE(Occupied(bricks, bricks.Occupancy(Showing(1000, 1000).data(), 4096.5f), 3, 3, 3));
+    EXPECT_FALSE(Occupied(bricks, bricks.Occupancy(Showing(1110, 1200).data(), 4096.5f), 3, 3, 3));
+    // A sample's position and its texture coordinate round apart, which may
+    // move its density by a few levels: 1104 still counts for a brick up to
+    // 1100.
+    EXPECT_TRUE(Occupied(bricks, bricks.Occupancy(Showing(1104, 1200).data(), 4096.5f), 3, 3, 3));
 
     // Where density 0 shows, the bricks at the faces show the texture's
-    // border; the inner ones, all 500 and 1100, stay empty.
+    // border; the inner ones, all 500 and 1100, stay empty. The n * b voxels
+    // a side take n + 1 bricks.
+    ASSERT_EQ(bricks.BricksX(), n + 1);
     const std::vector<uint8_t> zero = bricks.Occupancy(Showing(0, 10).data(), 4096.5f);
-    EXPECT_EQ(std::count(zero.begin(), zero.end(), 255), long(n * n * n - (n - 2) * (n - 2) * (n - 2)));
-    EXPECT_FALSE(Occupied(bricks, zero, 2, 2, 2));
+    EXPECT_EQ(std::count(zero.begin(), zero.end(), 255), long((n + 1) * (n + 1) * (n + 1) - (n - 1) * (n - 1) * (n - 1)));
+    EXPECT_FALSE(Occupied(bricks, zero, 3, 3, 3));
 
 }
 
@@ -155,7 +174,6 @@ TEST(BrickGrid, EmptyDistanceIsTheLargestAxisDistanceToAnOccupiedBrick)
     Grid grid(45 * b, 13 * b, 9 * b - 2);
     const BrickGrid bricks = grid.Bricks();
     const uint32_t nx = bricks.BricksX(), ny = bricks.BricksY(), nz = bricks.BricksZ();
-    ASSERT_EQ(nx * ny * nz, 45u * 13 * 9);
     std::mt19937 random(7);
     for (int occupiedBricks : {0, 1, 5, 60}) {
         std::vector<uint8_t> occupancy(size_t(nx) * ny * nz, 0);
@@ -248,6 +266,25 @@ void ShowDensitiesFrom1000(TransferFunction& tf)
     tf.AddSample(3, 120, 1000);
     tf.AddSample(3, 255, 4095);
 }
+// Faint densities red, dense ones blue; anything from density 40 opaque.
+void FaintRedDenseBlue(TransferFunction& tf)
+{
+    tf.Clear();
+    tf.AddSample(0, 255, 0);
+    tf.AddSample(0, 255, 999);
+    tf.AddSample(0, 0, 1000);
+    tf.AddSample(0, 0, 4095);
+    tf.AddSample(1, 0, 0);
+    tf.AddSample(1, 0, 4095);
+    tf.AddSample(2, 0, 0);
+    tf.AddSample(2, 0, 999);
+    tf.AddSample(2, 255, 1000);
+    tf.AddSample(2, 255, 4095);
+    tf.AddSample(3, 0, 0);
+    tf.AddSample(3, 0, 39);
+    tf.AddSample(3, 255, 40);
+    tf.AddSample(3, 255, 4095);
+}
 }  // namespace
 
 // Leaps over empty bricks visit the same samples as the march without them,
@@ -295,6 +332,17 @@ TEST(EmptySpaceLeaping, PicturesEqualThoseWithoutLeaps)
     Scene corner(scratch.Path("corner.dat"), ShowDensitiesFrom1000);
     EXPECT_EQ(corner.LeapDifference(), 0);
     EXPECT_EQ(corner.LeapDifference(-1.8f), 0);
+
+    // A dense plane in the last voxel but one of a brick's reach, seen through
+    // the empty brick beyond: the samples just past their face filter a
+    // sliver of it and show red before the plane's blue. A leap that went a
+    // hair too far would miss them.
+    const uint32_t plane = 2 * BrickGrid::brickSize + 3;
+    WriteVolume(scratch.Path("plane.dat"), 40, 30, 20, [plane](uint32_t, uint32_t, uint32_t z) -> uint16_t {
+        return z == plane ? 4000 : 0;
+    });
+    Scene sliver(scratch.Path("plane.dat"), FaintRedDenseBlue);
+    EXPECT_EQ(sliver.LeapDifference(), 0);
 }
 
 // The last pass shades only the window rectangle of the box's corners: outside
