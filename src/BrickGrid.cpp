@@ -7,10 +7,6 @@
 #include <tbb/parallel_for.h>
 
 namespace {
-// Brick b covers positions from b * 4 - offset to b * 4 - offset + 4, and the
-// data end at dim.
-uint32_t Bricks(uint32_t dim) { return (dim + 3) / BrickGrid::brickSize + 1; }
-
 // The voxels whose values a sample inside brick b filters: b * 4 - 4 to b * 4;
 // whether that reaches beyond the data, where the texture gives 0.
 struct Reach {
@@ -30,9 +26,9 @@ Reach ReachOf(uint32_t brick, uint32_t dim)
 void BrickGrid::Build(const uint16_t* densities, uint32_t texDimX, uint32_t texDimY, uint32_t dimX, uint32_t dimY,
                       uint32_t dimZ)
 {
-    bricksX = Bricks(dimX);
-    bricksY = Bricks(dimY);
-    bricksZ = Bricks(dimZ);
+    bricksX = BricksFor(dimX);
+    bricksY = BricksFor(dimY);
+    bricksZ = BricksFor(dimZ);
     const size_t count = size_t(bricksX) * bricksY * bricksZ;
     lowest.assign(count, 0);
     highest.assign(count, 0);

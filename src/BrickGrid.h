@@ -27,6 +27,8 @@ public:
     void Build(const uint16_t* densities, uint32_t texDimX, uint32_t texDimY, uint32_t dimX, uint32_t dimY,
                uint32_t dimZ);
     void Clear();
+    // Bricks along an axis of dim voxels.
+    static uint32_t BricksFor(uint32_t dim) { return (dim + 3) / brickSize + 1; }
 
     // One byte per brick, x fastest: 255 where some density of the brick's
     // range is at most the window (maxIntensity * 4096 + 0.5) and has a lookup

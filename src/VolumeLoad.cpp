@@ -105,10 +105,9 @@ uint64_t VolumeRenderer::LoadPeakBytes() const
         break;
     case RayCasting: {
         // The 3D texture, and per brick its density range (4 bytes), its
-        // occupancy and distance bytes and their texture (1 byte).
-        const uint64_t side = BrickGrid::brickSize;
+        // occupancy and distance bytes and their texture (1 byte each).
         const uint64_t bricks =
-            uint64_t((dimX + side - 1) / side) * ((dimY + side - 1) / side) * ((dimZ + side - 1) / side);
+            uint64_t(BrickGrid::BricksFor(dimX)) * BrickGrid::BricksFor(dimY) * BrickGrid::BricksFor(dimZ);
         bytes += 2 * voxels + 8 * bricks;
         break;
     }

@@ -160,9 +160,9 @@ TEST(BrickGrid, OnlyBricksThatCanShowSomethingAreOccupied)
     // a side take n + 1 bricks.
     ASSERT_EQ(bricks.BricksX(), n + 1);
     const std::vector<uint8_t> zero = bricks.Occupancy(Showing(0, 10).data(), 4096.5f);
-    EXPECT_EQ(std::count(zero.begin(), zero.end(), 255), long((n + 1) * (n + 1) * (n + 1) - (n - 1) * (n - 1) * (n - 1)));
+    EXPECT_EQ(std::count(zero.begin(), zero.end(), 255),
+              long((n + 1) * (n + 1) * (n + 1) - (n - 1) * (n - 1) * (n - 1)));
     EXPECT_FALSE(Occupied(bricks, zero, 3, 3, 3));
-
 }
 
 // Each brick's distance to the nearest occupied brick, counted along the axis
@@ -200,8 +200,8 @@ TEST(BrickGrid, EmptyDistanceIsTheLargestAxisDistanceToAnOccupiedBrick)
                     const int found = distance[x + size_t(nx) * (y + size_t(ny) * z)];
                     mismatches += found != expected;
                     if (found != expected && mismatches < 5) {
-                        ADD_FAILURE() << occupiedBricks << " occupied, brick " << x << "," << y << "," << z
-                                      << ": " << found << " instead of " << expected;
+                        ADD_FAILURE() << occupiedBricks << " occupied, brick " << x << "," << y << "," << z << ": "
+                                      << found << " instead of " << expected;
                     }
                 }
             }
@@ -338,9 +338,8 @@ TEST(EmptySpaceLeaping, PicturesEqualThoseWithoutLeaps)
     // sliver of it and show red before the plane's blue. A leap that went a
     // hair too far would miss them.
     const uint32_t plane = 2 * BrickGrid::brickSize + 3;
-    WriteVolume(scratch.Path("plane.dat"), 40, 30, 20, [plane](uint32_t, uint32_t, uint32_t z) -> uint16_t {
-        return z == plane ? 4000 : 0;
-    });
+    WriteVolume(scratch.Path("plane.dat"), 40, 30, 20,
+                [plane](uint32_t, uint32_t, uint32_t z) -> uint16_t { return z == plane ? 4000 : 0; });
     Scene sliver(scratch.Path("plane.dat"), FaintRedDenseBlue);
     EXPECT_EQ(sliver.LeapDifference(), 0);
 }

@@ -698,18 +698,19 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
     // bytes a sample for the grid, 8 for the gradient texture (half floats, with
     // the alpha channel a driver may add), one slab of 16 planes of half-float
     // gradients (98304 bytes), 2 for the 3D texture and 8 bytes for each of the
-    // 8 x 5 x 3 bricks of the ray caster's empty-space leaps.
+    // 9 x 6 x 4 bricks of the ray caster's empty-space leaps (laid half a voxel
+    // off the voxels, so one more a side than the data fill).
     const std::string path = Write("limited.dat", 30, 20, 10, Spread(6000));
     EXPECT_EXIT(
         {
-            VolumeRenderer::SetMemoryLimit(295871);
+            VolumeRenderer::SetMemoryLimit(296639);
             Load(path);
         },
         testing::ExitedWithCode(1), "");
     EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + path +
-                                         "' needs 295872 bytes for its padded grid of 32 x 32 x 16 samples, its "
+                                         "' needs 296640 bytes for its padded grid of 32 x 32 x 16 samples, its "
                                          "gradient texture and the textures of the current method, more than the "
-                                         "295871 bytes of this machine's memory");
+                                         "296639 bytes of this machine's memory");
 
     // Pre-classified volume texture: 4 bytes a sample and one slab of colours more.
     renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
@@ -743,8 +744,12 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
     // refused before anything is allocated. From 1024 a side, a plane of
     // half-float gradients exceeds a slab: two slabs of one plane each.
     const uint64_t memory = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
-    // Ray casting adds 8 bytes for each brick of 4 x 4 x 4 samples.
-    auto peak = [](uint64_t side) { return 12 * side * side * side + 2 * 6 * side * side + side * side * side / 8; };
+    // Ray casting adds 8 bytes for each brick of 4 x 4 x 4 samples, one more a
+    // side than the data fill.
+    auto peak = [](uint64_t side) {
+        const uint64_t bricks = side / 4 + 1;
+        return 12 * side * side * side + 2 * 6 * side * side + 8 * bricks * bricks * bricks;
+    };
     uint16_t side = 1024;
     while (peak(side) <= memory && side < uint16_t(max3d)) {
         side = uint16_t(side * 2);
