@@ -111,16 +111,18 @@ std::vector<uint8_t> BrickGrid::Occupancy(const uint8_t* lookupAlpha, float wind
     const double highestShown = double(window);
 
     std::vector<uint8_t> occupied(lowest.size(), 0);
-    for (size_t i = 0; i < lowest.size(); ++i) {
-        const double lo = double(lowest[i]) - roundingMargin;
-        const double hi = std::min(double(highest[i]) + roundingMargin, highestShown);
-        if (lo > hi) {
-            continue;
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, lowest.size()), [&](const tbb::blocked_range<size_t>& range) {
+        for (size_t i = range.begin(); i != range.end(); ++i) {
+            const double lo = double(lowest[i]) - roundingMargin;
+            const double hi = std::min(double(highest[i]) + roundingMargin, highestShown);
+            if (lo > hi) {
+                continue;
+            }
+            const int64_t first = texelBelow(lo);
+            const int64_t last = std::min<int64_t>(texelBelow(hi) + 1, lookupTexels - 1);
+            occupied[i] = visibleBefore[last + 1] > visibleBefore[first] ? 255 : 0;
         }
-        const int64_t first = texelBelow(lo);
-        const int64_t last = std::min<int64_t>(texelBelow(hi) + 1, lookupTexels - 1);
-        occupied[i] = visibleBefore[last + 1] > visibleBefore[first] ? 255 : 0;
-    }
+    });
     return occupied;
 }
 
