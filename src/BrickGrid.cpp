@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
+#include "VolumeKernels.h"
 
 namespace {
 // The voxels whose values a sample inside brick b filters: b * 4 - 4 to b * 4;
@@ -43,9 +42,9 @@ void BrickGrid::Build(const uint16_t* densities, uint32_t texDimX, uint32_t texD
     const size_t row = texDimX, plane = size_t(texDimX) * texDimY;
     // Each layer of bricks on its own: first the range of every row's stretch
     // of each brick over the layer's planes, then of the rows of each brick.
-    tbb::parallel_for(tbb::blocked_range<uint32_t>(0, bricksZ), [&](const tbb::blocked_range<uint32_t>& layers) {
+    VolumeKernels::ParallelFor(bricksZ, 1, [&](uint64_t firstLayer, uint64_t endLayer) {
         std::vector<uint16_t> rowLo(size_t(dimY) * bricksX), rowHi(size_t(dimY) * bricksX);
-        for (uint32_t bz = layers.begin(); bz != layers.end(); ++bz) {
+        for (uint32_t bz = uint32_t(firstLayer); bz != uint32_t(endLayer); ++bz) {
             std::fill(rowLo.begin(), rowLo.end(), uint16_t(0xFFFF));
             std::fill(rowHi.begin(), rowHi.end(), uint16_t(0));
             const Reach rz = ReachOf(bz, dimZ);
@@ -111,8 +110,8 @@ std::vector<uint8_t> BrickGrid::Occupancy(const uint8_t* lookupAlpha, float wind
     const double highestShown = double(window);
 
     std::vector<uint8_t> occupied(lowest.size(), 0);
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, lowest.size()), [&](const tbb::blocked_range<size_t>& range) {
-        for (size_t i = range.begin(); i != range.end(); ++i) {
+    VolumeKernels::ParallelFor(lowest.size(), 4096, [&](uint64_t begin, uint64_t end) {
+        for (size_t i = begin; i != end; ++i) {
             const double lo = double(lowest[i]) - roundingMargin;
             const double hi = std::min(double(highest[i]) + roundingMargin, highestShown);
             if (lo > hi) {
@@ -132,8 +131,8 @@ std::vector<uint8_t> BrickGrid::EmptyDistance(const std::vector<uint8_t>& occupa
     const size_t rows = size_t(bricksY) * bricksZ;
     // Along x: the distance to the nearest occupied brick of the row, in a
     // sweep each way.
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, rows), [&](const tbb::blocked_range<size_t>& range) {
-        for (size_t row = range.begin(); row != range.end(); ++row) {
+    VolumeKernels::ParallelFor(rows, 64, [&](uint64_t begin, uint64_t end) {
+        for (size_t row = begin; row != end; ++row) {
             const uint8_t* in = occupancy.data() + row * bricksX;
             uint8_t* out = distance.data() + row * bricksX;
             uint8_t d = farthest;
@@ -152,9 +151,9 @@ std::vector<uint8_t> BrickGrid::EmptyDistance(const std::vector<uint8_t>& occupa
     // is e is max(o, e) away. The search stops once o alone is no closer than
     // the best so far, so it costs about the distance it finds.
     auto pass = [&](uint32_t length, size_t stride, size_t lines, auto lineStart) {
-        tbb::parallel_for(tbb::blocked_range<size_t>(0, lines), [&](const tbb::blocked_range<size_t>& range) {
+        VolumeKernels::ParallelFor(lines, 64, [&](uint64_t begin, uint64_t end) {
             std::vector<uint8_t> in(length);
-            for (size_t line = range.begin(); line != range.end(); ++line) {
+            for (size_t line = begin; line != end; ++line) {
                 uint8_t* values = distance.data() + lineStart(line);
                 for (uint32_t i = 0; i < length; ++i) {
                     in[i] = values[i * stride];
