@@ -1,5 +1,9 @@
 #include "ImageReader.h"
 
+#include "HeaderCheck.h"
+#include "IsolatedRead.h"
+#include "NiftiReader.h"
+
 #include <gdcmImageReader.h>
 #include <gdcmTrace.h>
 #include <itkGDCMImageIO.h>
@@ -15,8 +19,6 @@
 #include <itkNiftiImageIOFactory.h>
 #include <itkNrrdImageIOFactory.h>
 #include <metaImage.h>
-#include <nifti1_io.h>
-#include <znzlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -107,51 +109,33 @@ std::string EndsEarly(uintmax_t needed, uintmax_t available)
            std::to_string(available);
 }
 
-// The NIfTI and MetaImage readers fill a short file's missing samples
-// silently, so their length is checked before reading: NIfTI through its own
-// library, which reads compressed files as well.
-bool NiftiComplete(const std::string& path, std::string& error)
-{
-    nifti_set_debug_level(0);
-    nifti_image* header = nifti_image_read(path.c_str(), 0);
-    if (!header) {
-        return true;  // the image reader says what is wrong with the header
-    }
-    const uintmax_t needed = nifti_get_volsize(header);
-    uintmax_t available = 0;
-    znzFile file = znzopen(header->iname, "rb", nifti_is_gzfile(header->iname));
-    if (!znz_isnull(file)) {
-        if (znzseek(file, header->iname_offset, SEEK_SET) >= 0) {
-            std::vector<char> chunk(1 << 20);
-            while (available < needed) {
-                const size_t got = znzread(chunk.data(), 1, chunk.size(), file);
-                if (got == 0) {
-                    break;
-                }
-                available += got;
-            }
-        }
-        znzclose(file);
-    }
-    nifti_image_free(header);
-    if (available < needed) {
-        error = EndsEarly(needed, available);
-        return false;
-    }
-    return true;
-}
-
 // A DICOM file whose pixel data end early is read with the rest made up, so
 // each file must be as long as its elements declare: preamble and meta header,
 // then the data set in its transfer syntax. Compressed pixel data fail to
 // decode instead; a deflated data set is shorter than it declares.
 bool DicomFilesComplete(const std::vector<std::string>& files, std::string& error)
 {
+    std::string firstDescription;
     for (const std::string& name : files) {
         gdcm::ImageReader image;
         image.SetFileName(name.c_str());
         if (!image.Read()) {
             error = "the file " + name + " cannot be read as DICOM";
+            return false;
+        }
+        // Every slice must describe its pixels as the first does: the series
+        // reader sizes the volume from one of them.
+        const gdcm::Image& pixels = image.GetImage();
+        const gdcm::PixelFormat& format = pixels.GetPixelFormat();
+        const unsigned* dims = pixels.GetDimensions();
+        const std::string description = std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + ", " +
+                                        std::to_string(format.GetSamplesPerPixel()) + " samples of " +
+                                        std::to_string(format.GetBitsAllocated()) + " bits";
+        if (firstDescription.empty()) {
+            firstDescription = description;
+        } else if (description != firstDescription) {
+            error = "the file " + name + " describes its pixels as " + description + ", the series' first as " +
+                    firstDescription;
             return false;
         }
         const gdcm::TransferSyntax& syntax = image.GetImage().GetTransferSyntax();
@@ -318,8 +302,9 @@ bool SeriesMatches(const std::string& series, const std::string& wanted)
 }
 }  // namespace
 
-bool ReadDicomSeries(const std::string& folder, const std::string& series, ScalarVolume& volume, SourceInfo& info,
-                     std::string& notes, std::string& error)
+namespace {
+bool DicomSeriesInChild(const std::string& folder, const std::string& series, const std::string& file,
+                        ScalarVolume& volume, SourceInfo& info, std::string& notes, std::string& error)
 {
     RegisterFormats();
     try {
@@ -334,7 +319,29 @@ bool ReadDicomSeries(const std::string& folder, const std::string& series, Scala
         std::string chosen;
         size_t chosenFiles = 0;
         size_t matches = 0;
-        for (const std::string& uid : all) {
+        std::error_code code;
+        const auto wanted = std::filesystem::weakly_canonical(file, code);
+        const auto holdsFile = [&](const std::string& uid) {
+            for (const std::string& name : names->GetFileNames(uid)) {
+                if (std::filesystem::weakly_canonical(name, code) == wanted) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        if (!file.empty() && !code) {
+            for (const std::string& uid : all) {
+                if (holdsFile(uid)) {
+                    chosen = uid;
+                    chosenFiles = names->GetFileNames(uid).size();
+                }
+            }
+            if (chosen.empty()) {
+                error = "is not part of a readable DICOM series";
+                return false;
+            }
+        }
+        for (const std::string& uid : file.empty() ? all : std::vector<std::string>()) {
             const size_t files = names->GetFileNames(uid).size();
             if (series.empty() ? files > chosenFiles : SeriesMatches(uid, series)) {
                 chosen = uid;
@@ -346,7 +353,7 @@ bool ReadDicomSeries(const std::string& folder, const std::string& series, Scala
             error = (matches == 0 ? "no series " : "several series match ") + series;
             return false;
         }
-        if (all.size() > 1 && series.empty()) {
+        if (all.size() > 1 && series.empty() && file.empty()) {
             notes += "note: " + std::to_string(all.size()) +
                      " series in this folder, importing the one with the most"
                      " slices; choose another with --series:\n";
@@ -396,7 +403,7 @@ bool ReadDicomSeries(const std::string& folder, const std::string& series, Scala
     return false;
 }
 
-bool ReadImageFile(const std::string& path, ScalarVolume& volume, SourceInfo& info, std::string& error)
+bool ImageFileInChild(const std::string& path, ScalarVolume& volume, SourceInfo& info, std::string& error)
 {
     RegisterFormats();
     const QuietStandardStreams quiet;
@@ -412,9 +419,6 @@ bool ReadImageFile(const std::string& path, ScalarVolume& volume, SourceInfo& in
             return false;
         }
         const std::string format = FormatName(*io);
-        if (format == "NIfTI" && !NiftiComplete(path, error)) {
-            return false;
-        }
         auto* meta = dynamic_cast<itk::MetaImageIO*>(io.GetPointer());
         if (meta && !MetaImageComplete(*meta, path, error)) {
             return false;
@@ -440,4 +444,68 @@ bool ReadImageFile(const std::string& path, ScalarVolume& volume, SourceInfo& in
     }
     volume.samples.clear();
     return false;
+}
+
+// The reader gets a few seconds for any input, more for a large one.
+uintmax_t InputBytes(const std::string& path)
+{
+    std::error_code code;
+    if (!std::filesystem::is_directory(path, code)) {
+        const uintmax_t size = std::filesystem::file_size(path, code);
+        return code ? 0 : size;
+    }
+    uintmax_t total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(path, code)) {
+        const uintmax_t size = entry.is_regular_file(code) ? entry.file_size(code) : 0;
+        total += code ? 0 : size;
+    }
+    return total;
+}
+
+IsolationLimits Limits(const std::string& path, const ReadLimits& limits)
+{
+    IsolationLimits isolation;
+    isolation.seconds = ReadSeconds(InputBytes(path));
+    isolation.cancel = limits.cancel;
+    return isolation;
+}
+}  // namespace
+
+bool ReadDicomSeries(const std::string& folder, const std::string& series, ScalarVolume& volume, SourceInfo& info,
+                     std::string& notes, std::string& error, const ReadLimits& limits)
+{
+    const auto read = [&](ScalarVolume& v, SourceInfo& i, std::string& n, std::string& e) {
+        return DicomSeriesInChild(folder, series, std::string(), v, i, n, e);
+    };
+    return ReadIsolated(read, Limits(folder, limits), volume, info, notes, error);
+}
+
+bool ReadDicomSeriesOf(const std::string& file, ScalarVolume& volume, SourceInfo& info, std::string& notes,
+                       std::string& error, const ReadLimits& limits)
+{
+    const std::string folder = std::filesystem::absolute(file).parent_path().string();
+    const auto read = [&](ScalarVolume& v, SourceInfo& i, std::string& n, std::string& e) {
+        return DicomSeriesInChild(folder, std::string(), file, v, i, n, e);
+    };
+    return ReadIsolated(read, Limits(folder, limits), volume, info, notes, error);
+}
+
+bool ReadImageFile(const std::string& path, ScalarVolume& volume, SourceInfo& info, std::string& notes,
+                   std::string& error, const ReadLimits& limits, bool wholeDicomSeries)
+{
+    HeaderCheck check;
+    if (!CheckHeader(path, limits.memoryLimit ? limits.memoryLimit : PhysicalMemory(), check, error)) {
+        return false;
+    }
+    notes += check.warnings;
+    if (wholeDicomSeries && (check.format == ScanFormat::Dicom || check.format == ScanFormat::Unknown)) {
+        return ReadDicomSeriesOf(path, volume, info, notes, error, limits);
+    }
+    const auto read = [&](ScalarVolume& v, SourceInfo& i, std::string&, std::string& e) {
+        if (check.format == ScanFormat::Nifti) {
+            return ReadNifti(check.readPath, check.nifti, v, i, e);
+        }
+        return ImageFileInChild(check.readPath, v, i, e);
+    };
+    return ReadIsolated(read, Limits(path, limits), volume, info, notes, error);
 }

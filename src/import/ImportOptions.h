@@ -24,4 +24,6 @@ struct ImportOptions {
     size_t maxSize = 512;
     bool keepGrid = false;
     std::array<bool, 3> flip{};
+    // Bytes a read may hold at once; 0: the machine's physical memory.
+    uint64_t memoryLimit = 0;
 };

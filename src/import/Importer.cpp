@@ -33,9 +33,13 @@ bool Read(const ImportOptions& options, ScalarVolume& volume, SourceInfo& info, 
         return ReadRaw(options.input, *options.raw, volume, info, notes, error);
     }
     if (std::filesystem::is_directory(options.input, code)) {
-        return ReadDicomSeries(options.input, options.series, volume, info, notes, error);
+        ReadLimits limits;
+        limits.memoryLimit = options.memoryLimit;
+        return ReadDicomSeries(options.input, options.series, volume, info, notes, error, limits);
     }
-    return ReadImageFile(options.input, volume, info, error);
+    ReadLimits limits;
+    limits.memoryLimit = options.memoryLimit;
+    return ReadImageFile(options.input, volume, info, notes, error, limits);
 }
 }  // namespace
 
