@@ -1,5 +1,7 @@
 #include "HeaderCheck.h"
 
+#include "ValueRule.h"
+
 #include <nifti1_io.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -817,7 +819,7 @@ bool CheckMetaImage(const std::string& path, const std::string& head, uint64_t l
     std::vector<uint64_t> sizes;
     for (const double s : *sizeValues) {
         if (!(s >= 1.0 && s <= double(1ll << 31)) || s != std::floor(s)) {
-            error = "cannot be read: its DimSize holds the size " + std::to_string(s);
+            error = "cannot be read: its DimSize holds the size " + FormatNumber(s);
             return false;
         }
         sizes.push_back(uint64_t(s));

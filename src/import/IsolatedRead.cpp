@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -232,8 +233,9 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
     if (in.why == Receiver::Why::Cancelled) {
         error = "cancelled";
     } else if (in.why == Receiver::Why::TimedOut) {
-        error = "the reader did not finish within " + std::to_string(int(limits.seconds)) +
-                " seconds; the file is probably damaged";
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", limits.seconds);
+        error = "the reader did not finish within " + std::string(seconds) + " seconds; the file is probably damaged";
     } else if (ok && volume.Count() > 0 && volume.samples.empty()) {
         error = "not enough memory to read it";
     } else {

@@ -662,3 +662,124 @@ TEST(Import, ImportedVolumeOpensInTheRendererAndDraws)
     EXPECT_GT(lit, 100);
     EXPECT_LT(lit, 64 * 64);
 }
+
+// Headers from older writers whose meaning is clear: a NRRD 'space' beside
+// per-axis spacings (attached, and detached with its samples in slice files
+// beside it), a non-spatial axis of one sample, the first NRRD magic, and a
+// MetaImage ElementSize without ElementSpacing. Each reads with its spacings.
+TEST(Import, OlderHeaderFormsRead)
+{
+    ScratchFolder scratch;
+    std::string samples;
+    for (int i = 0; i < 6 * 5 * 4; ++i) {
+        samples += char(i % 97);
+    }
+    const auto expectRead = [&](const std::string& file, const std::string& warning) {
+        const Outcome run = Import(scratch.Path(file), scratch.Path("v.dat"), {"--keep-grid"});
+        ASSERT_EQ(run.status, 0) << file << ": " << run.err;
+        EXPECT_NE(run.out.find(", 6 x 5 x 4 uint8, spacing 0.5 x 0.5 x 2\n"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("warning: ") != std::string::npos, !warning.empty()) << run.out;
+        EXPECT_NE(run.out.find(warning), std::string::npos) << run.out;
+        const Dat dat = ReadDat(scratch.Path("v.dat"));
+        ASSERT_EQ(dat.size, (std::array<size_t, 3>{6, 5, 4})) << file;
+        for (size_t i = 0; i < dat.samples.size(); ++i) {
+            ASSERT_EQ(dat.samples[i], 16 * (i % 97)) << file << " sample " << i;
+        }
+    };
+    const std::string olderForm = "'space' together with per-axis 'spacings'";
+    WriteFile(scratch.Path("space.nrrd"),
+              "NRRD0004\n# written by an older tool\ntype: uchar\ndimension: 3\n"
+              "space: left-posterior-superior\nsizes: 6 5 4\nspacings: 0.5 0.5 2\n"
+              "encoding: raw\n\n" +
+                  samples);
+    expectRead("space.nrrd", olderForm);
+
+    std::filesystem::create_directories(scratch.Path("slices"));
+    for (int z = 0; z < 4; ++z) {
+        WriteFile(scratch.Path("slices/head." + std::to_string(z + 1)), samples.substr(size_t(z) * 30, 30));
+    }
+    WriteFile(scratch.Path("slices/head.nhdr"),
+              "NRRD0004\ntype: unsigned char\ndimension: 3\nspace: RAS\n"
+              "sizes: 6 5 4\nspacings: 0.5 0.5 2\nencoding: raw\n"
+              "data file: head.%d 1 4 1 2\n");
+    expectRead("slices/head.nhdr", olderForm);
+
+    WriteFile(scratch.Path("vector.nrrd"),
+              "NRRD0004\ntype: uint8\ndimension: 4\nsizes: 1 6 5 4\n"
+              "spacings: nan 0.5 0.5 2\nkinds: scalar domain domain domain\n"
+              "encoding: raw\n\n" +
+                  samples);
+    expectRead("vector.nrrd", "");
+    WriteFile(scratch.Path("first.nrrd"),
+              "NRRD0001\ntype: uchar\ndimension: 3\nsizes: 6 5 4\nspacings: 0.5 0.5 2\nencoding: raw\n\n" + samples);
+    expectRead("first.nrrd", "");
+    WriteFile(scratch.Path("size.mha"),
+              "ObjectType = Image\nNDims = 3\nDimSize = 6 5 4\nElementSize = 0.5 0.5 2\n"
+              "ElementType = MET_UCHAR\nElementDataFile = LOCAL\n" +
+                  samples);
+    expectRead("size.mha", "");
+}
+
+// Orientations the image library cannot use: the samples read in their stored
+// order with the spacing alone, and a warning.
+TEST(Import, UnusableOrientationFallsBackToTheSpacing)
+{
+    ScratchFolder scratch;
+    const auto value = [](size_t x, size_t y, size_t z) { return int16_t(x + 9 * y + 50 * z); };
+    const auto image = MakeVolume<int16_t>({9, 7, 5}, {0.5, 0.5, 1.5}, value);
+    const std::string warning = "warning: the orientation in the header is not usable";
+    for (const bool compress : {false, true}) {
+        const std::string name = compress ? "tilted.nii.gz" : "tilted.nii";
+        Write<Volume<int16_t>>(image, scratch.Path("plain.nii"), itk::NiftiImageIO::New());
+        std::string bytes = ReadFile(scratch.Path("plain.nii"));
+        const float nan = std::nanf("");
+        const int16_t sformCode = 1;
+        std::memcpy(&bytes[254], &sformCode, 2);
+        std::memcpy(&bytes[280], &nan, 4);
+        std::memcpy(&bytes[316], &nan, 4);
+        if (compress) {
+            WriteFile(scratch.Path("tilted.nii"), bytes);
+            QProcess gzip;
+            gzip.start("gzip", {"-kf", QString::fromStdString(scratch.Path("tilted.nii"))});
+            ASSERT_TRUE(gzip.waitForFinished());
+        } else {
+            WriteFile(scratch.Path(name), bytes);
+        }
+        const Outcome run = Import(scratch.Path(name), scratch.Path("v.dat"), {"--keep-grid"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out.rfind(warning, 0), 0u) << run.out;
+        EXPECT_NE(run.out.find("9 x 7 x 5 int16, spacing 0.5 x 0.5 x 1.5"), std::string::npos) << run.out;
+        const Dat dat = ReadDat(scratch.Path("v.dat"));
+        ASSERT_EQ(dat.size, (std::array<size_t, 3>{9, 7, 5}));
+        EXPECT_EQ(dat.At(8, 6, 4), value(8, 6, 4));
+        EXPECT_EQ(dat.At(3, 2, 1), value(3, 2, 1));
+    }
+}
+
+// Every file that ever crashed or hung a reader, or stands for one that did:
+// each ends in success or in one line and status 1 with nothing written.
+TEST(Import, DamagedFilesEndInOneLine)
+{
+    ScratchFolder scratch;
+    const std::string out = scratch.Path("out");
+    std::filesystem::create_directories(out);
+    const std::filesystem::path folder =
+        std::string(std::getenv("VOLREN_SOURCE_DIR")) + "/tests/data/import-regression";
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        ++files;
+        const std::string input = entry.path().string();
+        const Outcome run = Import(input, out + "/v.dat");
+        ASSERT_TRUE(run.status == 0 || run.status == 1) << input << " ended with " << run.status << ": " << run.err;
+        if (run.status == 1) {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << input << ": " << run.err;
+            EXPECT_EQ(run.err.rfind("volren-import: " + input + ": ", 0), 0u) << run.err;
+            EXPECT_TRUE(Listing(out).empty()) << input;
+        } else {
+            EXPECT_EQ(ReadDat(out + "/v.dat").samples.empty(), false) << input;
+            std::filesystem::remove(out + "/v.dat");
+        }
+    }
+    EXPECT_GE(files, 20u);
+}
