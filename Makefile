@@ -4,11 +4,6 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 XVFB := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1280x1024x24")
-# Xvfb now and then resets a new client's connection while it is being set up
-# (a few in a thousand when clients come and go quickly), and Qt then aborts
-# the test before it starts. A test that fails is run again, up to twice; one
-# that fails for a reason of its own fails every time.
-CTEST_RETRY := --repeat until-pass:3
 
 SANITIZE_BUILD ?= build-sanitize
 # Mesa and Qt keep caches for the whole process; leaks are not what this run
@@ -17,10 +12,13 @@ SANITIZE_BUILD ?= build-sanitize
 SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=1024 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
 TSAN_BUILD ?= build-tsan
 TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp
 
-.PHONY: all deps configure build run test sanitize-test tsan-test bench format
+.PHONY: all deps configure build run test sanitize-test tsan-test fuzz bench format
 
 all: build
 
@@ -39,7 +37,7 @@ run: build
 	$(BUILD)/bin/volren
 
 test: build
-	cd $(BUILD) && $(XVFB) ctest --output-on-failure -j$(JOBS) $(CTEST_RETRY)
+	cd $(BUILD) && $(XVFB) ctest --output-on-failure -j$(JOBS)
 
 # The unit, OpenGL and GUI tests again, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer.
@@ -47,7 +45,7 @@ sanitize-test: deps
 	@test -f $(SANITIZE_BUILD)/CMakeCache.txt || cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug \
 		-DVOLREN_SANITIZE=ON -DVOLREN_BUILD_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
-	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) $(XVFB) ctest --output-on-failure -j$(JOBS) $(CTEST_RETRY) -LE slow
+	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) $(XVFB) ctest --output-on-failure -j$(JOBS) -LE slow
 
 # The threaded voxel loops of loading (tests labelled "threaded") under
 # ThreadSanitizer; they build on their own, without OpenGL or Qt.
@@ -55,6 +53,14 @@ tsan-test: deps
 	@test -f $(TSAN_BUILD)/CMakeCache.txt || cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVOLREN_TSAN=ON
 	cmake --build $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && $(TSAN_ENV) ctest --output-on-failure -j$(JOBS) -L threaded
+
+# The import's fuzz target for FUZZ_SECONDS; what it finds joins the
+# regression set that make test runs.
+fuzz: deps
+	@test -f $(FUZZ_BUILD)/CMakeCache.txt || CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLREN_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	bash tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: build
 	cd $(BUILD) && $(XVFB) bash $(CURDIR)/bench/run.sh

@@ -33,6 +33,12 @@ default_packages=(
   # libgdcm-tools and make every configure print a page of complaints.
   libinsighttoolkit5-dev
   libgdcm-tools
+  zlib1g-dev
+  # make fuzz: the import's fuzz target, built by clang with libFuzzer and
+  # its sanitizers; the import library's loops need clang's OpenMP.
+  clang
+  libclang-rt-14-dev
+  libomp-14-dev
 )
 if [ $# -gt 0 ]; then
   packages=("$@")

@@ -7,11 +7,13 @@
 #include <exception>
 
 #include "Application.h"
+#include "DisplayRetry.h"
 #include "Platform.h"
 #include "Transferfunceditor.h"
 
 int main(int argc, char** argv)
 {
+    RetryLostDisplay(argv);
     PreparePlatform();
     Application application(argc, argv);
     try {

@@ -76,13 +76,40 @@ TEST(RenderTool, DrawsThePicturesOfTheProgramsFrameLoop)
     form.RadioButton10->click();
     form.CameraLeftActionExecute();
     const QImage slices = ProgramFrame(form);
-    const QImage toolSlices =
-        ToolFrame(scratch, volume, size,
-                  {QStringLiteral("--distance"), QStringLiteral("-15"), QStringLiteral("--method"),
-                   QStringLiteral("slices"), QStringLiteral("--classification"), QStringLiteral("pre"),
-                   QStringLiteral("--view"), QStringLiteral("left")});
+    const QImage toolSlices = ToolFrame(
+        scratch, volume, size,
+        {QStringLiteral("--distance"), QStringLiteral("-15"), QStringLiteral("--method"), QStringLiteral("slices"),
+         QStringLiteral("--classification"), QStringLiteral("pre"), QStringLiteral("--view"), QStringLiteral("left")});
     EXPECT_EQ(DifferingPixels(slices, toolSlices), 0);
 
     // The two settings give different pictures, so the comparison can fail.
     EXPECT_GT(DifferingPixels(rayCast, slices), 100);
+}
+
+// A display that cannot be reached: the tool starts again twice, in the same
+// environment, then ends as Qt ends it; nothing else is retried.
+TEST(RenderTool, LostDisplayConnectionStartsAgainTwice)
+{
+    ScratchFolder scratch;
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4242"));
+    environment.remove(QStringLiteral("VOLREN_DISPLAY_ATTEMPT"));
+    tool.setProcessEnvironment(environment);
+    tool.start(QString::fromStdString(ProgramFolder() + "volren-render"),
+               {QStringLiteral("missing.dat"), QStringLiteral("-o"), QString::fromStdString(scratch.Path("x.png"))});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    const std::string err = tool.readAllStandardError().toStdString();
+    EXPECT_TRUE(tool.exitStatus() == QProcess::CrashExit || tool.exitCode() != 0);
+    EXPECT_NE(err.find("the connection to the display failed; starting again (attempt 2 of 3)"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find("(attempt 3 of 3)"), std::string::npos) << err;
+    EXPECT_EQ(err.find("attempt 4"), std::string::npos) << err;
+
+    // A bad argument is no display failure: one run, no retry.
+    QProcess bad;
+    bad.start(QString::fromStdString(ProgramFolder() + "volren-render"), {QStringLiteral("--no-such-option")});
+    ASSERT_TRUE(bad.waitForFinished(60000));
+    EXPECT_EQ(bad.exitCode(), 2);
+    EXPECT_EQ(bad.readAllStandardError().toStdString().find("starting again"), std::string::npos);
 }

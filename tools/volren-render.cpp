@@ -23,6 +23,7 @@
 
 #include "Camera.h"
 #include "Log.h"
+#include "DisplayRetry.h"
 #include "Platform.h"
 #include "StartupTransferFunction.h"
 #include "TransferFunction.h"
@@ -114,14 +115,15 @@ Settings ParseArguments(const QStringList& arguments)
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("VOLUME.dat"), QStringLiteral("Volume data file to draw."));
     parser.addOptions({
-        {{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("PNG file to write."),
+        {{QStringLiteral("o"), QStringLiteral("output")},
+         QStringLiteral("PNG file to write."),
          QStringLiteral("OUT.png")},
         {QStringLiteral("tf"), QStringLiteral("Transfer function file (.tf) to use instead of the start-up one."),
          QStringLiteral("FILE.tf")},
         {QStringLiteral("method"), QStringLiteral("Rendering method: slices, volume-texture or ray-casting."),
          QStringLiteral("M"), QStringLiteral("ray-casting")},
-        {QStringLiteral("classification"), QStringLiteral("Classification: pre, shaders or none."),
-         QStringLiteral("C"), QStringLiteral("none")},
+        {QStringLiteral("classification"), QStringLiteral("Classification: pre, shaders or none."), QStringLiteral("C"),
+         QStringLiteral("none")},
         {QStringLiteral("colormap"), QStringLiteral("Colour map of shader classification: intensity or gradient."),
          QStringLiteral("T"), QStringLiteral("intensity")},
         {QStringLiteral("blend"), QStringLiteral("Blend mode: min, max, blend or default."), QStringLiteral("B"),
@@ -182,12 +184,12 @@ Settings ParseArguments(const QStringList& arguments)
     s.programFolder = parser.value(QStringLiteral("program-folder"));
 
     // The option values are the enumerations' numbers in order.
-    s.method = Choice(parser, QStringLiteral("method"),
-                      {QStringLiteral("slices"), QStringLiteral("volume-texture"), QStringLiteral("ray-casting")},
-                      s.method);
-    s.classification = Choice(parser, QStringLiteral("classification"),
-                              {QStringLiteral("pre"), QStringLiteral("shaders"), QStringLiteral("none")},
-                              s.classification);
+    s.method =
+        Choice(parser, QStringLiteral("method"),
+               {QStringLiteral("slices"), QStringLiteral("volume-texture"), QStringLiteral("ray-casting")}, s.method);
+    s.classification =
+        Choice(parser, QStringLiteral("classification"),
+               {QStringLiteral("pre"), QStringLiteral("shaders"), QStringLiteral("none")}, s.classification);
     s.colorMap = Choice(parser, QStringLiteral("colormap"), {QStringLiteral("intensity"), QStringLiteral("gradient")},
                         s.colorMap);
     s.blend = Choice(parser, QStringLiteral("blend"),
@@ -328,6 +330,7 @@ double Median(std::vector<double> values)
 
 int main(int argc, char** argv)
 {
+    RetryLostDisplay(argv);
     PreparePlatform();
     QGuiApplication application(argc, argv);
     const Settings s = ParseArguments(QCoreApplication::arguments());

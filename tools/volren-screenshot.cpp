@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "DisplayRetry.h"
 #include "Platform.h"
 #include "Transferfunceditor.h"
 #include "Volume.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: volren-screenshot VOLUME.dat OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf]]]]\n");
         return 2;
     }
+    RetryLostDisplay(argv);
     PreparePlatform();
     QApplication application(argc, argv);
     TTransferFuncEditForm editor;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -118,6 +119,10 @@ private:
 
 [[noreturn]] void RunChild(const IsolatedReader& read, int fd)
 {
+    // A crash ends the child at once, whatever handlers the caller installed.
+    for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
+        std::signal(signal, SIG_DFL);
+    }
     // The readers' libraries report on the standard streams in their own
     // words; the caller tells the user in one line instead.
     const int null = ::open("/dev/null", O_WRONLY);
