@@ -18,7 +18,8 @@ bool Application::notify(QObject* receiver, QEvent* event)
     }
     // The box opens once the failed event is over: opened inside a frame, it
     // would hold that frame's timer and no frame would follow while it is open.
-    QMetaObject::invokeMethod(this, [this, text] { ShowException(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text] { ShowException(text); }, Qt::QueuedConnection);
     return false;
 }
 

@@ -5,18 +5,18 @@
 Camera::ButtonView Camera::ViewOfButton(int8_t viewStack)
 {
     switch (viewStack) {
-    case VolumeRenderer::Left:
-        return {VolumeRenderer::Left, {0, 1, 0}, 90};
-    case VolumeRenderer::Down:
-        return {VolumeRenderer::Down, {1, 0, 0}, 270};
-    case VolumeRenderer::Back:
-        return {VolumeRenderer::Back, {0, 1, 0}, 180};
-    case VolumeRenderer::Right:
-        return {VolumeRenderer::Right, {0, 1, 0}, 270};
-    case VolumeRenderer::Up:
-        return {VolumeRenderer::Up, {1, 0, 0}, 90};
-    default:
-        return {VolumeRenderer::Front, {0, 0, 0}, 0};
+        case VolumeRenderer::Left:
+            return {VolumeRenderer::Left, {0, 1, 0}, 90};
+        case VolumeRenderer::Down:
+            return {VolumeRenderer::Down, {1, 0, 0}, 270};
+        case VolumeRenderer::Back:
+            return {VolumeRenderer::Back, {0, 1, 0}, 180};
+        case VolumeRenderer::Right:
+            return {VolumeRenderer::Right, {0, 1, 0}, 270};
+        case VolumeRenderer::Up:
+            return {VolumeRenderer::Up, {1, 0, 0}, 90};
+        default:
+            return {VolumeRenderer::Front, {0, 0, 0}, 0};
     }
 }
 

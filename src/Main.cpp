@@ -9,6 +9,9 @@
 #include <QCloseEvent>
 #include <QCompleter>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -34,6 +37,7 @@
 #include "EmptyTitle.h"
 #include "Log.h"
 #include "MakeWidget.h"
+#include "ScanLoader.h"
 #include "StartupTransferFunction.h"
 #include "TransferFunction.h"
 #include "Transferfunceditor.h"
@@ -202,6 +206,8 @@ void TMainForm::BuildLayout()
     renderWindow = new QWindow();
     renderWindow->setSurfaceType(QSurface::OpenGLSurface);
     renderContainer = QWidget::createWindowContainer(renderWindow, Panel1);
+    renderWindow->installEventFilter(this);
+    setAcceptDrops(true);
     renderContainer->setObjectName(QStringLiteral("RenderView"));
     auto* panelLayout = new QVBoxLayout(Panel1);
     panelLayout->setContentsMargins(1, 1, 1, 1);
@@ -337,8 +343,12 @@ void TMainForm::BuildLayout()
     CheckBox6->setChecked(true);
     StyleControlColumn(Panel2);
 
-    FileOpenDialog = MakeDialog(this, "FileOpenDialog",
-                                {QStringLiteral("Volume data file (*.dat)"), QStringLiteral("All files (*)")}, false);
+    FileOpenDialog = MakeDialog(
+        this, "FileOpenDialog",
+        {QStringLiteral("Volumes and scans (*.dat *.nii *.nii.gz *.nrrd *.nhdr *.mha *.mhd *.dcm)"),
+         QStringLiteral("Volume data file (*.dat)"),
+         QStringLiteral("Scans (*.nii *.nii.gz *.nrrd *.nhdr *.mha *.mhd *.dcm)"), QStringLiteral("All files (*)")},
+        false);
     TFOpenDialog = MakeDialog(this, "TFOpenDialog",
                               {QStringLiteral("Transfer function (*.tf)"), QStringLiteral("All files (*)")}, false);
     TFSaveDialog = MakeDialog(this, "TFSaveDialog", {QStringLiteral("Transfer function (*.tf)")}, true);
@@ -373,16 +383,16 @@ void TMainForm::BuildActions()
         action("SaveAsTransferFuncAction", "TransferFunc", "Save As", &F::SaveAsTransferFuncActionExecute);
     EditTransferFuncAction =
         action("EditTransferFuncAction", "TransferFunc", "Edit", &F::EditTransferFuncActionExecute);
-    PreClassificationAction = action("PreClassificationAction", "TransferFunc", "Pre-classification",
-                                     &F::PreClassificationActionExecute);
+    PreClassificationAction =
+        action("PreClassificationAction", "TransferFunc", "Pre-classification", &F::PreClassificationActionExecute);
     ShaderClassificationAction =
         action("ShaderClassificationAction", "TransferFunc", "Shaders", &F::ShaderClassificationActionExecute);
     NoClassificationAction =
         action("NoClassificationAction", "TransferFunc", "None", &F::NoClassificationActionExecute);
     IntensityColorMapAction =
         action("IntensityColorMapAction", "TransferFunc", "Intensity", &F::IntensityColorMapActionExecute);
-    IntensityGradientColorMapAction = action("IntensityGradientColorMapAction", "TransferFunc",
-                                             "Intensity && gradient", &F::IntensityGradientColorMapActionExecute);
+    IntensityGradientColorMapAction = action("IntensityGradientColorMapAction", "TransferFunc", "Intensity && gradient",
+                                             &F::IntensityGradientColorMapActionExecute);
     RenderSlicesAction = action("RenderSlicesAction", "Rendering", "Slices", &F::RenderSlicesActionExecute);
     SlicesRenderAll = action("SlicesRenderAll", "Rendering", "All", &F::SlicesRenderAllExecute);
     SlicesRenderSpecific = action("SlicesRenderSpecific", "Rendering", "Specific", &F::SlicesRenderSpecificExecute);
@@ -394,10 +404,10 @@ void TMainForm::BuildActions()
         action("RenderRayCastingAction", "Rendering", "Ray Casting", &F::RenderRayCastingActionExecute);
     ExitAction = action("ExitAction", "General", "Exit", &F::ExitActionExecute);
     OpenVolumeAction = action("OpenVolumeAction", "DataVolume", "Open", &F::OpenVolumeActionExecute);
-    MinimumIntensityBlendAction = action("MinimumIntensityBlendAction", "Blending", "Minimum intensity",
-                                         &F::MinimumIntensityBlendActionExecute);
-    MaximumIntensityBlendAction = action("MaximumIntensityBlendAction", "Blending", "Maximum intensity",
-                                         &F::MaximumIntensityBlendActionExecute);
+    MinimumIntensityBlendAction =
+        action("MinimumIntensityBlendAction", "Blending", "Minimum intensity", &F::MinimumIntensityBlendActionExecute);
+    MaximumIntensityBlendAction =
+        action("MaximumIntensityBlendAction", "Blending", "Maximum intensity", &F::MaximumIntensityBlendActionExecute);
     BlendBlendAction = action("BlendBlendAction", "Blending", "Blend", &F::BlendBlendActionExecute);
     DefaultBlendAction = action("DefaultBlendAction", "Blending", "Default", &F::DefaultBlendActionExecute);
     CameraUpAction = action("CameraUpAction", "Camera", "Up", &F::CameraUpActionExecute);
@@ -594,13 +604,13 @@ bool TMainForm::CanCloseTransferFunc()
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("SavePrompt"));
     switch (box.exec()) {
-    case QMessageBox::Yes:
-        SaveTransferFuncActionExecute();
-        return true;
-    case QMessageBox::No:
-        return true;
-    default:
-        return false;
+        case QMessageBox::Yes:
+            SaveTransferFuncActionExecute();
+            return true;
+        case QMessageBox::No:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -633,13 +643,88 @@ void TMainForm::ExitActionExecute(QObject*) { close(); }
 void TMainForm::OpenVolumeActionExecute(QObject*)
 {
     const QString fileName = RunDialog(FileOpenDialog);
-    if (fileName.isEmpty()) {
-        return;
+    if (!fileName.isEmpty()) {
+        OpenVolume(fileName);
+    }
+}
+
+bool TMainForm::OpenVolume(const QString& fileName)
+{
+    if (!ScanLoader::IsScan(fileName)) {
+        setWindowTitle(fileName);
+        const BusyCursor busy;
+        volumeRenderer->Load(fileName.toLocal8Bit().constData());
+        ShowVolumeSizes();
+        return true;
+    }
+    ScanVolume scan;
+    QString error;
+    if (!ScanLoader::ReadWithProgress(this, fileName, VolumeRenderer::MemoryLimit(), scan, error) ||
+        !ScanLoader::Fits(*volumeRenderer, scan, error)) {
+        if (error != QLatin1String("cancelled")) {
+            QMessageBox::warning(this, QStringLiteral("Open"), fileName + QStringLiteral(": ") + error);
+        }
+        return false;
     }
     setWindowTitle(fileName);
+    ApplySampleFunction(ScanLoader::SampleFunction(scan.kind));
     const BusyCursor busy;
-    volumeRenderer->Load(fileName.toLocal8Bit().constData());
+    ScanLoader::Load(*volumeRenderer, fileName, scan);
+    ShowVolumeSizes();
+    return true;
+}
 
+void TMainForm::ApplySampleFunction(const QString& path)
+{
+    if (path.isEmpty() || transferFunctionChosen || transferFunction->IsModified()) {
+        return;
+    }
+    if (!transferFunction->Load(path.toLocal8Bit().constData())) {
+        LogWarning(("TransferFunction: the sample '" + path + "' cannot be read").toLocal8Bit().constData());
+        return;
+    }
+    transferFunctionFileName = path;
+    Panel6->setText(FileNameOnly(path));
+    if (volumeRenderer->IsLoaded()) {
+        volumeRenderer->UpdateTransferFunction();
+    }
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.front().isLocalFile()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TMainForm::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.front().isLocalFile()) {
+        return;
+    }
+    event->acceptProposedAction();
+    // Opened after the drop has ended, so the dragging program is not kept waiting.
+    const QString path = urls.front().toLocalFile();
+    QTimer::singleShot(0, this, [this, path] { OpenVolume(path); });
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == renderWindow && event->type() == QEvent::DragEnter) {
+        dragEnterEvent(static_cast<QDragEnterEvent*>(event));
+        return true;
+    }
+    if (watched == renderWindow && event->type() == QEvent::Drop) {
+        dropEvent(static_cast<QDropEvent*>(event));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::ShowVolumeSizes()
+{
     // The bars are set without telling the renderer: the load already set its counts.
     const uint32_t dims[3] = {volumeRenderer->GetDimX(), volumeRenderer->GetDimY(), volumeRenderer->GetDimZ()};
     QScrollBar* counts[3] = {ScrollBar1, ScrollBar2, ScrollBar3};
@@ -670,6 +755,7 @@ void TMainForm::NewTransferFuncActionExecute(QObject*)
     }
     Panel6->setText(QStringLiteral("-"));
     transferFunction->Clear();
+    transferFunctionChosen = true;
 }
 
 void TMainForm::LoadTransferFuncActionExecute(QObject*)
@@ -683,6 +769,7 @@ void TMainForm::LoadTransferFuncActionExecute(QObject*)
     }
     transferFunctionFileName = fileName;
     Panel6->setText(FileNameOnly(fileName));
+    transferFunctionChosen = true;
     if (!transferFunction->Load(fileName.toLocal8Bit().constData())) {
         LogFailed(("TransferFunction: Loading file '" + fileName + "' failed!").toLocal8Bit().constData());
     }

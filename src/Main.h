@@ -40,6 +40,14 @@ public:
     [[noreturn]] void FormDestroy();
     bool CanCloseTransferFunc();
 
+    // Opens a volume data file or a scan (a DICOM series as a folder or any of
+    // its files, NIfTI, NRRD, MetaImage): from Open, the command line or a
+    // drop. A scan that cannot be read is named in a message box and leaves
+    // the volume, transfer function and camera as they were.
+    bool OpenVolume(const QString& fileName);
+    // The slice bars set to the sizes of the loaded volume.
+    void ShowVolumeSizes();
+
     // Action and control handlers; the sender is not read.
     void OpenVolumeActionExecute(QObject* = nullptr);
     void ExitActionExecute(QObject* = nullptr);
@@ -165,9 +173,17 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Files and folders dropped on the window, also on the render panel.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildLayout();
+    // A scan's sample transfer function, as if loaded, where the user has not
+    // loaded, cleared or edited one since start-up.
+    void ApplySampleFunction(const QString& path);
+    bool transferFunctionChosen = false;
     void BuildActions();
     void LayOut();
     void SetCameraView(int8_t stack);

@@ -50,10 +50,7 @@ void TransferFunction::RemoveSample(const Sample& sample)
     }
 }
 
-uint32_t TransferFunction::SampleCount(int channel) const
-{
-    return static_cast<uint32_t>(channels[channel].size());
-}
+uint32_t TransferFunction::SampleCount(int channel) const { return static_cast<uint32_t>(channels[channel].size()); }
 
 uint8_t TransferFunction::EvaluateChannel(int channel, uint32_t x) const
 {
@@ -87,8 +84,8 @@ uint8_t TransferFunction::EvaluateChannel(int channel, uint32_t x) const
 
 TransferFunction::Color TransferFunction::Evaluate(uint32_t position) const
 {
-    return Color{EvaluateChannel(0, position), EvaluateChannel(1, position),
-                 EvaluateChannel(2, position), EvaluateChannel(3, position)};
+    return Color{EvaluateChannel(0, position), EvaluateChannel(1, position), EvaluateChannel(2, position),
+                 EvaluateChannel(3, position)};
 }
 
 void TransferFunction::Classify(uint32_t* out, const uint16_t* densities, uint64_t count) const

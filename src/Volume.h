@@ -99,6 +99,21 @@ public:
     // Stands in for the machine's physical memory in that check; 0, the
     // default, means the physical memory. For tests.
     static void SetMemoryLimit(uint64_t bytes);
+    // That limit, or the physical memory.
+    static uint64_t MemoryLimit();
+    // Sets the sizes of a grid of x by y by z samples and of its padded textures.
+    void SizeGrid(uint32_t x, uint32_t y, uint32_t z);
+    // Why a grid of these sizes cannot be loaded with the current method and
+    // classification (the driver's texture limits, the memory), or empty.
+    // Changes nothing.
+    std::string GridRefusal(uint32_t x, uint32_t y, uint32_t z);
+    // Loads samples already read (a scan, x fastest, densities 0..4095) with
+    // their voxel spacing, through the same steps as a file; name stands for
+    // the file in log entries. The caller checks GridRefusal first.
+    void LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t z, const uint16_t* samples, Vec3 spacing);
+    // The steps of a load after the grid and its histogram: the gradient and
+    // transfer textures, the shaders and the method's textures.
+    void BuildLoadedTextures();
     void BuildTransferTexture();
     void DeleteSliceTextures();
     void BuildSliceTextures(const uint16_t* grid);
@@ -128,6 +143,8 @@ public:
     // the load's later steps.
     std::string volumeFile;
     uint32_t dimX = 0, dimY = 0, dimZ = 0;
+    // Size of a voxel along each axis; a .dat file's voxels are cubes of 1.
+    Vec3 voxelSpacing{1.0f, 1.0f, 1.0f};
     uint32_t texDimX = 0, texDimY = 0, texDimZ = 0;
     float texCoordMaxX, texCoordMaxY, texCoordMaxZ;
     uint16_t* densities;

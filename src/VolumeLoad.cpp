@@ -42,12 +42,110 @@ void VolumeRenderer::Load(const char* fileName)
     }
 
     ReadVolumeData(fileName);
+    BuildLoadedTextures();
+}
+
+void VolumeRenderer::BuildLoadedTextures()
+{
     BuildGradientTexture();
 
     BuildTransferTexture();
     LoadShaders();
     RebuildTextures();
     CheckGlError(__LINE__);
+}
+
+void VolumeRenderer::LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t z, const uint16_t* samples,
+                              Vec3 spacing)
+{
+    SetupLighting();
+    ReleaseVolumeData();
+    volumeFile = name;
+    SizeGrid(x, y, z);
+    const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
+    densities = new (std::nothrow) uint16_t[count];
+    if (!densities) {
+        FailLoad(name, "needs " + std::to_string(count * 2) + " bytes for its padded grid, which cannot be allocated");
+    }
+    uint16_t* const grid = densities;
+    const uint32_t planes = texDimZ, dx = texDimX, dy = texDimY;
+    VolumeKernels::ParallelFor(planes, 1, [=](uint64_t begin, uint64_t end) {
+        for (uint64_t k = begin; k < end; ++k) {
+            uint16_t* plane = grid + k * dx * dy;
+            if (k >= z) {
+                std::memset(plane, 0, sizeof(uint16_t) * dx * dy);
+                continue;
+            }
+            for (uint32_t j = 0; j < dy; ++j) {
+                uint16_t* row = plane + uint64_t(j) * dx;
+                if (j < y) {
+                    std::memcpy(row, samples + (k * y + j) * x, sizeof(uint16_t) * x);
+                    std::memset(row + x, 0, sizeof(uint16_t) * (dx - x));
+                } else {
+                    std::memset(row, 0, sizeof(uint16_t) * dx);
+                }
+            }
+        }
+    });
+    voxelSpacing = spacing;
+    ComputeHistogram();
+    BuildLoadedTextures();
+}
+
+void VolumeRenderer::SizeGrid(uint32_t x, uint32_t y, uint32_t z)
+{
+    dimX = x;
+    dimY = y;
+    dimZ = z;
+    texDimX = uint32_t(NextPowerOfTwo(dimX));
+    texDimY = uint32_t(NextPowerOfTwo(dimY));
+    texDimZ = uint32_t(NextPowerOfTwo(dimZ));
+    texCoordMaxX = float(double(dimX) / double(texDimX));
+    texCoordMaxY = float(double(dimY) / double(texDimY));
+    texCoordMaxZ = float(double(dimZ) / double(texDimZ));
+    sliceCountX = dimX;
+    sliceCountY = dimY;
+    sliceCountZ = dimZ;
+}
+
+std::string VolumeRenderer::GridRefusal(uint32_t x, uint32_t y, uint32_t z)
+{
+    const uint32_t kept[6] = {dimX, dimY, dimZ, texDimX, texDimY, texDimZ};
+    dimX = x;
+    dimY = y;
+    dimZ = z;
+    texDimX = uint32_t(NextPowerOfTwo(x));
+    texDimY = uint32_t(NextPowerOfTwo(y));
+    texDimZ = uint32_t(NextPowerOfTwo(z));
+    const std::string padded =
+        std::to_string(texDimX) + " x " + std::to_string(texDimY) + " x " + std::to_string(texDimZ);
+    GLint max3d = 0, max2d = 0;
+    glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max3d);
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max2d);
+    const uint32_t largest = std::max(texDimX, std::max(texDimY, texDimZ));
+    std::string cause;
+    const uint64_t memory = MemoryLimit();
+    const uint64_t peak = LoadPeakBytes();
+    if (max3d > 0 && largest > uint32_t(max3d)) {
+        cause = "needs a 3D texture of " + padded + " texels, but the OpenGL driver allows at most " +
+                std::to_string(max3d) + " per side";
+    } else if (max2d > 0 && largest > uint32_t(max2d)) {
+        cause = "needs slice textures of up to " + std::to_string(largest) +
+                " texels per side, but the OpenGL driver allows at most " + std::to_string(max2d);
+    } else if (memory > 0 && peak > memory) {
+        // A corrupt header must not make a small file fill the machine's
+        // memory: everything the load will hold at its peak has to fit in it.
+        cause = "needs " + std::to_string(peak) + " bytes for its padded grid of " + padded +
+                " samples, its gradient texture and the textures of the current method, more than the " +
+                std::to_string(memory) + " bytes of this machine's memory";
+    }
+    dimX = kept[0];
+    dimY = kept[1];
+    dimZ = kept[2];
+    texDimX = kept[3];
+    texDimY = kept[4];
+    texDimZ = kept[5];
+    return cause;
 }
 
 // The steps of a load that need no OpenGL context beyond the size limits: the
@@ -75,6 +173,11 @@ uint64_t SlabBuffers(const VolumeRenderer& r, uint64_t bytesPerPlane, uint32_t p
 
 void VolumeRenderer::SetMemoryLimit(uint64_t bytes) { memoryLimit = bytes; }
 
+uint64_t VolumeRenderer::MemoryLimit()
+{
+    return memoryLimit ? memoryLimit : uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
+}
+
 uint32_t VolumeRenderer::SlabPlanes(uint64_t bytesPerPlane) const
 {
     return uint32_t(std::clamp<uint64_t>(slabBytes / std::max<uint64_t>(bytesPerPlane, 1), 1, 65536));
@@ -89,30 +192,32 @@ uint64_t VolumeRenderer::LoadPeakBytes() const
     uint64_t bytes = 2 * voxels + 8 * voxels + SlabBuffers(*this, 6 * planeXY, texDimZ);
     const bool pre = classification == PreClassification;
     switch (renderMethod) {
-    case Slices: {
-        // Three stacks of the data planes, gathered (and classified) a block at a time.
-        const uint64_t texel = pre ? 4 : 2;
-        const uint64_t planeXZ = uint64_t(texDimX) * texDimZ, planeYZ = uint64_t(texDimY) * texDimZ;
-        bytes += texel * (dimZ * planeXY + dimY * planeXZ + dimX * planeYZ);
-        const uint64_t z = pre ? SlabBuffers(*this, 4 * planeXY, dimZ) : 0;
-        const uint64_t y = SlabBuffers(*this, texel * planeXZ, dimY) + (pre ? 2 * planeXZ * SlabPlanes(4 * planeXZ) : 0);
-        const uint64_t x = SlabBuffers(*this, texel * planeYZ, dimX) + (pre ? 2 * planeYZ * SlabPlanes(4 * planeYZ) : 0);
-        bytes += std::max(z, std::max(y, x));
-        break;
-    }
-    case VolumeTexture:
-        bytes += pre ? 4 * voxels + SlabBuffers(*this, 4 * planeXY, texDimZ) : 2 * voxels;
-        break;
-    case RayCasting: {
-        // The 3D texture, and per brick its density range (4 bytes), its
-        // occupancy and distance bytes and their texture (1 byte each).
-        const uint64_t bricks =
-            uint64_t(BrickGrid::BricksFor(dimX)) * BrickGrid::BricksFor(dimY) * BrickGrid::BricksFor(dimZ);
-        bytes += 2 * voxels + 8 * bricks;
-        break;
-    }
-    default:
-        break;
+        case Slices: {
+            // Three stacks of the data planes, gathered (and classified) a block at a time.
+            const uint64_t texel = pre ? 4 : 2;
+            const uint64_t planeXZ = uint64_t(texDimX) * texDimZ, planeYZ = uint64_t(texDimY) * texDimZ;
+            bytes += texel * (dimZ * planeXY + dimY * planeXZ + dimX * planeYZ);
+            const uint64_t z = pre ? SlabBuffers(*this, 4 * planeXY, dimZ) : 0;
+            const uint64_t y =
+                SlabBuffers(*this, texel * planeXZ, dimY) + (pre ? 2 * planeXZ * SlabPlanes(4 * planeXZ) : 0);
+            const uint64_t x =
+                SlabBuffers(*this, texel * planeYZ, dimX) + (pre ? 2 * planeYZ * SlabPlanes(4 * planeYZ) : 0);
+            bytes += std::max(z, std::max(y, x));
+            break;
+        }
+        case VolumeTexture:
+            bytes += pre ? 4 * voxels + SlabBuffers(*this, 4 * planeXY, texDimZ) : 2 * voxels;
+            break;
+        case RayCasting: {
+            // The 3D texture, and per brick its density range (4 bytes), its
+            // occupancy and distance bytes and their texture (1 byte each).
+            const uint64_t bricks =
+                uint64_t(BrickGrid::BricksFor(dimX)) * BrickGrid::BricksFor(dimY) * BrickGrid::BricksFor(dimZ);
+            bytes += 2 * voxels + 8 * bricks;
+            break;
+        }
+        default:
+            break;
     }
     return bytes;
 }
@@ -141,45 +246,16 @@ void VolumeRenderer::ReadDensities(const char* fileName)
                                std::to_string(dimZ) + ")");
     }
 
-    texDimX = uint32_t(NextPowerOfTwo(dimX));
-    texDimY = uint32_t(NextPowerOfTwo(dimY));
-    texDimZ = uint32_t(NextPowerOfTwo(dimZ));
-    texCoordMaxX = float(double(dimX) / double(texDimX));
-    texCoordMaxY = float(double(dimY) / double(texDimY));
-    texCoordMaxZ = float(double(dimZ) / double(texDimZ));
-    sliceCountX = dimX;
-    sliceCountY = dimY;
-    sliceCountZ = dimZ;
-
+    const std::string refusal = GridRefusal(dimX, dimY, dimZ);
+    if (!refusal.empty()) {
+        std::fclose(file);
+        FailLoad(fileName, refusal);
+    }
+    SizeGrid(dimX, dimY, dimZ);
+    voxelSpacing = Vec3{1.0f, 1.0f, 1.0f};
     const std::string padded =
         std::to_string(texDimX) + " x " + std::to_string(texDimY) + " x " + std::to_string(texDimZ);
-    GLint max3d = 0, max2d = 0;
-    glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max3d);
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max2d);
-    const uint32_t largest = std::max(texDimX, std::max(texDimY, texDimZ));
-    if (max3d > 0 && largest > uint32_t(max3d)) {
-        std::fclose(file);
-        FailLoad(fileName, "needs a 3D texture of " + padded + " texels, but the OpenGL driver allows at most " +
-                               std::to_string(max3d) + " per side");
-    }
-    if (max2d > 0 && largest > uint32_t(max2d)) {
-        std::fclose(file);
-        FailLoad(fileName, "needs slice textures of up to " + std::to_string(largest) +
-                               " texels per side, but the OpenGL driver allows at most " + std::to_string(max2d));
-    }
-
-    // A corrupt header must not make a small file fill the machine's memory:
-    // everything the load will hold at its peak has to fit in it.
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
-    const uint64_t memory =
-        memoryLimit ? memoryLimit : uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
-    const uint64_t peak = LoadPeakBytes();
-    if (memory > 0 && peak > memory) {
-        std::fclose(file);
-        FailLoad(fileName, "needs " + std::to_string(peak) + " bytes for its padded grid of " + padded +
-                               " samples, its gradient texture and the textures of the current method, more than the " +
-                               std::to_string(memory) + " bytes of this machine's memory");
-    }
     densities = new (std::nothrow) uint16_t[count];
     if (!densities) {
         std::fclose(file);

@@ -19,9 +19,8 @@ struct CubeCorner {
 };
 
 const CubeCorner cubeCorners[8] = {
-    {{+1, +1, +1}, {1, 1, 1}}, {{-1, +1, +1}, {0, 1, 1}}, {{-1, -1, +1}, {0, 0, 1}},
-    {{+1, -1, +1}, {1, 0, 1}}, {{+1, +1, -1}, {1, 1, 0}}, {{-1, +1, -1}, {0, 1, 0}},
-    {{-1, -1, -1}, {0, 0, 0}}, {{+1, -1, -1}, {1, 0, 0}},
+    {{+1, +1, +1}, {1, 1, 1}}, {{-1, +1, +1}, {0, 1, 1}}, {{-1, -1, +1}, {0, 0, 1}}, {{+1, -1, +1}, {1, 0, 1}},
+    {{+1, +1, -1}, {1, 1, 0}}, {{-1, +1, -1}, {0, 1, 0}}, {{-1, -1, -1}, {0, 0, 0}}, {{+1, -1, -1}, {1, 0, 0}},
 };
 
 // Six faces, each counter-clockwise seen from outside.
@@ -134,8 +133,7 @@ void VolumeRenderer::FrameRays()
     QMatrix4x4 boxToCube;
     boxToCube.translate(-1.0f, -1.0f, -1.0f);
     boxToCube.scale(2.0f);
-    const QMatrix4x4 toClip =
-        QMatrix4x4(projection).transposed() * QMatrix4x4(modelview).transposed() * boxToCube;
+    const QMatrix4x4 toClip = QMatrix4x4(projection).transposed() * QMatrix4x4(modelview).transposed() * boxToCube;
     bool invertible = false;
     const QMatrix4x4 fromClip = toClip.inverted(&invertible);
     std::copy(fromClip.constData(), fromClip.constData() + 16, rayMatrix);
@@ -149,8 +147,8 @@ void VolumeRenderer::FrameRays()
     float x0 = 1.0f, y0 = 1.0f, x1 = -1.0f, y1 = -1.0f;
     bool behind = !invertible;
     for (int corner = 0; corner < 8 && !behind; ++corner) {
-        const QVector4D clip = toClip.map(QVector4D(float(corner & 1), float((corner >> 1) & 1),
-                                                     float((corner >> 2) & 1), 1.0f));
+        const QVector4D clip =
+            toClip.map(QVector4D(float(corner & 1), float((corner >> 1) & 1), float((corner >> 2) & 1), 1.0f));
         behind = clip.w() <= 1e-6f;
         x0 = std::min(x0, clip.x() / clip.w());
         x1 = std::max(x1, clip.x() / clip.w());
@@ -186,8 +184,8 @@ void VolumeRenderer::UpdateOccupancyTexture()
     }
     // Per brick, the distance in bricks to the nearest occupied one: 0 where
     // the brick itself is occupied.
-    const std::vector<uint8_t> texels = brickGrid.EmptyDistance(
-        brickGrid.Occupancy(transferAlpha.data(), maxIntensity * 4096.0f + 0.5f));
+    const std::vector<uint8_t> texels =
+        brickGrid.EmptyDistance(brickGrid.Occupancy(transferAlpha.data(), maxIntensity * 4096.0f + 0.5f));
     glBindTexture(GL_TEXTURE_3D, occupancyTexture);
     glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_3D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
@@ -282,8 +280,22 @@ void VolumeRenderer::RenderRayCasting()
     LoadTextureMatrix(GL_TEXTURE0, rayMatrix);
     LoadTextureScale(GL_TEXTURE1, float(dimX) / largest, float(dimY) / largest, float(dimZ) / largest);
     const float shift = BrickGrid::offset / brick;
-    const GLfloat toBricks[16] = {float(dimX) / brick, 0, 0, 0, 0, float(dimY) / brick, 0, 0, 0, 0, float(dimZ) / brick, 0,
-                                  shift, shift, shift, 1};
+    const GLfloat toBricks[16] = {float(dimX) / brick,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  float(dimY) / brick,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  float(dimZ) / brick,
+                                  0,
+                                  shift,
+                                  shift,
+                                  shift,
+                                  1};
     LoadTextureMatrix(GL_TEXTURE2, toBricks);
     LoadTextureScale(GL_TEXTURE3, texCoordMaxX, texCoordMaxY, texCoordMaxZ);
     LoadTextureScale(GL_TEXTURE5, 1.0f / float(std::max(brickGrid.BricksX(), 1u)),

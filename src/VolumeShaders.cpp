@@ -33,8 +33,11 @@ void VolumeRenderer::DeleteShaders()
 
 namespace {
 const char* const programNames[5] = {
-    "ColorMap_Intensity_2d", "ColorMap_Intensity_3d", "ColorMap_IntensityGradient_2d",
-    "ColorMap_IntensityGradient_3d", "RayCasting",
+    "ColorMap_Intensity_2d",
+    "ColorMap_Intensity_3d",
+    "ColorMap_IntensityGradient_2d",
+    "ColorMap_IntensityGradient_3d",
+    "RayCasting",
 };
 }  // namespace
 

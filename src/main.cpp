@@ -2,7 +2,9 @@
 
 #include "Main.h"
 
+#include <QCoreApplication>
 #include <QScreen>
+#include <QTimer>
 
 #include <exception>
 
@@ -24,6 +26,12 @@ int main(int argc, char** argv)
         const QRect desktop = mainForm.screen()->availableGeometry();
         mainForm.move(desktop.center() - mainForm.rect().center());
         mainForm.show();
+        // A file or folder named on the command line (a desktop's "open
+        // with") opens once the window is up.
+        const QStringList arguments = QCoreApplication::arguments();
+        if (arguments.size() > 1) {
+            QTimer::singleShot(0, &mainForm, [&mainForm, arguments] { mainForm.OpenVolume(arguments[1]); });
+        }
         application.exec();
     } catch (const std::exception& error) {
         application.ShowException(QString::fromLocal8Bit(error.what()));

@@ -25,6 +25,7 @@
 #include "Log.h"
 #include "DisplayRetry.h"
 #include "Platform.h"
+#include "ScanLoader.h"
 #include "StartupTransferFunction.h"
 #include "TransferFunction.h"
 #include "Volume.h"
@@ -34,7 +35,7 @@ constexpr int exitUsage = 2;
 constexpr int exitDifferent = 3;
 
 const char* const usageLine =
-    "usage: volren-render VOLUME.dat -o OUT.png [--tf FILE.tf] [--method slices|volume-texture|ray-casting] "
+    "usage: volren-render VOLUME -o OUT.png [--tf FILE.tf] [--method slices|volume-texture|ray-casting] "
     "[--classification pre|shaders|none] [--colormap intensity|gradient] [--blend min|max|blend|default] "
     "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--distance D] [--size WxH] [--step F] "
     "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--frames N] [--reference BASELINE.png "
@@ -107,13 +108,14 @@ Settings ParseArguments(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Draws VOLUME.dat as the volren program's frame loop does and writes the last frame as a PNG.\n"
+        "Draws VOLUME (a .dat file, or a scan: a DICOM series folder or file, NIfTI, NRRD, MetaImage) as the\n"
+        "volren program's frame loop does and writes the last frame as a PNG.\n"
         "Defaults are the program's start-up state: ray casting, no classification, intensity colour map,\n"
         "default blend, front view, the start-up transfer function, a 537x595 panel, camera at z = -20.\n"
         "Exit status: 0 written (and like the reference), 1 fatal error (see debug.log),\n"
         "2 bad arguments, 3 picture differs from the reference or the reference is missing."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("VOLUME.dat"), QStringLiteral("Volume data file to draw."));
+    parser.addPositionalArgument(QStringLiteral("VOLUME"), QStringLiteral("Volume data file or scan to draw."));
     parser.addOptions({
         {{QStringLiteral("o"), QStringLiteral("output")},
          QStringLiteral("PNG file to write."),
@@ -166,7 +168,12 @@ Settings ParseArguments(const QStringList& arguments)
         UsageError(parser.errorText());
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        parser.showHelp(0);
+        // Read before the application exists, the parser knows no program name.
+        std::printf("%s", parser.helpText()
+                              .replace(QLatin1String("<executable_name>"), QLatin1String("volren-render"))
+                              .toLocal8Bit()
+                              .constData());
+        std::exit(0);
     }
 
     Settings s;
@@ -330,10 +337,17 @@ double Median(std::vector<double> values)
 
 int main(int argc, char** argv)
 {
+    // The arguments are read before the display is opened, so that help and
+    // argument errors need none.
+    QCoreApplication::setApplicationName(QStringLiteral("volren-render"));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const Settings s = ParseArguments(arguments);
     RetryLostDisplay(argv);
     PreparePlatform();
     QGuiApplication application(argc, argv);
-    const Settings s = ParseArguments(QCoreApplication::arguments());
 
     // The same start as the main window: log, context, transfer function,
     // renderer, GLEW.
@@ -382,7 +396,14 @@ int main(int argc, char** argv)
     if (s.lighting) {
         renderer.SetLighting(*s.lighting ? 1.0f : 0.0f);
     }
-    renderer.Load(s.volume.toLocal8Bit().constData());
+    QString error;
+    if (!ScanLoader::Open(renderer, s.volume, error)) {
+        std::fprintf(stderr, "volren-render: %s: %s\n", s.volume.toLocal8Bit().constData(),
+                     error.toLocal8Bit().constData());
+        LogClose();
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
 
     // Frames as in the frame loop; each is finished before its time is taken.
     QImage picture(s.width, s.height, QImage::Format_RGBX8888);

@@ -12,3 +12,5 @@ add_custom_command(
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/volren-samples.cpp
   COMMENT "Writing the sample volumes into ${VOLREN_SAMPLES_DIR}")
 add_custom_target(volren_samples ALL DEPENDS ${VOLREN_SAMPLE_FILES})
+# Installed where the program looks for the transfer function of a scan it opens.
+install(FILES ${VOLREN_SAMPLE_FILES} DESTINATION share/volren/samples)

@@ -208,8 +208,8 @@ struct Segment {
     double a[3], b[3], radius;
 };
 
-void Branch(std::vector<Segment>& tree, const double start[3], const double direction[3], double length,
-            double radius, int depth, uint32_t seed)
+void Branch(std::vector<Segment>& tree, const double start[3], const double direction[3], double length, double radius,
+            int depth, uint32_t seed)
 {
     Segment s{{start[0], start[1], start[2]}, {}, radius};
     for (int i = 0; i < 3; ++i) {
@@ -290,9 +290,11 @@ bool WriteVessels(const std::string& path)
 }
 
 // Vessels red to white by their contrast; tissue and air clear.
-const std::vector<ControlPoint> vesselPoints = {
-    {0, 0, 0, 0, 0}, {1300, 200, 40, 30, 0}, {1800, 230, 90, 70, 120}, {2400, 255, 210, 190, 255},
-    {4096, 255, 255, 255, 255}};
+const std::vector<ControlPoint> vesselPoints = {{0, 0, 0, 0, 0},
+                                                {1300, 200, 40, 30, 0},
+                                                {1800, 230, 90, 70, 120},
+                                                {2400, 255, 210, 190, 255},
+                                                {4096, 255, 255, 255, 255}};
 }  // namespace
 
 int main(int argc, char** argv)

@@ -1,5 +1,7 @@
 // Takes a picture of the main window with a volume open, as a user sees it:
-//   volren-screenshot VOLUME.dat OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf]]]]
+//   volren-screenshot VOLUME OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf]]]]
+// VOLUME is a .dat file or a scan (a DICOM series folder or file, NIfTI,
+// NRRD, MetaImage).
 // PAGE 0 shows the "General" page, 1 the "Rendering" page; FORWARD is the
 // number of "Forward" clicks, 5 units each; VIEW is the camera button clicked
 // (Left, Down, Back, Right, Up or Front); FUNCTION.tf is loaded as "Load"
@@ -19,16 +21,23 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "DisplayRetry.h"
 #include "Platform.h"
+#include "ScanLoader.h"
 #include "Transferfunceditor.h"
 #include "Volume.h"
 
 int main(int argc, char** argv)
 {
+    const char* const usage = "usage: volren-screenshot VOLUME OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf]]]]\n";
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("%s", usage);
+        return 0;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: volren-screenshot VOLUME.dat OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf]]]]\n");
+        std::fprintf(stderr, "%s", usage);
         return 2;
     }
     RetryLostDisplay(argv);
@@ -39,7 +48,12 @@ int main(int argc, char** argv)
     form.move(0, 0);
     form.show();
     form.setWindowTitle(QString::fromLocal8Bit(argv[1]));
-    form.volumeRenderer->Load(argv[1]);
+    QString error;
+    if (!ScanLoader::Open(*form.volumeRenderer, QString::fromLocal8Bit(argv[1]), error)) {
+        std::fprintf(stderr, "volren-screenshot: %s: %s\n", argv[1], error.toLocal8Bit().constData());
+        std::_Exit(1);
+    }
+    form.ShowVolumeSizes();
     form.PageControl1->setCurrentIndex(argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 0);
     for (int i = argc > 4 ? QString::fromLocal8Bit(argv[4]).toInt() : 0; i > 0; --i) {
         form.CameraForwardActionExecute();

@@ -381,6 +381,7 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
         DescribeType(io->GetComponentType(), info);
         info.dicom = true;
         info.modalityCT = modality == "CT";
+        info.modality = modality;
         info.description = "DICOM series " + chosen + " (" + std::to_string(chosenFiles) + " slices" +
                            (modality.empty() ? std::string() : ", modality " + modality) + ")";
         // Rounding in the stored positions makes tiny deviations; a missing
@@ -433,7 +434,8 @@ bool ImageFileInChild(const std::string& path, ScalarVolume& volume, SourceInfo&
             std::string modality;
             itk::ExposeMetaData<std::string>(io->GetMetaDataDictionary(), "0008|0060", modality);
             info.dicom = true;
-            info.modalityCT = Trimmed(modality) == "CT";
+            info.modality = Trimmed(modality);
+            info.modalityCT = info.modality == "CT";
         }
         TakeImage(reader->GetOutput(), volume);
         return true;

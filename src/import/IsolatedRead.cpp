@@ -148,6 +148,7 @@ private:
     m.Add(notes);
     m.Add(info.description);
     m.Add(info.typeName);
+    m.Add(info.modality);
     m.Add(uint64_t(info.integerType) | uint64_t(info.unsigned8Bit) << 1 | uint64_t(info.signed8Bit) << 2 |
           uint64_t(info.dicom) << 3 | uint64_t(info.modalityCT) << 4);
     for (int d = 0; d < 3; ++d) {
@@ -201,7 +202,8 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
     std::string childError;
     std::string childNotes;
     bool complete = in.Read(ok) && in.Read(childError, textLimit) && in.Read(childNotes, textLimit) &&
-                    in.Read(info.description, textLimit) && in.Read(info.typeName, textLimit) && in.Read(flags);
+                    in.Read(info.description, textLimit) && in.Read(info.typeName, textLimit) && in.Read(info.modality, textLimit) &&
+                    in.Read(flags);
     uint64_t size[3] = {0, 0, 0};
     for (int d = 0; d < 3 && complete; ++d) {
         complete = in.Read(size[d]) && in.Read(volume.spacing[d]);

@@ -24,4 +24,5 @@ struct SourceInfo {
     bool signed8Bit = false;
     bool dicom = false;
     bool modalityCT = false;
+    std::string modality;  // DICOM's, e.g. "CT" or "MR"; empty where unknown
 };

@@ -49,8 +49,8 @@ std::string FormatNumber(double value)
     return text;
 }
 
-ValueRule::ValueRule(double scale, double offset, double ceiling, std::string description)
-    : scale(scale), offset(offset), ceiling(ceiling), description(std::move(description))
+ValueRule::ValueRule(double scale, double offset, double ceiling, std::string description, bool hounsfield)
+    : scale(scale), offset(offset), ceiling(ceiling), description(std::move(description)), hounsfield(hounsfield)
 {
 }
 
@@ -68,7 +68,7 @@ ValueRule ValueRule::Choose(const SourceInfo& info, const ScalarVolume& volume,
         return linear((*window)[0], (*window)[1], "window: linear from");
     }
     if (info.modalityCT) {
-        return ValueRule(1.0, 1024.0, top, "CT: HU + 1024, clamped to 0..4095" + range);
+        return ValueRule(1.0, 1024.0, top, "CT: HU + 1024, clamped to 0..4095" + range, true);
     }
     if (info.unsigned8Bit || (info.signed8Bit && s.minimum >= 0.0)) {
         return ValueRule(16.0, 0.0, 4080.0, "8-bit: times 16" + range);
@@ -77,7 +77,8 @@ ValueRule ValueRule::Choose(const SourceInfo& info, const ScalarVolume& volume,
         return ValueRule(1.0, 0.0, 4096.0, "unchanged: integers within 0..4096" + range);
     }
     if (!info.dicom && LooksLikeHounsfield(s)) {
-        return ValueRule(1.0, 1024.0, top, "CT (values look like HU): HU + 1024, clamped to 0..4095" + range);
+        return ValueRule(1.0, 1024.0, top, "CT (values look like HU): HU + 1024, clamped to 0..4095" + range,
+                         true);
     }
     return linear(s.minimum, s.maximum, "linear from");
 }

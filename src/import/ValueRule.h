@@ -17,14 +17,17 @@ public:
 
     uint16_t Map(float value) const;
     const std::string& Description() const { return description; }
+    // Whether the rule reads the values as Hounsfield units of a CT.
+    bool Hounsfield() const { return hounsfield; }
 
 private:
-    ValueRule(double scale, double offset, double ceiling, std::string description);
+    ValueRule(double scale, double offset, double ceiling, std::string description, bool hounsfield = false);
 
     double scale;
     double offset;
     double ceiling;
     std::string description;
+    bool hounsfield;
 };
 
 // A number as the tool prints it: short, without trailing zeros.

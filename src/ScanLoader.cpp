@@ -1,0 +1,158 @@
+#include <GL/glew.h>
+
+#include "ScanLoader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProgressDialog>
+
+#include <cmath>
+#include <thread>
+
+#include "Volume.h"
+
+#ifdef VOLREN_HAS_IMPORT
+#include "ImageReader.h"
+#include "ValueRule.h"
+#endif
+
+bool ScanLoader::IsScan(const QString& path) { return !path.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive); }
+
+bool ScanLoader::Read(const QString& path, uint64_t memoryLimit, ScanVolume& scan, QString& error,
+                      const std::atomic<bool>* cancel)
+{
+#ifdef VOLREN_HAS_IMPORT
+    const std::string file = QFile::encodeName(path).toStdString();
+    ReadLimits limits;
+    limits.memoryLimit = memoryLimit;
+    limits.cancel = cancel;
+    ScalarVolume volume;
+    SourceInfo info;
+    std::string notes;
+    std::string cause;
+    const QFileInfo where(path);
+    bool read = false;
+    if (!where.exists()) {
+        cause = "no such file or folder";
+    } else if (where.isDir()) {
+        read = ReadDicomSeries(file, std::string(), volume, info, notes, cause, limits);
+    } else {
+        read = ReadImageFile(file, volume, info, notes, cause, limits, true);
+    }
+    if (read) {
+        for (const double s : volume.spacing) {
+            if (!std::isfinite(s) || s <= 0.0) {
+                cause = "has a voxel spacing of " + FormatNumber(volume.spacing[0]) + " x " +
+                        FormatNumber(volume.spacing[1]) + " x " + FormatNumber(volume.spacing[2]) +
+                        ", which cannot be drawn";
+                read = false;
+                break;
+            }
+        }
+    }
+    if (!read) {
+        error = QString::fromStdString(cause);
+        return false;
+    }
+    const ValueRule rule = ValueRule::Choose(info, volume, std::nullopt);
+    for (int d = 0; d < 3; ++d) {
+        scan.size[d] = uint32_t(volume.size[d]);
+    }
+    scan.spacing = Vec3{float(volume.spacing[0]), float(volume.spacing[1]), float(volume.spacing[2])};
+    scan.densities.resize(volume.samples.size());
+    for (size_t i = 0; i < volume.samples.size(); ++i) {
+        scan.densities[i] = rule.Map(volume.samples[i]);
+    }
+    volume.samples = std::vector<float>();
+    const bool niftiFile = info.description == "NIfTI";
+    scan.kind = rule.Hounsfield()                    ? ScanVolume::Kind::Ct
+                : info.modality == "MR" || niftiFile ? ScanVolume::Kind::Mri
+                                                     : ScanVolume::Kind::Other;
+    scan.description = notes + info.description + ", " + std::to_string(scan.size[0]) + " x " +
+                       std::to_string(scan.size[1]) + " x " + std::to_string(scan.size[2]) + " " + info.typeName +
+                       ", spacing " + FormatNumber(volume.spacing[0]) + " x " + FormatNumber(volume.spacing[1]) +
+                       " x " + FormatNumber(volume.spacing[2]) + "\nvalues: " + rule.Description() + "\n";
+    return true;
+#else
+    (void)path;
+    (void)memoryLimit;
+    (void)scan;
+    (void)cancel;
+    error = QStringLiteral("this build reads only volume data files (.dat): it was built without ITK");
+    return false;
+#endif
+}
+
+bool ScanLoader::ReadWithProgress(QWidget* parent, const QString& path, uint64_t memoryLimit, ScanVolume& scan,
+                                  QString& error)
+{
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
+    bool ok = false;
+    QEventLoop loop;
+    std::thread worker([&] {
+        ok = Read(path, memoryLimit, scan, error, &cancel);
+        done = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    QProgressDialog progress(QStringLiteral("Reading %1").arg(QFileInfo(path).fileName()), QStringLiteral("Cancel"), 0,
+                             0, parent);
+    progress.setObjectName(QStringLiteral("ScanProgress"));
+    progress.setWindowTitle(QStringLiteral("Open"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    // Only a read that takes longer than the minimum duration shows the dialog.
+    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
+    if (!done) {
+        loop.exec();
+    }
+    worker.join();
+    progress.reset();
+    return ok;
+}
+
+bool ScanLoader::Fits(VolumeRenderer& renderer, const ScanVolume& scan, QString& error)
+{
+    const std::string refusal = renderer.GridRefusal(scan.size[0], scan.size[1], scan.size[2]);
+    error = QString::fromStdString(refusal);
+    return refusal.empty();
+}
+
+void ScanLoader::Load(VolumeRenderer& renderer, const QString& path, const ScanVolume& scan)
+{
+    renderer.LoadGrid(QFile::encodeName(path).constData(), scan.size[0], scan.size[1], scan.size[2],
+                      scan.densities.data(), scan.spacing);
+}
+
+bool ScanLoader::Open(VolumeRenderer& renderer, const QString& path, QString& error)
+{
+    if (!IsScan(path)) {
+        renderer.Load(QFile::encodeName(path).constData());
+        return true;
+    }
+    ScanVolume scan;
+    if (!Read(path, VolumeRenderer::MemoryLimit(), scan, error) || !Fits(renderer, scan, error)) {
+        return false;
+    }
+    Load(renderer, path, scan);
+    return true;
+}
+
+QString ScanLoader::SampleFunction(ScanVolume::Kind kind)
+{
+    if (kind == ScanVolume::Kind::Other) {
+        return {};
+    }
+    const QString name = kind == ScanVolume::Kind::Ct ? QStringLiteral("ct.tf") : QStringLiteral("mri.tf");
+    const QString program = QCoreApplication::applicationDirPath();
+    for (const QString& folder :
+         {program + QStringLiteral("/../share/volren/samples"), program + QStringLiteral("/../samples")}) {
+        const QFileInfo file(QDir(folder).filePath(name));
+        if (file.isFile()) {
+            return file.canonicalFilePath();
+        }
+    }
+    return {};
+}
