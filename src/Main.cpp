@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -186,6 +187,9 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
 
     // 12. Start-up transfer function.
     FillStartupTransferFunction(*transferFunction);
+    for (int c = 0; c < 4; ++c) {
+        untouchedFunction[c] = transferFunction->Channel(c);
+    }
 
     // 13. Ray casting.
     RenderRayCastingActionExecute();
@@ -674,14 +678,34 @@ bool TMainForm::OpenVolume(const QString& fileName)
     return true;
 }
 
+void TMainForm::OpenArguments(const QStringList& arguments)
+{
+    if (arguments.size() > 1) {
+        const QString path = arguments[1];
+        QTimer::singleShot(0, this, [this, path] { OpenVolume(path); });
+    }
+}
+
 void TMainForm::ApplySampleFunction(const QString& path)
 {
-    if (path.isEmpty() || transferFunctionChosen || transferFunction->IsModified()) {
+    const auto same = [](const TransferFunction::Sample& a, const TransferFunction::Sample& b) {
+        return a.value == b.value && a.position == b.position;
+    };
+    bool edited = false;
+    for (int c = 0; c < 4; ++c) {
+        const auto& now = transferFunction->Channel(c);
+        edited = edited || !std::equal(now.begin(), now.end(), untouchedFunction[c].begin(),
+                                       untouchedFunction[c].end(), same);
+    }
+    if (path.isEmpty() || transferFunctionChosen || edited) {
         return;
     }
     if (!transferFunction->Load(path.toLocal8Bit().constData())) {
         LogWarning(("TransferFunction: the sample '" + path + "' cannot be read").toLocal8Bit().constData());
         return;
+    }
+    for (int c = 0; c < 4; ++c) {
+        untouchedFunction[c] = transferFunction->Channel(c);
     }
     transferFunctionFileName = path;
     Panel6->setText(FileNameOnly(path));

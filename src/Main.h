@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include "Display.h"
+#include "TransferFunction.h"
 #include "Vec3.h"
 
 class QAction;
@@ -18,7 +19,6 @@ class QScrollBar;
 class QTabWidget;
 class QTimer;
 class QWindow;
-class TransferFunction;
 class VolumeRenderer;
 class TTransferFuncEditForm;
 
@@ -45,6 +45,9 @@ public:
     // drop. A scan that cannot be read is named in a message box and leaves
     // the volume, transfer function and camera as they were.
     bool OpenVolume(const QString& fileName);
+    // The file or folder named after the program (a desktop's "open with"),
+    // opened once the event loop runs and the window is up.
+    void OpenArguments(const QStringList& arguments);
     // The slice bars set to the sizes of the loaded volume.
     void ShowVolumeSizes();
 
@@ -184,6 +187,9 @@ private:
     // loaded, cleared or edited one since start-up.
     void ApplySampleFunction(const QString& path);
     bool transferFunctionChosen = false;
+    // The function as it was at start-up or as a sample was applied; one that
+    // differs has been edited.
+    std::vector<TransferFunction::Sample> untouchedFunction[4];
     void BuildActions();
     void LayOut();
     void SetCameraView(int8_t stack);

@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QScreen>
-#include <QTimer>
 
 #include <exception>
 
@@ -26,12 +25,7 @@ int main(int argc, char** argv)
         const QRect desktop = mainForm.screen()->availableGeometry();
         mainForm.move(desktop.center() - mainForm.rect().center());
         mainForm.show();
-        // A file or folder named on the command line (a desktop's "open
-        // with") opens once the window is up.
-        const QStringList arguments = QCoreApplication::arguments();
-        if (arguments.size() > 1) {
-            QTimer::singleShot(0, &mainForm, [&mainForm, arguments] { mainForm.OpenVolume(arguments[1]); });
-        }
+        mainForm.OpenArguments(QCoreApplication::arguments());
         application.exec();
     } catch (const std::exception& error) {
         application.ShowException(QString::fromLocal8Bit(error.what()));

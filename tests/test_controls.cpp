@@ -97,8 +97,8 @@ void StepTo(QScrollBar* bar, int position)
 {
     ASSERT_TRUE(bar->isVisible()) << "its page is not shown";
     for (int i = 0; i < 2000 && bar->value() != position; ++i) {
-        const QPoint arrow = bar->value() < position ? QPoint(bar->width() - 4, bar->height() / 2)
-                                                     : QPoint(4, bar->height() / 2);
+        const QPoint arrow =
+            bar->value() < position ? QPoint(bar->width() - 4, bar->height() / 2) : QPoint(4, bar->height() / 2);
         QTest::mouseClick(bar, Qt::LeftButton, {}, arrow);
     }
     ASSERT_EQ(bar->value(), position) << bar->objectName().toStdString();
@@ -123,10 +123,9 @@ TEST(Controls, ClassificationColourMapAndBlendButtonsSendTheirValues)
     VR& r = *form->volumeRenderer;
     EXPECT_EQ(r.blendMode, VR::DefaultBlend);
 
-    const std::pair<QRadioButton*, int> classifications[] = {
-        {form->RadioButton10, VR::PreClassification},
-        {form->RadioButton11, VR::ShaderClassification},
-        {form->RadioButton19, VR::NoClassification}};
+    const std::pair<QRadioButton*, int> classifications[] = {{form->RadioButton10, VR::PreClassification},
+                                                             {form->RadioButton11, VR::ShaderClassification},
+                                                             {form->RadioButton19, VR::NoClassification}};
     for (const auto& [button, value] : classifications) {
         Click(button);
         EXPECT_EQ(r.classification, value) << button->text().toStdString();
@@ -311,9 +310,9 @@ TEST(Controls, CameraButtonsReplaceRotationAndViewStack)
         float angle;
     };
     const Case cases[] = {
-        {form->SpeedButton10, VR::Left, {0, 1, 0}, 90},  {form->SpeedButton8, VR::Down, {1, 0, 0}, 270},
-        {form->SpeedButton9, VR::Back, {0, 1, 0}, 180},  {form->SpeedButton11, VR::Right, {0, 1, 0}, 270},
-        {form->SpeedButton7, VR::Up, {1, 0, 0}, 90},     {form->SpeedButton12, VR::Front, {0, 0, 0}, 0},
+        {form->SpeedButton10, VR::Left, {0, 1, 0}, 90}, {form->SpeedButton8, VR::Down, {1, 0, 0}, 270},
+        {form->SpeedButton9, VR::Back, {0, 1, 0}, 180}, {form->SpeedButton11, VR::Right, {0, 1, 0}, 270},
+        {form->SpeedButton7, VR::Up, {1, 0, 0}, 90},    {form->SpeedButton12, VR::Front, {0, 0, 0}, 0},
     };
     for (const Case& c : cases) {
         Click(c.button);
@@ -351,8 +350,7 @@ TEST(Controls, OpenResetsTheBarsAndFreeRotationTurnsTheStack)
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(path));
     EXPECT_EQ(form->ScrollBar1->value(), 1000);
     EXPECT_EQ(form->Panel3->text(), QStringLiteral("1000"));
-    EXPECT_EQ((std::array<int, 2>{form->ScrollBar2->value(), form->ScrollBar3->value()}),
-              (std::array<int, 2>{3, 2}));
+    EXPECT_EQ((std::array<int, 2>{form->ScrollBar2->value(), form->ScrollBar3->value()}), (std::array<int, 2>{3, 2}));
     EXPECT_EQ(r.sliceCountX, 1100u) << "the load's own count stays until the bar moves";
     EXPECT_EQ((std::array<int, 2>{form->ScrollBar7->maximum(), form->ScrollBar7->value()}),
               (std::array<int, 2>{1100, 1}));

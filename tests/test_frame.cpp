@@ -258,15 +258,16 @@ TEST(Frame, DefaultBlendCompositesPremultipliedBackToFront)
     RedGreen(scene.tf);
     scene.renderer.SetBlendMode(VR::DefaultBlend);
     const double a = 64.0 / 255.0;
-    auto premultipliedOver = [](double src, double dst, double alpha) { return std::min(1.0, src + dst * (1 - alpha)); };
+    auto premultipliedOver = [](double src, double dst, double alpha) {
+        return std::min(1.0, src + dst * (1 - alpha));
+    };
     for (int v = 0; v < 6; ++v) {
         LoadHalves(scene, v % 3);
         scene.Frame(allViews[v]);
         const std::array<int, 3> pixel = Rgb(ReadPixel(centreX, centreY));
         const std::array<double, 3> red = {1, 0, 0}, green = {0, 1, 0};
         const bool lower = SeesLowerHalf(allViews[v]);
-        ExpectNear(pixel, Composite(lower ? green : red, lower ? red : green, a, premultipliedOver), 4,
-                   viewNames[v]);
+        ExpectNear(pixel, Composite(lower ? green : red, lower ? red : green, a, premultipliedOver), 4, viewNames[v]);
         const int nearChannel = lower ? 0 : 1;
         EXPECT_EQ(pixel[nearChannel], 255) << viewNames[v];
         EXPECT_LT(pixel[1 - nearChannel], 40) << viewNames[v];

@@ -85,8 +85,8 @@ TEST(LongRun, CyclesEveryModeWithoutLeaks)
                 }
             }
         }
-        highestName = std::max({highestName, renderer.volumeTexture, renderer.transferTexture,
-                                renderer.gradientTexture, renderer.entryTexture, renderer.exitTexture});
+        highestName = std::max({highestName, renderer.volumeTexture, renderer.transferTexture, renderer.gradientTexture,
+                                renderer.entryTexture, renderer.exitTexture});
         for (GLuint name : renderer.sliceTexturesX) {
             highestName = std::max(highestName, name);
         }
@@ -104,5 +104,6 @@ TEST(LongRun, CyclesEveryModeWithoutLeaks)
     // The allocator's trimming moves the figure by about a megabyte either way;
     // a leak of 500 bytes per frame over the remaining 4320 frames exceeds it.
     const long growth = ResidentKilobytes() - residentAfterWarmUp;
-    EXPECT_TRUE(underAddressSanitizer || growth < 2048) << "resident memory grew by " << growth << " KiB after the warm-up";
+    EXPECT_TRUE(underAddressSanitizer || growth < 2048)
+        << "resident memory grew by " << growth << " KiB after the warm-up";
 }

@@ -71,31 +71,49 @@ TEST(MainWindow, StartsWithTheLayoutsInitialState)
     EXPECT_EQ(form.Panel2->geometry(), QRect(536, 0, 256, 598));
 
     const std::pair<QAbstractButton*, const char*> captions[] = {
-        {form.SpeedButton1, "Open"},           {form.SpeedButton2, "New"},
-        {form.SpeedButton3, "Load"},           {form.SpeedButton4, "Save"},
-        {form.SpeedButton5, "Edit"},           {form.RadioButton10, "Pre-classification"},
-        {form.RadioButton11, "Shaders"},       {form.RadioButton19, "None"},
-        {form.RadioButton7, "Intensity"},      {form.RadioButton8, "Intensity && gradient"},
-        {form.RadioButton3, "Minimum intensity"}, {form.RadioButton4, "Maximum intensity"},
-        {form.RadioButton5, "Blend"},          {form.RadioButton6, "Default"},
-        {form.SpeedButton7, "Up"},             {form.SpeedButton8, "Down"},
-        {form.SpeedButton9, "Back"},           {form.SpeedButton10, "Left"},
-        {form.SpeedButton11, "Right"},         {form.SpeedButton12, "Front"},
-        {form.SpeedButton13, "Backward"},      {form.SpeedButton14, "Forward"},
-        {form.SpeedButton15, "Exit"},          {form.CheckBox1, "Free rotate"},
-        {form.CheckBox2, "x-axis"},            {form.CheckBox3, "y-axis"},
-        {form.CheckBox4, "z-axis"},            {form.RadioButton1, "Slices"},
-        {form.RadioButton12, "All"},           {form.RadioButton13, "Specific"},
-        {form.RadioButton2, "Volume Texture"}, {form.RadioButton14, "All"},
-        {form.RadioButton15, "Specific"},      {form.RadioButton9, "Ray Casting"},
-        {form.CheckBox5, "Adaptive step size"}, {form.CheckBox6, "Lighting"},
+        {form.SpeedButton1, "Open"},
+        {form.SpeedButton2, "New"},
+        {form.SpeedButton3, "Load"},
+        {form.SpeedButton4, "Save"},
+        {form.SpeedButton5, "Edit"},
+        {form.RadioButton10, "Pre-classification"},
+        {form.RadioButton11, "Shaders"},
+        {form.RadioButton19, "None"},
+        {form.RadioButton7, "Intensity"},
+        {form.RadioButton8, "Intensity && gradient"},
+        {form.RadioButton3, "Minimum intensity"},
+        {form.RadioButton4, "Maximum intensity"},
+        {form.RadioButton5, "Blend"},
+        {form.RadioButton6, "Default"},
+        {form.SpeedButton7, "Up"},
+        {form.SpeedButton8, "Down"},
+        {form.SpeedButton9, "Back"},
+        {form.SpeedButton10, "Left"},
+        {form.SpeedButton11, "Right"},
+        {form.SpeedButton12, "Front"},
+        {form.SpeedButton13, "Backward"},
+        {form.SpeedButton14, "Forward"},
+        {form.SpeedButton15, "Exit"},
+        {form.CheckBox1, "Free rotate"},
+        {form.CheckBox2, "x-axis"},
+        {form.CheckBox3, "y-axis"},
+        {form.CheckBox4, "z-axis"},
+        {form.RadioButton1, "Slices"},
+        {form.RadioButton12, "All"},
+        {form.RadioButton13, "Specific"},
+        {form.RadioButton2, "Volume Texture"},
+        {form.RadioButton14, "All"},
+        {form.RadioButton15, "Specific"},
+        {form.RadioButton9, "Ray Casting"},
+        {form.CheckBox5, "Adaptive step size"},
+        {form.CheckBox6, "Lighting"},
     };
     for (const auto& [control, caption] : captions) {
         EXPECT_EQ(control->text(), QString::fromLatin1(caption)) << control->objectName().toStdString();
     }
 
-    for (QRadioButton* selected : {form.RadioButton19, form.RadioButton7, form.RadioButton12, form.RadioButton14,
-                                   form.RadioButton9}) {
+    for (QRadioButton* selected :
+         {form.RadioButton19, form.RadioButton7, form.RadioButton12, form.RadioButton14, form.RadioButton9}) {
         EXPECT_TRUE(selected->isChecked()) << selected->objectName().toStdString();
     }
     for (QRadioButton* blend : {form.RadioButton3, form.RadioButton4, form.RadioButton5, form.RadioButton6}) {
@@ -460,21 +478,24 @@ TEST(MainWindow, ATypedFileNameLeavesNoCompletionListBehindAndTheShortcutsWorkAt
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
 
     // Save without a file name asks for one.
-    WhenModalOpens(QStringLiteral("TFSaveDialog"), [&](QWidget* modal) { TypeFileName(modal, scratch.Path("saved.tf")); });
+    WhenModalOpens(QStringLiteral("TFSaveDialog"),
+                   [&](QWidget* modal) { TypeFileName(modal, scratch.Path("saved.tf")); });
     QTest::mouseClick(form.SpeedButton4, Qt::LeftButton);
     EXPECT_EQ(ReadFile(scratch.Path("saved.tf")).size(), 140u);
     EXPECT_FALSE(AnyPopupShown());
     EXPECT_TRUE(CtrlOOpensTheDialog(form));
 
     // Load.
-    WhenModalOpens(QStringLiteral("TFOpenDialog"), [&](QWidget* modal) { TypeFileName(modal, scratch.Path("head.tf")); });
+    WhenModalOpens(QStringLiteral("TFOpenDialog"),
+                   [&](QWidget* modal) { TypeFileName(modal, scratch.Path("head.tf")); });
     QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
     EXPECT_EQ(form.transferFunction->SampleCount(3), 1u);
     EXPECT_FALSE(AnyPopupShown());
     EXPECT_TRUE(CtrlOOpensTheDialog(form));
 
     // Open.
-    WhenModalOpens(QStringLiteral("FileOpenDialog"), [&](QWidget* modal) { TypeFileName(modal, scratch.Path("ball.dat")); });
+    WhenModalOpens(QStringLiteral("FileOpenDialog"),
+                   [&](QWidget* modal) { TypeFileName(modal, scratch.Path("ball.dat")); });
     QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&form] { return form.volumeRenderer->IsLoaded(); }, 5000));
     EXPECT_FALSE(AnyPopupShown());

@@ -110,8 +110,11 @@ TEST_F(OpenVolumeTest, CtrlOLoadsTheChosenFileAndResetsTheSliceBars)
     Open(QString::fromStdString(path));
 
     EXPECT_EQ(dialogName, QStringLiteral("FileOpenDialog"));
-    EXPECT_EQ(filters, (QStringList{QStringLiteral("Volume data file (*.dat)"), QStringLiteral("All files (*)")}));
-    EXPECT_EQ(selectedFilter, QStringLiteral("Volume data file (*.dat)"));
+    const QString scans = QStringLiteral("*.nii *.nii.gz *.nrrd *.nhdr *.mha *.mhd *.dcm");
+    EXPECT_EQ(filters, (QStringList{QStringLiteral("Volumes and scans (*.dat %1)").arg(scans),
+                                    QStringLiteral("Volume data file (*.dat)"), QStringLiteral("Scans (%1)").arg(scans),
+                                    QStringLiteral("All files (*)")}));
+    EXPECT_EQ(selectedFilter, filters.front());
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(path));
     ASSERT_NE(form->volumeRenderer->densities, nullptr);
     EXPECT_EQ(form->volumeRenderer->GetDimX(), 1200u);

@@ -96,8 +96,7 @@ TEST(Renderer, SettersStoreAndLimitTheirValues)
     EXPECT_EQ((std::array<uint32_t, 3>{r.sliceCountX, r.sliceCountY, r.sliceCountZ}),
               (std::array<uint32_t, 3>{3, 4, 5}));
     EXPECT_EQ((std::array<int, 3>{r.stackSliceX, r.stackSliceY, r.stackSliceZ}), (std::array<int, 3>{6, 7, 8}));
-    EXPECT_EQ((std::array<int, 3>{r.volumeSliceX, r.volumeSliceY, r.volumeSliceZ}),
-              (std::array<int, 3>{9, 10, 11}));
+    EXPECT_EQ((std::array<int, 3>{r.volumeSliceX, r.volumeSliceY, r.volumeSliceZ}), (std::array<int, 3>{9, 10, 11}));
     r.SetSliceMode(4);
     r.SetSliceMode(2);
     EXPECT_EQ(r.sliceMode, 2);

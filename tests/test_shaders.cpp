@@ -41,14 +41,15 @@ void WriteHead(const std::string& path)
         const float dx = (float(x) - cx) / 50.0f, dy = (float(y) - cy) / 58.0f, dz = (float(z) - cz) / 44.0f;
         const float r = std::sqrt(dx * dx + dy * dy + dz * dz);
         const float width = 0.03f;
-        float d = 900.0f * Inside(r, 1.0f, width) + 1900.0f * Inside(r, 0.93f, width) -
-                  1700.0f * Inside(r, 0.85f, width);
+        float d =
+            900.0f * Inside(r, 1.0f, width) + 1900.0f * Inside(r, 0.93f, width) - 1700.0f * Inside(r, 0.85f, width);
         for (float side : {-1.0f, 1.0f}) {
             const float vx = (float(x) - cx - side * 9.0f) / 6.0f, vy = (float(y) - cy - 4.0f) / 16.0f,
                         vz = (float(z) - cz) / 10.0f;
             d -= 700.0f * Inside(std::sqrt(vx * vx + vy * vy + vz * vz), 1.0f, 0.15f);
         }
-        const float nx = (float(x) - cx) / 6.0f, ny = (float(y) - cy + 4.0f) / 12.0f, nz = (float(z) - cz - 44.0f) / 8.0f;
+        const float nx = (float(x) - cx) / 6.0f, ny = (float(y) - cy + 4.0f) / 12.0f,
+                    nz = (float(z) - cz - 44.0f) / 8.0f;
         d = std::max(d, 900.0f * Inside(std::sqrt(nx * nx + ny * ny + nz * nz), 1.0f, 0.15f));
         return uint16_t(std::lround(d));
     });

@@ -79,8 +79,8 @@ TEST(TransferFunction, RandomFunctionsMatchAPlainEvaluation)
                 const auto& samples = tf.Channel(c);
                 // With equal positions the stored order decides; the reference
                 // reads the same stored order.
-                ASSERT_EQ(values[c], ReferenceChannel(samples, x)) << "round " << round << " channel " << c
-                                                                   << " x " << x;
+                ASSERT_EQ(values[c], ReferenceChannel(samples, x))
+                    << "round " << round << " channel " << c << " x " << x;
             }
         }
     }

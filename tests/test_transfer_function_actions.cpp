@@ -111,7 +111,8 @@ TEST(TransferFunctionActions, MissingFileInTheLoadDialogEndsTheProgram)
         {
             EnsureApplication();
             MainWindow w;
-            AnswerPrompt(QMessageBox::No, [missing](QWidget* modal) { EnterFileName(modal, QString::fromStdString(missing)); });
+            AnswerPrompt(QMessageBox::No,
+                         [missing](QWidget* modal) { EnterFileName(modal, QString::fromStdString(missing)); });
             Click(w.form.SpeedButton3);
             std::_Exit(7);
         },
@@ -173,7 +174,8 @@ TEST(TransferFunctionActions, YesOnTheClosePromptSavesToTheKnownFile)
         {
             EnsureApplication();
             MainWindow w;
-            AnswerPrompt(QMessageBox::No, [known](QWidget* modal) { EnterFileName(modal, QString::fromStdString(known)); });
+            AnswerPrompt(QMessageBox::No,
+                         [known](QWidget* modal) { EnterFileName(modal, QString::fromStdString(known)); });
             Click(w.form.SpeedButton3);
             w.Function().AddSample(0, 77, 777);
             // Any dialog after the answer would be a failure.
@@ -233,7 +235,8 @@ TEST(TransferFunctionActions, AfterNewTheLookupWaitsForEditOrLoad)
     EXPECT_TRUE(AllTexels(LookupTexels(w.form), 0));
 
     // Load.
-    AnswerPrompt(QMessageBox::No, [&](QWidget* modal) { EnterFileName(modal, QString::fromStdString(scratch.Path("ninety.tf"))); });
+    AnswerPrompt(QMessageBox::No,
+                 [&](QWidget* modal) { EnterFileName(modal, QString::fromStdString(scratch.Path("ninety.tf"))); });
     Click(w.form.SpeedButton3);
     EXPECT_EQ(w.form.Panel6->text(), QStringLiteral("ninety.tf"));
     EXPECT_FALSE(w.Function().IsModified());
@@ -279,7 +282,8 @@ TEST(TransferFunctionActions, SavingOverAFileTheUserMayNotWriteEndsTheProgramAnd
         {
             EnsureApplication();
             MainWindow w;
-            AnswerPrompt(QMessageBox::No, [target](QWidget* modal) { EnterFileName(modal, QString::fromStdString(target)); });
+            AnswerPrompt(QMessageBox::No,
+                         [target](QWidget* modal) { EnterFileName(modal, QString::fromStdString(target)); });
             Click(w.form.SpeedButton3);
             w.Function().AddSample(0, 77, 777);
             // The window and its context exist; from here on the process may

@@ -444,9 +444,8 @@ TEST(TransferFunctionSave, DeviceNodeIsWrittenInPlaceNeverReplaced)
     std::string device = "/dev/null";
     if (RunningAsRoot()) {
         device = scratch.Path("null");
-        const int fd = ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0
-                           ? ::open(device.c_str(), O_WRONLY)
-                           : -1;
+        const int fd =
+            ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? ::open(device.c_str(), O_WRONLY) : -1;
         if (fd < 0) {
             GTEST_SKIP() << "cannot make and open a device node here";
         }

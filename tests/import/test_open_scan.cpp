@@ -1,0 +1,221 @@
+// Scans opened in the program: through the Open dialog, a drop on the window
+// and the command line, each format as the image library writes it, a DICOM
+// series from any of its files, the sample transfer function of a CT or an
+// MRI, and a scan that cannot be read leaving everything as it was.
+#include <GL/glew.h>
+
+#include "Main.h"
+
+#include <gdcmTrace.h>
+#include <itkGDCMImageIO.h>
+#include <itkMetaDataObject.h>
+#include <itkMetaImageIO.h>
+#include <itkNiftiImageIO.h>
+#include <itkNrrdImageIO.h>
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "ScanFiles.h"
+#include "TestSupport.h"
+#include "TransferFunction.h"
+#include "Volume.h"
+
+namespace {
+constexpr std::array<size_t, 3> size = {11, 7, 5};
+constexpr std::array<double, 3> spacing = {0.8, 0.8, 2.4};
+
+int16_t Value(size_t x, size_t y, size_t z) { return int16_t(100 + x + 20 * y + 300 * z); }
+
+// Slices of a CT series at z = 2.4 k, named in a shuffled order.
+void WriteShuffledSeries(const std::string& folder)
+{
+    gdcm::Trace::WarningOff();
+    std::filesystem::create_directories(folder);
+    const size_t names[5] = {3, 0, 4, 1, 2};
+    for (size_t z = 0; z < size[2]; ++z) {
+        // Stored as HU: the CT rule adds 1024.
+        auto slice = MakeVolume<int16_t>({size[0], size[1], 1}, spacing,
+                                         [z](size_t x, size_t y, size_t) { return int16_t(Value(x, y, z) - 1024); });
+        Volume<int16_t>::PointType origin;
+        origin[0] = 0.0;
+        origin[1] = 0.0;
+        origin[2] = spacing[2] * double(z);
+        slice->SetOrigin(origin);
+        itk::MetaDataDictionary& tags = slice->GetMetaDataDictionary();
+        itk::EncapsulateMetaData<std::string>(tags, "0008|0060", "CT");
+        itk::EncapsulateMetaData<std::string>(tags, "0020|000e", "1.2.826.0.1.3680043.2.1125.44");
+        itk::EncapsulateMetaData<std::string>(tags, "0020|0013", std::to_string(z + 1));
+        auto io = itk::GDCMImageIO::New();
+        io->KeepOriginalUIDOn();
+        Write<Volume<int16_t>>(slice, folder + "/IM" + std::to_string(names[z]), io);
+    }
+}
+
+class OpenScanTest : public testing::Test {
+protected:
+    OpenScanTest()
+    {
+        EnsureApplication();
+        form = new TMainForm();
+        form->volumeRenderer->basePath = basePath.c_str();
+        form->show();
+        form->activateWindow();
+        if (!QTest::qWaitForWindowActive(form)) {
+            QApplication::setActiveWindow(form);
+        }
+        image = MakeVolume<int16_t>(size, spacing, Value);
+    }
+
+    uint16_t At(size_t x, size_t y, size_t z) const
+    {
+        const VolumeRenderer& r = *form->volumeRenderer;
+        return r.densities[(z * r.texDimY + y) * r.texDimX + x];
+    }
+
+    // The grid, spacing and samples of the scan written by MakeVolume,
+    // mapped by the rule that leaves integers within 0..4096 as they are.
+    void ExpectScan(const std::string& what) const
+    {
+        const VolumeRenderer& r = *form->volumeRenderer;
+        ASSERT_TRUE(r.IsLoaded()) << what;
+        EXPECT_EQ(r.GetDimX(), size[0]) << what;
+        EXPECT_EQ(r.GetDimY(), size[1]) << what;
+        EXPECT_EQ(r.GetDimZ(), size[2]) << what;
+        EXPECT_FLOAT_EQ(r.voxelSpacing.x, 0.8f) << what;
+        EXPECT_FLOAT_EQ(r.voxelSpacing.y, 0.8f) << what;
+        EXPECT_FLOAT_EQ(r.voxelSpacing.z, 2.4f) << what;
+        for (const auto& p : {std::array<size_t, 3>{0, 0, 0}, {10, 6, 4}, {3, 5, 1}, {7, 2, 3}}) {
+            EXPECT_EQ(At(p[0], p[1], p[2]), Value(p[0], p[1], p[2]))
+                << what << " at " << p[0] << "," << p[1] << "," << p[2];
+        }
+        EXPECT_EQ(form->windowTitle().isEmpty(), false);
+    }
+
+    // Ctrl+O with the name typed into the dialog.
+    void OpenThroughDialog(const std::string& path)
+    {
+        WhenModalOpens(QStringLiteral("FileOpenDialog"),
+                       [path](QWidget* dialog) { EnterFileName(dialog, QString::fromStdString(path)); });
+        QTest::keyClick(form, Qt::Key_O, Qt::ControlModifier);
+    }
+
+    void Drop(const std::string& path)
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form, &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form, &drop);
+        EXPECT_TRUE(drop.isAccepted());
+    }
+
+    // Events until the title names the file, as the open ends.
+    void WaitForTitle(const std::string& path)
+    {
+        for (int i = 0; i < 200 && form->windowTitle() != QString::fromStdString(path); ++i) {
+            QTest::qWait(25);
+        }
+        EXPECT_EQ(form->windowTitle(), QString::fromStdString(path));
+    }
+
+    QString FunctionBox() const { return form->findChild<QLabel*>(QStringLiteral("Panel6"))->text(); }
+
+    ScratchFolder scratch;
+    std::string basePath = WriteMinimalShaders(scratch.path());
+    TMainForm* form = nullptr;
+    Volume<int16_t>::Pointer image;
+};
+
+TEST_F(OpenScanTest, EachFormatThroughTheDialogADropAndTheCommandLine)
+{
+    Write<Volume<int16_t>>(image, scratch.Path("scan.nii.gz"), itk::NiftiImageIO::New(), true);
+    Write<Volume<int16_t>>(image, scratch.Path("scan.nrrd"), itk::NrrdImageIO::New());
+    Write<Volume<int16_t>>(image, scratch.Path("scan.mhd"), itk::MetaImageIO::New());
+
+    OpenThroughDialog(scratch.Path("scan.nii.gz"));
+    WaitForTitle(scratch.Path("scan.nii.gz"));
+    ExpectScan("NIfTI through the dialog");
+
+    Drop(scratch.Path("scan.nrrd"));
+    WaitForTitle(scratch.Path("scan.nrrd"));
+    ExpectScan("NRRD dropped");
+
+    form->OpenArguments({QStringLiteral("volren"), QString::fromStdString(scratch.Path("scan.mhd"))});
+    WaitForTitle(scratch.Path("scan.mhd"));
+    ExpectScan("MetaImage from the command line");
+}
+
+// Any file of a series opens the whole series in the order of the slices'
+// positions, whatever the order of the file names; a dropped folder as well.
+// A CT gets the CT sample function, an MRI (NIfTI) the MRI one, until the
+// user chooses a function of their own.
+TEST_F(OpenScanTest, DicomSeriesFromAnyFileOrItsFolderWithTheSampleFunction)
+{
+    WriteShuffledSeries(scratch.Path("series"));
+    ASSERT_EQ(FunctionBox(), QString());
+    OpenThroughDialog(scratch.Path("series/IM4"));
+    WaitForTitle(scratch.Path("series/IM4"));
+    ExpectScan("a DICOM file");
+    EXPECT_EQ(FunctionBox(), QStringLiteral("ct.tf"));
+    EXPECT_TRUE(form->transferFunctionFileName.endsWith(QLatin1String("samples/ct.tf")))
+        << form->transferFunctionFileName.toStdString();
+    EXPECT_FALSE(form->transferFunction->IsModified());
+
+    Write<Volume<int16_t>>(image, scratch.Path("mri.nii"), itk::NiftiImageIO::New());
+    Drop(scratch.Path("mri.nii"));
+    WaitForTitle(scratch.Path("mri.nii"));
+    EXPECT_EQ(FunctionBox(), QStringLiteral("mri.tf"));
+
+    // New is the user's choice: the next CT keeps the empty function.
+    form->NewTransferFuncActionExecute();
+    ASSERT_EQ(FunctionBox(), QStringLiteral("-"));
+    Drop(scratch.Path("series"));
+    WaitForTitle(scratch.Path("series"));
+    ExpectScan("a DICOM folder");
+    EXPECT_EQ(FunctionBox(), QStringLiteral("-"));
+}
+
+// A damaged scan is named in a message box; the volume on screen, its title,
+// the transfer function and the camera stay, and the frames go on.
+TEST_F(OpenScanTest, UnreadableScanLeavesEverythingAsItWas)
+{
+    Write<Volume<int16_t>>(image, scratch.Path("good.nrrd"), itk::NrrdImageIO::New());
+    Drop(scratch.Path("good.nrrd"));
+    WaitForTitle(scratch.Path("good.nrrd"));
+    ExpectScan("the scan before");
+    const QString function = FunctionBox();
+    const Vec3 camera = form->cameraTranslation;
+
+    const std::string damaged =
+        std::string(std::getenv("VOLREN_SOURCE_DIR")) + "/tests/data/import-regression/nifti-nan-offset.nii";
+    QString message;
+    WhenModalOpens([&message](QWidget* box) {
+        message = static_cast<QMessageBox*>(box)->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    Drop(damaged);
+    for (int i = 0; i < 200 && message.isEmpty(); ++i) {
+        QTest::qWait(25);
+    }
+    EXPECT_EQ(message.toStdString(), damaged + ": cannot be read: its header gives the samples' offset as nan");
+    EXPECT_EQ(form->windowTitle(), QString::fromStdString(scratch.Path("good.nrrd")));
+    ExpectScan("the scan after");
+    EXPECT_EQ(FunctionBox(), function);
+    EXPECT_EQ(form->cameraTranslation.z, camera.z);
+    QTest::qWait(100);
+    EXPECT_TRUE(form->volumeRenderer->IsLoaded());
+}
+}  // namespace
