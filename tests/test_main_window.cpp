@@ -576,7 +576,8 @@ TEST(MainWindow, FileDialogsKeepTheirOwnButtonsAndAllFilesListsNamesWithoutADot)
             EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Transfer function (*.tf)")});
             continue;
         }
-        EXPECT_EQ(dialog->nameFilters().size(), 2) << name;
+        EXPECT_EQ(dialog->nameFilters().size(), dialog == form.FileOpenDialog ? 4 : 2) << name;
+        EXPECT_EQ(dialog->nameFilters().back(), QStringLiteral("All files (*)")) << name;
         QStringList listed;
         WhenModalOpens(dialog->objectName(), [&](QWidget* modal) {
             dialog->setDirectory(QString::fromStdString(scratch.path()));

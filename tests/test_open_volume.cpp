@@ -157,14 +157,15 @@ TEST_F(OpenVolumeTest, OpensTheSampleHead)
 
     EXPECT_EQ(form->windowTitle(), QFileInfo(path).absoluteFilePath());
     ASSERT_TRUE(form->volumeRenderer->IsLoaded());
-    EXPECT_EQ(form->volumeRenderer->texDimZ, 128u);
+    EXPECT_EQ(form->volumeRenderer->texDimZ, 256u);
     EXPECT_GT(form->volumeRenderer->GetMaxDensity(), 3000u);
     EXPECT_LE(form->volumeRenderer->GetMaxDensity(), 4096u);
-    EXPECT_EQ(BarOf("ScrollBar1"), (Bar{1, 1000, 256}));
-    EXPECT_EQ(BarOf("ScrollBar3"), (Bar{1, 1000, 113}));
-    EXPECT_EQ(Box("Panel8"), QStringLiteral("113"));
-    EXPECT_EQ(BarOf("ScrollBar9"), (Bar{1, 113, 1}));
-    EXPECT_EQ(BarOf("ScrollBar6"), (Bar{1, 113, 1}));
+    EXPECT_EQ(BarOf("ScrollBar1"), (Bar{1, 1000, 208}));
+    EXPECT_EQ(BarOf("ScrollBar2"), (Bar{1, 1000, 244}));
+    EXPECT_EQ(BarOf("ScrollBar3"), (Bar{1, 1000, 256}));
+    EXPECT_EQ(Box("Panel8"), QStringLiteral("256"));
+    EXPECT_EQ(BarOf("ScrollBar9"), (Bar{1, 256, 1}));
+    EXPECT_EQ(BarOf("ScrollBar6"), (Bar{1, 256, 1}));
 
     // Frames go on over the loaded volume.
     QTest::qWait(200);

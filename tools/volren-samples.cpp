@@ -1,5 +1,5 @@
 // Writes the sample volumes into the folder given on the command line:
-//   head256.dat  a CT-like head phantom of 256 x 256 x 113 samples
+//   head256.dat  a CT-like head phantom of 208 x 244 x 256 samples, cubic voxels
 //   small64.dat  a 64 x 64 x 64 sphere phantom for quick looks
 //   head.tf      a transfer function that shows the head's skin and bone
 //   ct.tf        a transfer function for real CT scans imported by volren-import
@@ -116,7 +116,11 @@ double Ball(double x, double y, double z)
 }
 
 template <typename Shape>
-bool WriteVolume(const std::string& path, uint32_t dimX, uint32_t dimY, uint32_t dimZ, double noise, Shape shape)
+// extent: the samples that span -1 to 1 along every axis, so that the shape
+// keeps its proportions on a grid of any sizes (cubic voxels); 0 stretches
+// -1 to 1 over each axis's own samples.
+bool WriteVolume(const std::string& path, uint32_t dimX, uint32_t dimY, uint32_t dimZ, double noise, Shape shape,
+                 uint32_t extent = 0)
 {
     std::vector<unsigned char> bytes;
     bytes.reserve(6 + 2 * size_t(dimX) * dimY * dimZ);
@@ -130,10 +134,10 @@ bool WriteVolume(const std::string& path, uint32_t dimX, uint32_t dimY, uint32_t
     for (uint32_t z = 0; z < dimZ; ++z) {
         for (uint32_t y = 0; y < dimY; ++y) {
             for (uint32_t x = 0; x < dimX; ++x) {
-                // Voxel centres mapped onto -1 to 1.
-                const double u = (2.0 * x + 1.0) / dimX - 1.0;
-                const double v = (2.0 * y + 1.0) / dimY - 1.0;
-                const double w = (2.0 * z + 1.0) / dimZ - 1.0;
+                // Voxel centres, the grid's centre at 0.
+                const double u = (2.0 * x + 1.0 - dimX) / (extent ? extent : dimX);
+                const double v = (2.0 * y + 1.0 - dimY) / (extent ? extent : dimY);
+                const double w = (2.0 * z + 1.0 - dimZ) / (extent ? extent : dimZ);
                 double value = shape(u, v, w);
                 if (value > 0.0) {
                     value += noise * Noise(x, y, z);
@@ -308,7 +312,9 @@ int main(int argc, char** argv)
     if (large) {
         return WriteVolume(folder + "head512.dat", 512, 512, 256, 12.0, Head) ? 0 : 1;
     }
-    const bool ok = WriteVolume(folder + "head256.dat", 256, 256, 113, 12.0, Head) &&
+    // The head in its own proportions: as wide, deep and tall as its
+    // outline, 256 samples from the neck to the crown.
+    const bool ok = WriteVolume(folder + "head256.dat", 208, 244, 256, 12.0, Head, 256) &&
                     WriteVolume(folder + "small64.dat", 64, 64, 64, 8.0, Ball) &&
                     WriteTransferFunction(folder + "head.tf", headPoints) &&
                     WriteTransferFunction(folder + "ct.tf", ctPoints) &&
