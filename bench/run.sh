@@ -3,7 +3,9 @@
 # display available: open to first frame of the 512 x 512 x 256 head with each
 # method beside VTK's GPU and CPU ray casters (whole processes), one table of
 # load stages and frame times, then a lit ray-cast frame side by side with
-# VTK's CPU ray caster. Generated volumes go to a temporary folder.
+# VTK's CPU ray caster, and the peak memory of an anisotropic scan opened at
+# its own spacing against its resampled import. Generated volumes go to a
+# temporary folder.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 bash "$here/install-bench-deps.sh"
@@ -18,3 +20,5 @@ echo
 echo
 /usr/bin/python3 "$here/vtk_compare.py" bin/volren-render samples/head256.dat samples/ct.tf \
     samples/vessels256.dat samples/vessels.tf
+echo
+/usr/bin/python3 "$here/scan_memory.py" bin
