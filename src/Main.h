@@ -4,7 +4,9 @@
 #include <QWidget>
 
 #include "Display.h"
+#include "MotionQuality.h"
 #include "Vec3.h"
+#include "ViewControl.h"
 
 class QAction;
 class QCheckBox;
@@ -38,6 +40,8 @@ public:
     void FormResize();
     bool FormCloseQuery();
     [[noreturn]] void FormDestroy();
+    // After a volume is loaded: the camera frames its box.
+    void FrameVolume();
     bool CanCloseTransferFunc();
 
     // Action and control handlers; the sender is not read.
@@ -148,10 +152,10 @@ public:
     VolumeRenderer* volumeRenderer = nullptr;
     float fpsLastTime = 0.0f;
     float fpsFrameCount = 0.0f;
-    Vec3 cameraTranslation;
-    Vec3 viewRotationAxis;
-    float viewRotationAngle = 0.0f;
-    Vec3 freeRotation;
+    // The camera: orientation, distance, pan and free rotation, with the
+    // mouse's rules.
+    ViewControl viewControl;
+    MotionQuality motionQuality;
 
     // The transfer function's file name, shared by the save dialog and Save.
     QString transferFunctionFileName;
@@ -165,6 +169,8 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // The render panel's mouse and wheel events go to viewControl.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildLayout();

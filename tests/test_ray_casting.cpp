@@ -149,7 +149,7 @@ TEST(RayCastingGeometry, BallIsRoundAndInPlaceInEveryView)
     for (const View& v : views) {
         const QImage picture = Render(scratch, volume, tf,
                                       {QStringLiteral("--view"), QString::fromLatin1(v.name),
-                                       QStringLiteral("--distance"), QString::number(-distance)},
+                                       QStringLiteral("--distance"), QString::number(distance)},
                                       std::string("ball_") + v.name + ".png");
         const Outline o = Measure(picture);
         ASSERT_GT(o.pixels, 100) << v.name;
@@ -161,15 +161,14 @@ TEST(RayCastingGeometry, BallIsRoundAndInPlaceInEveryView)
         EXPECT_NEAR(o.width, expectedDiameter, 3.0) << v.name;
         EXPECT_NEAR(o.height, o.width, 2.0) << v.name;
 
-        // The volume texture draws one unit per voxel: the same view from 50
-        // times as far.
-        const QImage planes = Render(scratch, volume, tf,
-                                     {QStringLiteral("--view"), QString::fromLatin1(v.name),
-                                      QStringLiteral("--distance"), QString::number(-distance * 50),
-                                      QStringLiteral("--method"), QStringLiteral("volume-texture"),
-                                      QStringLiteral("--classification"), QStringLiteral("pre"),
-                                      QStringLiteral("--blend"), QStringLiteral("blend")},
-                                     std::string("ball_planes_") + v.name + ".png");
+        // The volume texture draws the same box: the same view.
+        const QImage planes =
+            Render(scratch, volume, tf,
+                   {QStringLiteral("--view"), QString::fromLatin1(v.name), QStringLiteral("--distance"),
+                    QString::number(distance), QStringLiteral("--method"), QStringLiteral("volume-texture"),
+                    QStringLiteral("--classification"), QStringLiteral("pre"), QStringLiteral("--blend"),
+                    QStringLiteral("blend")},
+                   std::string("ball_planes_") + v.name + ".png");
         const Outline p = Measure(planes);
         ASSERT_GT(p.pixels, 100) << v.name;
         EXPECT_NEAR(p.height / p.width, o.height / o.width, 0.04) << v.name;
@@ -193,7 +192,7 @@ TEST(RayCastingGeometry, ThinShellIsWholeWithAndWithoutLeaps)
     });
     WriteOpaqueTransferFunction(tf);
     for (const char* step : {"0.01", "0.003"}) {
-        const QStringList common = {QStringLiteral("--distance"), QStringLiteral("-3"), QStringLiteral("--step"),
+        const QStringList common = {QStringLiteral("--distance"), QStringLiteral("3"), QStringLiteral("--step"),
                                     QString::fromLatin1(step)};
         const QImage leaping = Render(scratch, volume, tf, QStringList(common) << "--adaptive" << "1", "shell_1.png");
         const QImage marching = Render(scratch, volume, tf, QStringList(common) << "--adaptive" << "0", "shell_0.png");
@@ -227,8 +226,9 @@ TEST(RayCastingGeometry, SlantedPlaneIsLitAlikeInEveryGrid)
             const double across = (x + 0.5 - 32.0) + (z + 0.5 - cz);
             return uint16_t(std::clamp(2000.0 - 1000.0 * across, 0.0, 4000.0));
         });
-        const QImage picture = Render(scratch, volume, tf, {QStringLiteral("--distance"), QStringLiteral("-4"),
-                                                            QStringLiteral("--step"), QStringLiteral("0.002")});
+        const QImage picture = Render(
+            scratch, volume, tf,
+            {QStringLiteral("--distance"), QStringLiteral("4"), QStringLiteral("--step"), QStringLiteral("0.002")});
         double sum = 0;
         int n = 0;
         for (int y = side / 2 - 10; y < side / 2 + 10; ++y) {
@@ -293,8 +293,8 @@ TEST(RayCastingGeometry, CameraInsideOrCloseSeesTheVolume)
     EXPECT_GT(meanColour(30, 30, 10, 0), 100);
     EXPECT_LT(meanColour(30, 30, 10, 1), 10);
 
-    const QImage close = Render(scratch, volume, tf, {QStringLiteral("--distance"), QStringLiteral("-1.5")},
-                                "close.png");
+    const QImage close =
+        Render(scratch, volume, tf, {QStringLiteral("--distance"), QStringLiteral("1.5")}, "close.png");
     const Outline o = Measure(close);
     EXPECT_GT(o.pixels, side * side / 4);
 }
@@ -314,7 +314,7 @@ TEST(RayCastingGeometry, OutlinesAreStraightAndShadingSmooth)
         return x >= 10 && x < 60 && y >= 10 && y < 60 && z >= 5 && z < 35 ? 2000 : 0;
     });
     const QImage turned = Render(scratch, box, tf,
-                                 {QStringLiteral("--distance"), QStringLiteral("-2.6"), QStringLiteral("--rotate"),
+                                 {QStringLiteral("--distance"), QStringLiteral("2.6"), QStringLiteral("--rotate"),
                                   QStringLiteral("0,0,10"), QStringLiteral("--lighting"), QStringLiteral("0")},
                                  "box.png");
     // The left edge of every row through the middle of the box, to a
@@ -356,10 +356,10 @@ TEST(RayCastingGeometry, OutlinesAreStraightAndShadingSmooth)
     });
     const std::string grey = scratch.Path("grey.tf");
     WriteOpaqueTransferFunction(grey, 150);
-    const QImage lit = Render(scratch, ball, grey,
-                              {QStringLiteral("--distance"), QStringLiteral("-1.8"), QStringLiteral("--step"),
-                               QStringLiteral("0.001")},
-                              "smooth.png");
+    const QImage lit =
+        Render(scratch, ball, grey,
+               {QStringLiteral("--distance"), QStringLiteral("1.8"), QStringLiteral("--step"), QStringLiteral("0.001")},
+               "smooth.png");
     // A voxel here spans about twenty pixels; the rows cross the ball where
     // its light changes by a level every few pixels.
     const double radiusPixels = focal * (12.0 / 20.0) / (1.8 - 12.0 / 20.0);

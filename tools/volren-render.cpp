@@ -21,11 +21,11 @@
 #include <optional>
 #include <vector>
 
-#include "Camera.h"
 #include "Log.h"
 #include "Platform.h"
 #include "StartupTransferFunction.h"
 #include "TransferFunction.h"
+#include "ViewControl.h"
 #include "Volume.h"
 
 namespace {
@@ -35,7 +35,8 @@ constexpr int exitDifferent = 3;
 const char* const usageLine =
     "usage: volren-render VOLUME.dat -o OUT.png [--tf FILE.tf] [--method slices|volume-texture|ray-casting] "
     "[--classification pre|shaders|none] [--colormap intensity|gradient] [--blend min|max|blend|default] "
-    "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--distance D] [--size WxH] [--step F] "
+    "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--turn H,V] [--pan X,Y] [--distance D] "
+    "[--size WxH] [--step F] "
     "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--frames N] [--reference BASELINE.png "
     "[--threshold T]] [--program-folder DIR]";
 
@@ -91,7 +92,9 @@ struct Settings {
     int view = VolumeRenderer::Front;
     bool rotate = false;
     Vec3 freeRotation;
-    float distance = -20.0f;
+    float turn[2] = {0.0f, 0.0f};
+    float pan[2] = {0.0f, 0.0f};
+    std::optional<float> distance;
     int width = 537;
     int height = 595;
     std::optional<float> step;
@@ -108,20 +111,23 @@ Settings ParseArguments(const QStringList& arguments)
     parser.setApplicationDescription(QStringLiteral(
         "Draws VOLUME.dat as the volren program's frame loop does and writes the last frame as a PNG.\n"
         "Defaults are the program's start-up state: ray casting, no classification, intensity colour map,\n"
-        "default blend, front view, the start-up transfer function, a 537x595 panel, camera at z = -20.\n"
+        "default blend, front view, the start-up transfer function, a 537x595 panel, the volume framed.\n"
+        "The volume's box has its largest side from -1 to +1; framed, that side spans two thirds of the\n"
+        "panel's narrower side.\n"
         "Exit status: 0 written (and like the reference), 1 fatal error (see debug.log),\n"
         "2 bad arguments, 3 picture differs from the reference or the reference is missing."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("VOLUME.dat"), QStringLiteral("Volume data file to draw."));
     parser.addOptions({
-        {{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("PNG file to write."),
+        {{QStringLiteral("o"), QStringLiteral("output")},
+         QStringLiteral("PNG file to write."),
          QStringLiteral("OUT.png")},
         {QStringLiteral("tf"), QStringLiteral("Transfer function file (.tf) to use instead of the start-up one."),
          QStringLiteral("FILE.tf")},
         {QStringLiteral("method"), QStringLiteral("Rendering method: slices, volume-texture or ray-casting."),
          QStringLiteral("M"), QStringLiteral("ray-casting")},
-        {QStringLiteral("classification"), QStringLiteral("Classification: pre, shaders or none."),
-         QStringLiteral("C"), QStringLiteral("none")},
+        {QStringLiteral("classification"), QStringLiteral("Classification: pre, shaders or none."), QStringLiteral("C"),
+         QStringLiteral("none")},
         {QStringLiteral("colormap"), QStringLiteral("Colour map of shader classification: intensity or gradient."),
          QStringLiteral("T"), QStringLiteral("intensity")},
         {QStringLiteral("blend"), QStringLiteral("Blend mode: min, max, blend or default."), QStringLiteral("B"),
@@ -130,11 +136,21 @@ Settings ParseArguments(const QStringList& arguments)
          QStringLiteral("Camera button: left, down, back, right, up or front (rotation and view stack)."),
          QStringLiteral("V"), QStringLiteral("front")},
         {QStringLiteral("rotate"),
-         QStringLiteral("Free rotation in degrees about x, y and z, applied after the camera button's rotation; "
-                        "the view stack then follows from the angles."),
+         QStringLiteral("Free rotation in degrees about x, y and z, applied after the camera button's rotation "
+                        "and the turn, as the program's free rotation."),
          QStringLiteral("X,Y,Z")},
-        {QStringLiteral("distance"), QStringLiteral("Camera z translation (the program starts at -20)."),
-         QStringLiteral("D"), QStringLiteral("-20")},
+        {QStringLiteral("turn"),
+         QStringLiteral("Turn in degrees as a left mouse drag gives it, after the camera button: H about the "
+                        "screen's vertical axis (positive: the near side goes right), then V about its horizontal "
+                        "axis (positive: the near side goes down); a drag of one pixel turns half a degree."),
+         QStringLiteral("H,V")},
+        {QStringLiteral("pan"),
+         QStringLiteral("Pan in pixels as a middle mouse drag gives it (x to the right, y downwards)."),
+         QStringLiteral("X,Y")},
+        {QStringLiteral("distance"),
+         QStringLiteral("Distance of the eye from the volume's centre, in the units of its box (largest side 2); "
+                        "default: framed. Any distance from 0 (the eye at the centre) up."),
+         QStringLiteral("D")},
         {QStringLiteral("size"), QStringLiteral("Render panel size in pixels."), QStringLiteral("WxH"),
          QStringLiteral("537x595")},
         {QStringLiteral("step"), QStringLiteral("Ray step size (\"dz =\"), greater than 0; default 0.01."),
@@ -213,8 +229,24 @@ Settings ParseArguments(const QStringList& arguments)
         s.rotate = true;
         s.freeRotation = Vec3{angles[0], angles[1], angles[2]};
     }
-    if (const auto distance = FloatOption(parser, QStringLiteral("distance"))) {
-        s.distance = *distance;
+    for (const auto& [option, pair] :
+         {std::pair{QStringLiteral("turn"), s.turn}, std::pair{QStringLiteral("pan"), s.pan}}) {
+        if (!parser.isSet(option)) {
+            continue;
+        }
+        const QStringList parts = parser.value(option).split(QLatin1Char(','));
+        bool ok = parts.size() == 2;
+        for (int i = 0; ok && i < 2; ++i) {
+            pair[i] = parts[i].trimmed().toFloat(&ok);
+            ok = ok && std::isfinite(pair[i]);
+        }
+        if (!ok) {
+            UsageError(QStringLiteral("--%1 takes two numbers, not '%2'").arg(option, parser.value(option)));
+        }
+    }
+    s.distance = FloatOption(parser, QStringLiteral("distance"));
+    if (s.distance && !(*s.distance >= 0.0f)) {
+        UsageError(QStringLiteral("--distance must be 0 or more"));
     }
     if (parser.isSet(QStringLiteral("size"))) {
         const QStringList parts = parser.value(QStringLiteral("size")).split(QLatin1Char('x'));
@@ -365,8 +397,7 @@ int main(int argc, char** argv)
     renderer.SetClassification(uint8_t(s.classification));
     renderer.SetColorMapType(uint8_t(s.colorMap));
     renderer.SetBlendMode(uint8_t(s.blend));
-    const Camera::ButtonView view = Camera::ViewOfButton(int8_t(s.view));
-    renderer.SetViewStack(view.viewStack);
+    renderer.SetViewStack(int8_t(s.view));
     if (s.step) {
         renderer.SetStepSize(*s.step);
     }
@@ -381,13 +412,27 @@ int main(int argc, char** argv)
     }
     renderer.Load(s.volume.toLocal8Bit().constData());
 
+    // The program's camera: a button's side, framed, then what the mouse would do.
+    ViewControl view;
+    view.SetViewport(s.width, s.height);
+    view.SetBox(renderer.BoxHalfExtents());
+    view.ShowSide(int8_t(s.view));
+    // Unlike the wheel, the option may put the eye anywhere, inside the box too.
+    if (s.distance) {
+        view.distance = *s.distance;
+    }
+    view.Turn(s.turn[0], s.turn[1]);
+    // A pixel of pan is a pixel at the distance chosen.
+    view.Pan(s.pan[0], s.pan[1]);
+    view.freeRotation = s.freeRotation;
+
     // Frames as in the frame loop; each is finished before its time is taken.
     QImage picture(s.width, s.height, QImage::Format_RGBX8888);
     std::vector<double> times;
     for (int frame = 0; frame < s.frames; ++frame) {
         const auto start = std::chrono::steady_clock::now();
         display.Clear();
-        Camera::Apply(renderer, Vec3{0.0f, 0.0f, s.distance}, view.axis, view.angle, s.rotate, s.freeRotation);
+        view.Apply(renderer, s.rotate);
         renderer.Render();
         if (frame == s.frames - 1) {
             glPixelStorei(GL_PACK_ALIGNMENT, 1);
