@@ -51,7 +51,7 @@ endforeach()
 run(2 -o ${OUT}/bad.png)
 run(2 ${DATA}/blob.dat)
 run(0 --help)
-foreach(option tf method classification colormap blend view rotate turn pan distance size step max-intensity adaptive
+foreach(option tf method classification colormap blend view rotate turn pan distance size step max-intensity adaptive drag
                lighting frames reference threshold)
   if(NOT last_out MATCHES "--${option}")
     message(FATAL_ERROR "--help does not document --${option}")

@@ -25,6 +25,7 @@
 #include "Platform.h"
 #include "StartupTransferFunction.h"
 #include "TransferFunction.h"
+#include "MotionQuality.h"
 #include "ViewControl.h"
 #include "Volume.h"
 
@@ -37,7 +38,8 @@ const char* const usageLine =
     "[--classification pre|shaders|none] [--colormap intensity|gradient] [--blend min|max|blend|default] "
     "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--turn H,V] [--pan X,Y] [--distance D] "
     "[--size WxH] [--step F] "
-    "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--frames N] [--reference BASELINE.png "
+    "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--frames N] [--drag N] "
+    "[--reference BASELINE.png "
     "[--threshold T]] [--program-folder DIR]";
 
 [[noreturn]] void UsageError(const QString& message)
@@ -102,6 +104,7 @@ struct Settings {
     std::optional<bool> adaptive;
     std::optional<bool> lighting;
     int frames = 1;
+    int drag = 0;
     double threshold = 0.5;
 };
 
@@ -161,6 +164,11 @@ Settings ParseArguments(const QStringList& arguments)
          QStringLiteral("0|1")},
         {QStringLiteral("lighting"), QStringLiteral("Lighting of the ray caster: 0 or 1; default 1."),
          QStringLiteral("0|1")},
+        {QStringLiteral("drag"),
+         QStringLiteral("Before the frames, N frames as during a left drag of 2 pixels a frame, each drawn at the "
+                        "resolution the program would choose to stay within 40 ms; prints 'drag N median_ms M max_ms "
+                        "x over_budget k largest_factor f'."),
+         QStringLiteral("N")},
         {QStringLiteral("frames"),
          QStringLiteral("Frames to draw; with more than one, prints 'frames N median_ms M min_ms m max_ms x'."),
          QStringLiteral("N"), QStringLiteral("1")},
@@ -274,6 +282,13 @@ Settings ParseArguments(const QStringList& arguments)
     if (parser.isSet(QStringLiteral("lighting"))) {
         s.lighting = FlagOption(parser, QStringLiteral("lighting"), true);
     }
+    if (parser.isSet(QStringLiteral("drag"))) {
+        bool ok = false;
+        s.drag = parser.value(QStringLiteral("drag")).toInt(&ok);
+        if (!ok || s.drag < 1) {
+            UsageError(QStringLiteral("--drag takes a whole number of at least 1"));
+        }
+    }
     if (parser.isSet(QStringLiteral("frames"))) {
         bool ok = false;
         s.frames = parser.value(QStringLiteral("frames")).toInt(&ok);
@@ -356,6 +371,43 @@ double Median(std::vector<double> values)
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
 }
+
+double Seconds() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+// Frames as the program draws them while the mouse turns the view, then the
+// view turned back: the resolution is chosen from the frames before.
+void Drag(const Settings& s, VolumeRenderer& renderer, Display& display, ViewControl& view)
+{
+    MotionQuality quality;
+    std::vector<double> times;
+    int largest = 1, over = 0;
+    const QQuaternion before = view.orientation;
+    for (int frame = 0; frame < s.drag; ++frame) {
+        const double start = Seconds();
+        quality.FrameStarts(start);
+        const int factor = quality.Factor(true);
+        largest = std::max(largest, factor);
+        display.Clear();
+        if (factor > 1) {
+            quality.Begin(display, factor);
+        }
+        view.Turn(2.0f * ViewControl::degreesPerPixel, 0.0f);
+        view.Apply(renderer, s.rotate);
+        renderer.Render();
+        if (factor > 1) {
+            quality.End(display);
+        }
+        display.Swap();
+        glFinish();
+        times.push_back((Seconds() - start) * 1000.0);
+        // The first two frames measure the drawing.
+        over += frame >= 2 && times.back() > MotionQuality::budgetSeconds * 1000.0;
+    }
+    quality.Release();
+    view.orientation = before;
+    std::printf("drag %d median_ms %.3f max_ms %.3f over_budget %d largest_factor %d\n", s.drag, Median(times),
+                *std::max_element(times.begin(), times.end()), over, largest);
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -425,6 +477,10 @@ int main(int argc, char** argv)
     // A pixel of pan is a pixel at the distance chosen.
     view.Pan(s.pan[0], s.pan[1]);
     view.freeRotation = s.freeRotation;
+
+    if (s.drag > 0) {
+        Drag(s, renderer, display, view);
+    }
 
     // Frames as in the frame loop; each is finished before its time is taken.
     QImage picture(s.width, s.height, QImage::Format_RGBX8888);
