@@ -236,9 +236,15 @@ TEST(View, AnisotropicVoxelsDrawTheSameObjectAsCubicOnes)
         }
     }
 
+    // A .dat load starts from cubic voxels again.
+    thick.renderer.Load(scratch.Path("thick.dat").c_str());
+    EXPECT_EQ((std::array<float, 3>{thick.renderer.voxelSpacing.x, thick.renderer.voxelSpacing.y,
+                                    thick.renderer.voxelSpacing.z}),
+              (std::array<float, 3>{1, 1, 1}));
+
     // Without its spacing the thick volume is a third as deep: seen from the
-    // side, the outline shows it.
-    thick.renderer.SetVoxelSpacing(Vec3{1, 1, 1});
+    // side, the outline shows it. A spacing that is no positive number counts as 1.
+    thick.renderer.SetVoxelSpacing(Vec3{1, 0, -2});
     thick.view.SetBox(thick.renderer.BoxHalfExtents());
     thick.view.ShowSide(VR::Left);
     const Outline flat = Measure(thick.Draw(VR::RayCasting));
@@ -435,4 +441,27 @@ TEST(MotionQuality, ChoosesTheResolutionFromTheLastFrames)
     // A pause says nothing about the drawing.
     quality.FrameStarts(20.0);
     EXPECT_NEAR(quality.fullFrameSeconds, 0.1, 1e-9);
+}
+
+// The stack of the whole rotation is the stack of the angles' rule wherever
+// that rule is exact, at quarter turns, and that of each camera button.
+TEST(ViewStack, FollowsTheWholeRotationAsTheAnglesRuleDoes)
+{
+    for (float x : {0.0f, 90.0f, 180.0f, 270.0f}) {
+        for (float y : {0.0f, 90.0f, 180.0f, 270.0f}) {
+            for (float z : {0.0f, 90.0f, 180.0f, 270.0f}) {
+                const Vec3 angles{x, y, z};
+                EXPECT_EQ(int(Camera::ViewStackOfRotation(Camera::FreeRotation(angles))),
+                          int(VR::ViewStackFromAngles(angles)))
+                    << x << ", " << y << ", " << z;
+            }
+        }
+    }
+    for (int8_t stack = VR::Left; stack <= VR::Front; ++stack) {
+        EXPECT_EQ(Camera::ViewStackOfRotation(Camera::RotationOfButton(stack)), stack);
+        // A button's side turned by less than 45 degrees keeps its stack.
+        const QQuaternion turned = QQuaternion::fromAxisAndAngle(0, 1, 0, 40) *
+                                   QQuaternion::fromAxisAndAngle(1, 0, 0, -30) * Camera::RotationOfButton(stack);
+        EXPECT_EQ(Camera::ViewStackOfRotation(turned), stack);
+    }
 }
