@@ -153,8 +153,8 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
     LogOpen();
     programFolder = (QCoreApplication::applicationDirPath() + QLatin1Char('/')).toLocal8Bit();
 
-    // 6. Camera: framed from the front once the panel's size is known.
-    viewControl = ViewControl();
+    // 6. Camera: viewControl frames the front view once the panel's size is
+    // known (FormResize).
 
     // 7. The idle handler: a zero-interval timer fires whenever the event queue
     // is empty, also inside modal dialogs and message boxes.
@@ -568,22 +568,22 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     }
     const double now = double(MilliSeconds()) * 0.001;
     switch (event->type()) {
-        case QEvent::MouseButtonPress: {
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            viewControl.Press(mouse->button(), mouse->modifiers(), mouse->position());
-            return true;
-        }
-        case QEvent::MouseMove:
-            viewControl.Move(static_cast<QMouseEvent*>(event)->position(), now);
-            return true;
-        case QEvent::MouseButtonRelease:
-            viewControl.Release(static_cast<QMouseEvent*>(event)->button());
-            return true;
-        case QEvent::Wheel:
-            viewControl.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y(), now);
-            return true;
-        default:
-            return QWidget::eventFilter(watched, event);
+    case QEvent::MouseButtonPress: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        viewControl.Press(mouse->button(), mouse->modifiers(), mouse->position());
+        return true;
+    }
+    case QEvent::MouseMove:
+        viewControl.Move(static_cast<QMouseEvent*>(event)->position(), now);
+        return true;
+    case QEvent::MouseButtonRelease:
+        viewControl.Release(static_cast<QMouseEvent*>(event)->button());
+        return true;
+    case QEvent::Wheel:
+        viewControl.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y(), now);
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
     }
 }
 

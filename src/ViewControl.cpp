@@ -9,6 +9,7 @@ void ViewControl::SetViewport(int width, int height)
 {
     viewportWidth = std::max(width, 1);
     viewportHeight = std::max(height, 1);
+    // The first size known frames the view.
     if (distance == 0.0f) {
         Frame();
     }
