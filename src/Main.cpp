@@ -530,7 +530,11 @@ void TMainForm::moveEvent(QMoveEvent* event)
     KeepOuterMinimumWidth();
 }
 
-void TMainForm::PauseFrames() { idleTimer->stop(); }
+void TMainForm::PauseFrames()
+{
+    idleTimer->stop();
+    motionQuality.Pause();
+}
 
 void TMainForm::ResumeFrames()
 {

@@ -3,34 +3,39 @@
 #include "MotionQuality.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "Display.h"
 
 void MotionQuality::FrameStarts(double now)
 {
     const double seconds = now - lastStart;
+    const bool known = measured;
     lastStart = now;
-    // A pause of the frame loop or a modal dialog says nothing about drawing.
-    if (seconds <= 0.0 || seconds > 1.0) {
+    measured = true;
+    if (!known) {
         return;
     }
-    // The drawing's cost grows with the pixels drawn: a frame at factor f
-    // costs about 1 / f^2 of a full one. Averaged, so one slow frame does not
-    // flip the choice.
-    const double full = seconds * double(lastFactor) * double(lastFactor);
-    fullFrameSeconds = fullFrameSeconds > 0.0 ? 0.5 * (fullFrameSeconds + full) : full;
+    // A frame's cost grows with the pixels drawn: the factor that would have
+    // met the budget, moved to at once when too slow, one step at a time when
+    // well within it, since part of the cost does not shrink with the pixels.
+    const double wanted = double(lastFactor) * std::sqrt(seconds / budgetSeconds);
+    if (seconds > budgetSeconds) {
+        movingFactor = std::max(lastFactor + 1, int(std::ceil(wanted)));
+    } else if (seconds < 0.5 * budgetSeconds) {
+        movingFactor = std::max({1, lastFactor - 1, int(std::ceil(wanted))});
+    } else {
+        movingFactor = lastFactor;
+    }
+    movingFactor = std::clamp(movingFactor, 1, largestFactor);
 }
+
+void MotionQuality::Pause() { measured = false; }
 
 int MotionQuality::Factor(bool moving)
 {
-    int f = 1;
-    if (moving) {
-        while (f < largestFactor && fullFrameSeconds / double(f * f) > budgetSeconds) {
-            ++f;
-        }
-    }
-    lastFactor = f;
-    return f;
+    lastFactor = moving ? movingFactor : 1;
+    return lastFactor;
 }
 
 void MotionQuality::Begin(Display& display, int f)

@@ -415,8 +415,8 @@ TEST(ViewMouse, MovingFramesAreCoarserAndTheRestingFrameIsExact)
 
     w.Drag(Qt::LeftButton, {}, w.centre(), w.centre() + QPoint(40, 0));
     w.form.SpeedButton12->click();
-    // As if full frames took a second.
-    w.form.motionQuality.fullFrameSeconds = 1.0;
+    // As after frames of a second each.
+    w.form.motionQuality.movingFactor = 5;
     const Picture moving = w.Frame();
     EXPECT_FALSE(moving == still);
     ExpectSameOutline(Measure(moving), Measure(still), 6.0, "coarse frame");
@@ -431,16 +431,30 @@ TEST(MotionQuality, ChoosesTheResolutionFromTheLastFrames)
     EXPECT_EQ(quality.Factor(true), 1) << "nothing measured yet";
     quality.FrameStarts(10.0);
     quality.FrameStarts(10.1);
-    EXPECT_NEAR(quality.fullFrameSeconds, 0.1, 1e-9);
-    // 100 ms a frame: half the resolution each way gives 25 ms.
+    // 100 ms a frame: half the resolution each way gives about 25 ms.
     EXPECT_EQ(quality.Factor(true), 2);
     EXPECT_EQ(quality.Factor(false), 1) << "a still view is drawn whole";
+
+    // Too slow still: the factor grows at once to what the pixels predict.
     quality.Factor(true);
-    quality.FrameStarts(10.125);
-    EXPECT_NEAR(quality.fullFrameSeconds, 0.1, 1e-9) << "25 ms at factor 2 is 100 ms whole";
-    // A pause says nothing about the drawing.
+    quality.FrameStarts(10.2);
+    EXPECT_EQ(quality.Factor(true), 4);
+    // Within the budget, but not far within: kept.
+    quality.FrameStarts(10.23);
+    EXPECT_EQ(quality.Factor(true), 4);
+    // Well within: one step finer at a time.
+    quality.FrameStarts(10.24);
+    EXPECT_EQ(quality.Factor(true), 3);
+    quality.FrameStarts(10.245);
+    EXPECT_EQ(quality.Factor(true), 2);
+
+    // A pause of the frames says nothing about the drawing.
+    quality.Pause();
     quality.FrameStarts(20.0);
-    EXPECT_NEAR(quality.fullFrameSeconds, 0.1, 1e-9);
+    EXPECT_EQ(quality.Factor(true), 2);
+    // Nor does a frame that never ends in time: the largest factor holds.
+    quality.FrameStarts(25.0);
+    EXPECT_EQ(quality.Factor(true), MotionQuality::largestFactor);
 }
 
 // The stack of the whole rotation is the stack of the angles' rule wherever
