@@ -14,31 +14,22 @@ const float tanHalfFieldOfView = float(std::tan(22.5 * M_PI / 180.0));
 constexpr float nearPlane = 1.0f;
 }  // namespace
 
-Camera::ButtonView Camera::ViewOfButton(int8_t viewStack)
+QQuaternion Camera::RotationOfButton(int8_t viewStack)
 {
     switch (viewStack) {
     case VolumeRenderer::Left:
-        return {VolumeRenderer::Left, {0, 1, 0}, 90};
+        return QQuaternion::fromAxisAndAngle(0, 1, 0, 90);
     case VolumeRenderer::Down:
-        return {VolumeRenderer::Down, {1, 0, 0}, 270};
+        return QQuaternion::fromAxisAndAngle(1, 0, 0, 270);
     case VolumeRenderer::Back:
-        return {VolumeRenderer::Back, {0, 1, 0}, 180};
+        return QQuaternion::fromAxisAndAngle(0, 1, 0, 180);
     case VolumeRenderer::Right:
-        return {VolumeRenderer::Right, {0, 1, 0}, 270};
+        return QQuaternion::fromAxisAndAngle(0, 1, 0, 270);
     case VolumeRenderer::Up:
-        return {VolumeRenderer::Up, {1, 0, 0}, 90};
+        return QQuaternion::fromAxisAndAngle(1, 0, 0, 90);
     default:
-        return {VolumeRenderer::Front, {0, 0, 0}, 0};
-    }
-}
-
-QQuaternion Camera::RotationOfButton(int8_t viewStack)
-{
-    const ButtonView view = ViewOfButton(viewStack);
-    if (view.angle == 0.0f) {
         return QQuaternion();
     }
-    return QQuaternion::fromAxisAndAngle(view.axis.x, view.axis.y, view.axis.z, view.angle);
 }
 
 float Camera::FramedDistance(int width, int height)

@@ -12,14 +12,8 @@ class VolumeRenderer;
 // accumulated free rotation. The main window and the command-line renderer
 // both draw through it, so their frames agree.
 struct Camera {
-    // The rotation that turns one side of the volume toward the viewer, and
-    // the view stack that draws that side back to front.
-    struct ButtonView {
-        int8_t viewStack;
-        Vec3 axis;
-        float angle;
-    };
-    static ButtonView ViewOfButton(int8_t viewStack);
+    // The rotation of a camera button, which turns the side of the volume
+    // whose view stack it sets toward the viewer.
     static QQuaternion RotationOfButton(int8_t viewStack);
 
     // The distance from the eye to the box's centre at which a side of 2 units

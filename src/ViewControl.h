@@ -18,7 +18,8 @@ class ViewControl {
 public:
     // Degrees of turn per pixel of drag.
     static constexpr float degreesPerPixel = 0.5f;
-    // Each wheel notch (or Forward) brings the eye this share nearer.
+    // The eye's distance is multiplied by wheelFactor for each wheel notch
+    // towards the volume and by stepFactor for each Forward (divided going back).
     static constexpr float wheelFactor = 0.9f;
     static constexpr float stepFactor = 0.8f;
     // The farthest the eye may go, in framed distances.
