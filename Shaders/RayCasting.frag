@@ -2,8 +2,8 @@
 // Ray casting through the volume's box, compositing front to back.
 //
 // Spaces: c, the box's coordinates in [0, 1]^3; the displayed space, c scaled
-// by texture matrix 1 so that the largest side is 1 and every voxel a cube
-// (steps, opacity and lighting are measured there); bricks of 4^3 voxels,
+// by texture matrix 1 so that the largest side is 1 and every voxel has its
+// true proportions (steps, opacity and lighting are measured there); bricks of 4^3 voxels,
 // laid half a voxel off the voxels, texture matrix 2 (with a shift); the 3D
 // textures, texture matrix 3, of which the data fill only a share; the
 // occupancy texture, texture matrix 5 from bricks.
@@ -47,9 +47,9 @@ vec4 Classify(float d)
 }
 
 // Blinn-Phong with the light at the viewer, so the half vector is the view
-// direction. Gradients are differences between neighbouring voxels, and
-// voxels are cubes in the displayed space, so the gradient is a normal there
-// as it stands. It points from dense to less dense material; both sides of a
+// direction. Gradients are differences between neighbouring voxels divided
+// by the voxels' spacing, per unit length as in the displayed space, so the
+// gradient is a normal there as it stands. It points from dense to less dense material; both sides of a
 // boundary are lit. Where it vanishes there is no normal, and the shading
 // fades out towards the unlit colour.
 vec3 Shade(vec3 color, vec3 texturePoint, vec3 toViewer)

@@ -66,7 +66,7 @@ def main():
     volume = os.path.abspath(args.volume)
     tf = os.path.abspath(args.tf)
     dim_x, dim_y, dim_z = dims(volume)
-    distance = -20.0
+    distance = 20.0
     step = 0.01
 
     configurations = [(name, [render, volume, "-o", "frame.png", "--tf", tf, "--size", args.size,

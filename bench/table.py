@@ -118,7 +118,7 @@ def main():
 
     print()
     print("Times in ms (load stages: Google Benchmark means; frames: median of %d frames, %d for the large "
-          "volume). Frames use volren-render's defaults: camera at z = -20, step 0.01, lit, adaptive steps, "
+          "volume). Frames use volren-render's defaults: the volume framed, step 0.01, lit, adaptive steps, "
           "start-up transfer function." % (args.frames, args.slow_frames))
     print()
     print("| stage or frame | 256 x 256 x 113 head | 512 x 512 x 256 head |")

@@ -11,7 +11,7 @@ usage: vtk_compare.py VOLREN_RENDER VOLUME.dat FILE.tf [VOLUME.dat FILE.tf ...]
 
 Geometry: volren draws the volume centred on the origin in its own
 proportions, its largest side from -1 to +1, each voxel a cube, 45 degree
-vertical field of view, the camera on +z at -distance. VTK gets the same in
+vertical field of view, the camera on +z at the given distance from the centre. VTK gets the same in
 voxel units: spacing 1, centred, one model unit is half the largest side, the
 camera at distance times that. volren's step is a fraction of the largest
 side, so VTK samples every step * largest voxels, and its opacity unit
@@ -134,7 +134,7 @@ def vtk_frames(volume, tf, size, frames, distance, step, mapper_class, picture):
     renderer.AddVolume(actor)
     camera = renderer.GetActiveCamera()
     camera.SetFocalPoint(0, 0, 0)
-    camera.SetPosition(0, 0, -distance * half)
+    camera.SetPosition(0, 0, distance * half)
     camera.SetViewUp(0, 1, 0)
     camera.SetViewAngle(45)
     camera.SetClippingRange(1.0 * half, 100000.0 * half)
@@ -196,7 +196,7 @@ def main():
     parser.add_argument("--vtk-frames", type=int, default=10)
     parser.add_argument("--gpu-frames", type=int, default=5,
                         help="also time VTK's GPU ray caster over this many frames (0: not)")
-    parser.add_argument("--distance", type=float, default=-5.0)
+    parser.add_argument("--distance", type=float, default=5.0)
     parser.add_argument("--step", type=float, default=0.002)
     parser.add_argument("--pictures", help="keep the pictures in this folder")
     args = parser.parse_args()

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -26,6 +27,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <QWindow>
 
 #include <algorithm>
@@ -156,11 +158,8 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
     LogOpen();
     programFolder = (QCoreApplication::applicationDirPath() + QLatin1Char('/')).toLocal8Bit();
 
-    // 6. Camera.
-    cameraTranslation = Vec3{0.0f, 0.0f, -20.0f};
-    viewRotationAxis = Vec3{};
-    viewRotationAngle = 0.0f;
-    freeRotation = Vec3{};
+    // 6. Camera: viewControl frames the front view once the panel's size is
+    // known (FormResize).
 
     // 7. The idle handler: a zero-interval timer fires whenever the event queue
     // is empty, also inside modal dialogs and message boxes.
@@ -210,12 +209,12 @@ void TMainForm::BuildLayout()
     renderWindow = new QWindow();
     renderWindow->setSurfaceType(QSurface::OpenGLSurface);
     renderContainer = QWidget::createWindowContainer(renderWindow, Panel1);
-    renderWindow->installEventFilter(this);
     setAcceptDrops(true);
     renderContainer->setObjectName(QStringLiteral("RenderView"));
     auto* panelLayout = new QVBoxLayout(Panel1);
     panelLayout->setContentsMargins(1, 1, 1, 1);
     panelLayout->addWidget(renderContainer);
+    renderWindow->installEventFilter(this);
 
     Panel2 = MakeWidget<QFrame>(this, "Panel2", 536, 0, 256, 598);
     Panel2->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -544,7 +543,11 @@ void TMainForm::moveEvent(QMoveEvent* event)
     KeepOuterMinimumWidth();
 }
 
-void TMainForm::PauseFrames() { idleTimer->stop(); }
+void TMainForm::PauseFrames()
+{
+    idleTimer->stop();
+    motionQuality.Pause();
+}
 
 void TMainForm::ResumeFrames()
 {
@@ -566,10 +569,50 @@ void TMainForm::FormResize()
     const QRect area = Panel1->contentsRect().marginsRemoved(Panel1->layout()->contentsMargins());
     const qreal ratio = renderWindow->devicePixelRatio();
     display.Resize(int(area.width() * ratio), int(area.height() * ratio));
+    viewControl.SetViewport(area.width(), area.height());
+}
+
+void TMainForm::FrameVolume()
+{
+    viewControl.SetBox(volumeRenderer->BoxHalfExtents());
+    viewControl.Frame();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != renderWindow) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const double now = double(MilliSeconds()) * 0.001;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        viewControl.Press(mouse->button(), mouse->modifiers(), mouse->position());
+        return true;
+    }
+    case QEvent::MouseMove:
+        viewControl.Move(static_cast<QMouseEvent*>(event)->position(), now);
+        return true;
+    case QEvent::MouseButtonRelease:
+        viewControl.Release(static_cast<QMouseEvent*>(event)->button());
+        return true;
+    case QEvent::Wheel:
+        viewControl.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y(), now);
+        return true;
+    case QEvent::DragEnter:
+        dragEnterEvent(static_cast<QDragEnterEvent*>(event));
+        return true;
+    case QEvent::Drop:
+        dropEvent(static_cast<QDropEvent*>(event));
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
 }
 
 void TMainForm::OnIdle()
 {
+    motionQuality.FrameStarts(double(MilliSeconds()) * 0.001);
     DrawFrame();
     display.Swap();
 
@@ -590,12 +633,21 @@ void TMainForm::DrawFrame()
     if (volumeRenderer->IsLoaded()) {
         const bool anyAxis = CheckBox2->isChecked() || CheckBox3->isChecked() || CheckBox4->isChecked();
         const bool rotate = CheckBox1->isChecked() && anyAxis;
-        Camera::Apply(*volumeRenderer, cameraTranslation, viewRotationAxis, viewRotationAngle, rotate, freeRotation);
+        const double now = double(MilliSeconds()) * 0.001;
+        // A moving view may be drawn at a lower resolution; a still one never is.
+        const int factor = motionQuality.Factor(viewControl.Moving(now) || rotate);
+        if (factor > 1) {
+            motionQuality.Begin(display, factor);
+        }
+        viewControl.Apply(*volumeRenderer, rotate);
         if (rotate) {
-            Camera::AdvanceFreeRotation(freeRotation, CheckBox2->isChecked(), CheckBox3->isChecked(),
-                                        CheckBox4->isChecked());
+            viewControl.AdvanceFreeRotation(CheckBox2->isChecked(), CheckBox3->isChecked(), CheckBox4->isChecked(),
+                                            now);
         }
         volumeRenderer->Render();
+        if (factor > 1) {
+            motionQuality.End(display);
+        }
     }
 }
 
@@ -636,6 +688,7 @@ void TMainForm::FormDestroy()
     transferFunction = nullptr;
     delete volumeRenderer;
     volumeRenderer = nullptr;
+    motionQuality.Release();
     display.ReleaseContext();
     LogClose();
     std::fflush(stdout);
@@ -659,6 +712,7 @@ bool TMainForm::OpenVolume(const QString& fileName)
         const BusyCursor busy;
         volumeRenderer->Load(fileName.toLocal8Bit().constData());
         ShowVolumeSizes();
+        FrameVolume();
         return true;
     }
     ScanVolume scan;
@@ -675,6 +729,7 @@ bool TMainForm::OpenVolume(const QString& fileName)
     const BusyCursor busy;
     ScanLoader::Load(*volumeRenderer, fileName, scan);
     ShowVolumeSizes();
+    FrameVolume();
     return true;
 }
 
@@ -732,19 +787,6 @@ void TMainForm::dropEvent(QDropEvent* event)
     // Opened after the drop has ended, so the dragging program is not kept waiting.
     const QString path = urls.front().toLocalFile();
     QTimer::singleShot(0, this, [this, path] { OpenVolume(path); });
-}
-
-bool TMainForm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == renderWindow && event->type() == QEvent::DragEnter) {
-        dragEnterEvent(static_cast<QDragEnterEvent*>(event));
-        return true;
-    }
-    if (watched == renderWindow && event->type() == QEvent::Drop) {
-        dropEvent(static_cast<QDropEvent*>(event));
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::ShowVolumeSizes()
@@ -928,10 +970,8 @@ void TMainForm::DefaultBlendActionExecute(QObject*) { volumeRenderer->SetBlendMo
 
 void TMainForm::SetCameraView(int8_t stack)
 {
-    const Camera::ButtonView view = Camera::ViewOfButton(stack);
-    volumeRenderer->SetViewStack(view.viewStack);
-    viewRotationAxis = view.axis;
-    viewRotationAngle = view.angle;
+    volumeRenderer->SetViewStack(stack);
+    viewControl.ShowSide(stack);
 }
 
 void TMainForm::CameraLeftActionExecute(QObject*) { SetCameraView(VolumeRenderer::Left); }
@@ -940,8 +980,8 @@ void TMainForm::CameraBackActionExecute(QObject*) { SetCameraView(VolumeRenderer
 void TMainForm::CameraRightActionExecute(QObject*) { SetCameraView(VolumeRenderer::Right); }
 void TMainForm::CameraUpActionExecute(QObject*) { SetCameraView(VolumeRenderer::Up); }
 void TMainForm::CameraFrontActionExecute(QObject*) { SetCameraView(VolumeRenderer::Front); }
-void TMainForm::CameraBackwardActionExecute(QObject*) { cameraTranslation.z -= 5.0f; }
-void TMainForm::CameraForwardActionExecute(QObject*) { cameraTranslation.z += 5.0f; }
+void TMainForm::CameraBackwardActionExecute(QObject*) { viewControl.StepBackward(); }
+void TMainForm::CameraForwardActionExecute(QObject*) { viewControl.StepForward(); }
 
 void TMainForm::SliceScrollBarScroll(QObject*)
 {

@@ -4,8 +4,10 @@
 #include <QWidget>
 
 #include "Display.h"
+#include "MotionQuality.h"
 #include "TransferFunction.h"
 #include "Vec3.h"
+#include "ViewControl.h"
 
 class QAction;
 class QCheckBox;
@@ -38,6 +40,8 @@ public:
     void FormResize();
     bool FormCloseQuery();
     [[noreturn]] void FormDestroy();
+    // After a volume is loaded: the camera frames its box.
+    void FrameVolume();
     bool CanCloseTransferFunc();
 
     // Opens a volume data file or a scan (a DICOM series as a folder or any of
@@ -159,10 +163,10 @@ public:
     VolumeRenderer* volumeRenderer = nullptr;
     float fpsLastTime = 0.0f;
     float fpsFrameCount = 0.0f;
-    Vec3 cameraTranslation;
-    Vec3 viewRotationAxis;
-    float viewRotationAngle = 0.0f;
-    Vec3 freeRotation;
+    // The camera: orientation, distance, pan and free rotation, with the
+    // mouse's rules.
+    ViewControl viewControl;
+    MotionQuality motionQuality;
 
     // The transfer function's file name, shared by the save dialog and Save.
     QString transferFunctionFileName;
@@ -179,6 +183,8 @@ protected:
     // Files and folders dropped on the window, also on the render panel.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // The render panel's mouse and wheel events go to viewControl, drops to
+    // the window's handlers.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

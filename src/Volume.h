@@ -61,6 +61,14 @@ public:
     void SetMaxIntensity(float intensity);
     void SetAdaptiveStepSize(float flag);
     void SetLighting(float flag);
+    // The size of a voxel along x, y and z (in any one unit, for instance mm).
+    // The box is drawn at the volume's true proportions and gradients are
+    // taken per unit length; on a loaded volume the gradient texture is built
+    // again. A side that is not a positive finite number counts as 1.
+    void SetVoxelSpacing(Vec3 spacing);
+    // Half the sides of the box that every method draws: the volume's extent
+    // (sizes times spacing) scaled so that its largest side spans -1 to +1.
+    Vec3 BoxHalfExtents() const;
 
     // Steps of loading, texture building and drawing; public so that tests can
     // check each on its own.

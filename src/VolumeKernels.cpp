@@ -57,7 +57,7 @@ struct Counts {
 // One row of gradient vectors (y, z), by the loader's face and interior rules, into g (three
 // floats per voxel).
 void GradientRow(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ, uint32_t y,
-                 uint32_t z, float* g)
+                 uint32_t z, float* g, const float* axisScale)
 {
     const uint64_t strideY = dimX;
     const uint64_t strideZ = uint64_t(dimX) * dimY;
@@ -77,6 +77,13 @@ void GradientRow(const uint16_t* grid, const float* quotient, uint32_t dimX, uin
             g[3 * x] = quotient[d[x - 1]] - quotient[d[x + 1]];
             g[3 * x + 1] = quotient[d[x - strideY]] - quotient[d[x + strideY]];
             g[3 * x + 2] = quotient[d[x - strideZ]] - quotient[d[x + strideZ]];
+        }
+        if (axisScale) {
+            for (uint32_t x = 1; x + 1 < dimX; ++x) {
+                g[3 * x] *= axisScale[0];
+                g[3 * x + 1] *= axisScale[1];
+                g[3 * x + 2] *= axisScale[2];
+            }
         }
     }
     // The x faces win over every other rule; x = 0 over x = last.
@@ -138,24 +145,24 @@ void GradientQuotients(float divisor, float* quotient)
 }
 
 void GradientPlanes(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
-                    uint32_t z0, uint32_t planes, float* out)
+                    uint32_t z0, uint32_t planes, float* out, const float* axisScale)
 {
     ParallelFor(uint64_t(planes) * dimY, RowGrain(dimX), [&](uint64_t begin, uint64_t end) {
         for (uint64_t r = begin; r < end; ++r) {
             const uint32_t z = z0 + uint32_t(r / dimY), y = uint32_t(r % dimY);
-            GradientRow(grid, quotient, dimX, dimY, dimZ, y, z, out + 3 * r * dimX);
+            GradientRow(grid, quotient, dimX, dimY, dimZ, y, z, out + 3 * r * dimX, axisScale);
         }
     });
 }
 
 void GradientPlanesHalf(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
-                        uint32_t z0, uint32_t planes, uint16_t* out)
+                        uint32_t z0, uint32_t planes, uint16_t* out, const float* axisScale)
 {
     ParallelFor(uint64_t(planes) * dimY, RowGrain(dimX), [&](uint64_t begin, uint64_t end) {
         std::vector<float> row(3 * size_t(dimX));
         for (uint64_t r = begin; r < end; ++r) {
             const uint32_t z = z0 + uint32_t(r / dimY), y = uint32_t(r % dimY);
-            GradientRow(grid, quotient, dimX, dimY, dimZ, y, z, row.data());
+            GradientRow(grid, quotient, dimX, dimY, dimZ, y, z, row.data(), axisScale);
             FloatsToHalves(row.data(), out + 3 * r * dimX, row.size());
         }
     });

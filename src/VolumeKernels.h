@@ -41,14 +41,16 @@ void GradientQuotients(float divisor, float* quotient);
 
 // The gradient vectors of planes z0 to z0 + planes - 1 of a padded
 // grid of dimX x dimY x dimZ, three floats per voxel in grid order, from the
-// quotient table of GradientQuotients.
+// quotient table of GradientQuotients. axisScale, where given, multiplies the
+// central differences along x, y and z (the reciprocal of the voxel spacing,
+// so that a gradient is taken per unit length); the faces keep unit vectors.
 void GradientPlanes(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
-                    uint32_t z0, uint32_t planes, float* out);
+                    uint32_t z0, uint32_t planes, float* out, const float* axisScale = nullptr);
 
 // The same vectors as half floats (IEEE binary16, rounded to nearest even, as
 // OpenGL drivers convert floats for a GL_RGB16F texture).
 void GradientPlanesHalf(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
-                        uint32_t z0, uint32_t planes, uint16_t* out);
+                        uint32_t z0, uint32_t planes, uint16_t* out, const float* axisScale = nullptr);
 
 // IEEE binary16 of a float, rounded to nearest even (plain C++).
 uint16_t HalfFromFloat(float value);

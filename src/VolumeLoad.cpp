@@ -40,6 +40,8 @@ void VolumeRenderer::Load(const char* fileName)
     if (!fileName) {
         return;
     }
+    // A .dat file has cubic voxels.
+    voxelSpacing = Vec3{1.0f, 1.0f, 1.0f};
 
     ReadVolumeData(fileName);
     BuildLoadedTextures();
@@ -252,7 +254,6 @@ void VolumeRenderer::ReadDensities(const char* fileName)
         FailLoad(fileName, refusal);
     }
     SizeGrid(dimX, dimY, dimZ);
-    voxelSpacing = Vec3{1.0f, 1.0f, 1.0f};
     const std::string padded =
         std::to_string(texDimX) + " x " + std::to_string(texDimY) + " x " + std::to_string(texDimZ);
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
@@ -332,6 +333,11 @@ void VolumeRenderer::ComputeGradientSlabs(
 {
     std::vector<float> quotient(65536);
     VolumeKernels::GradientQuotients(float(maxDensity), quotient.data());
+    // Per unit length of the finest axis, so that cubic voxels keep their
+    // differences as they are and a volume resampled to its finest spacing has
+    // the same gradients.
+    const float finest = std::min({voxelSpacing.x, voxelSpacing.y, voxelSpacing.z});
+    const float axisScale[3] = {finest / voxelSpacing.x, finest / voxelSpacing.y, finest / voxelSpacing.z};
     const uint64_t planeXY = uint64_t(texDimX) * texDimY;
     const uint32_t per = std::min(slabPlanes ? slabPlanes : SlabPlanes(6 * planeXY), texDimZ);
     const size_t each = size_t(per) * planeXY * 3;
@@ -344,8 +350,9 @@ void VolumeRenderer::ComputeGradientSlabs(
     uint16_t* const buffers[2] = {first.get(), second.get()};
     VolumeKernels::Pipeline(
         texDimZ, per, buffers,
-        [this, &quotient](uint32_t z0, uint32_t n, uint16_t* out) {
-            VolumeKernels::GradientPlanesHalf(densities, quotient.data(), texDimX, texDimY, texDimZ, z0, n, out);
+        [this, &quotient, &axisScale](uint32_t z0, uint32_t n, uint16_t* out) {
+            VolumeKernels::GradientPlanesHalf(densities, quotient.data(), texDimX, texDimY, texDimZ, z0, n, out,
+                                              axisScale);
         },
         take);
 }

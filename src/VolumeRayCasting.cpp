@@ -88,11 +88,11 @@ void VolumeRenderer::RenderEntryExit()
     const int height = display->height;
 
     // The box drawn is the volume in its own proportions, its largest side
-    // from -1 to +1, each voxel a cube.
-    const float largest = float(std::max({dimX, dimY, dimZ, 1u}));
+    // from -1 to +1.
+    const Vec3 half = BoxHalfExtents();
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
-    glScalef(float(dimX) / largest, float(dimY) / largest, float(dimZ) / largest);
+    glScalef(half.x, half.y, half.z);
     FrameRays();
 
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
@@ -275,10 +275,10 @@ void VolumeRenderer::RenderRayCasting()
     // displayed space, whose largest side is 1; unit 2 to bricks; unit 3 to
     // the density and gradient textures, of which the data fill a share;
     // unit 5 from bricks to the occupancy texture.
-    const float largest = float(std::max({dimX, dimY, dimZ, 1u}));
+    const Vec3 half = BoxHalfExtents();
     const float brick = float(BrickGrid::brickSize);
     LoadTextureMatrix(GL_TEXTURE0, rayMatrix);
-    LoadTextureScale(GL_TEXTURE1, float(dimX) / largest, float(dimY) / largest, float(dimZ) / largest);
+    LoadTextureScale(GL_TEXTURE1, half.x, half.y, half.z);
     const float shift = BrickGrid::offset / brick;
     const GLfloat toBricks[16] = {float(dimX) / brick,
                                   0,

@@ -2,6 +2,9 @@
 // lighting that every load installs.
 #include "Volume.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "glsl.h"
 
 VolumeRenderer::VolumeRenderer(Display* display, const char* basePath, TransferFunction* transferFunction)
@@ -100,6 +103,24 @@ void VolumeRenderer::SetSliceMode(int32_t mode) { sliceMode = mode; }
 void VolumeRenderer::SetBlendMode(uint8_t mode) { blendMode = mode; }
 
 void VolumeRenderer::SetViewStack(int8_t stack) { viewStack = stack; }
+
+void VolumeRenderer::SetVoxelSpacing(Vec3 spacing)
+{
+    auto side = [](float s) { return std::isfinite(s) && s > 0.0f ? s : 1.0f; };
+    voxelSpacing = Vec3{side(spacing.x), side(spacing.y), side(spacing.z)};
+    if (densities && gradientTexture != none) {
+        BuildGradientTexture();
+    }
+}
+
+Vec3 VolumeRenderer::BoxHalfExtents() const
+{
+    const float x = float(std::max(dimX, 1u)) * voxelSpacing.x;
+    const float y = float(std::max(dimY, 1u)) * voxelSpacing.y;
+    const float z = float(std::max(dimZ, 1u)) * voxelSpacing.z;
+    const float largest = std::max({x, y, z});
+    return Vec3{x / largest, y / largest, z / largest};
+}
 
 void VolumeRenderer::SetRenderMethod(uint8_t method)
 {

@@ -1,6 +1,7 @@
 // The two slicing methods: axis-aligned 2D slice stacks, and planes cut through
-// the 3D texture. Both draw a box of one unit per voxel centred on the origin,
-// back to front along the axis of the current view stack.
+// the 3D texture. Both lay out their quads in voxel units centred on the
+// origin and scale them into the box that every method draws, back to front
+// along the axis of the current view stack.
 #include "Volume.h"
 
 #include <algorithm>
@@ -17,24 +18,24 @@ void SliceQuad(int axis, float p, float hx, float hy, float hz, float s, float t
 {
     glBegin(GL_QUADS);
     switch (axis) {
-        case 0:
-            glTexCoord2f(0, 0), glVertex3f(p, -hy, -hz);
-            glTexCoord2f(0, t), glVertex3f(p, -hy, +hz);
-            glTexCoord2f(s, t), glVertex3f(p, +hy, +hz);
-            glTexCoord2f(s, 0), glVertex3f(p, +hy, -hz);
-            break;
-        case 1:
-            glTexCoord2f(0, 0), glVertex3f(-hx, p, -hz);
-            glTexCoord2f(0, t), glVertex3f(-hx, p, +hz);
-            glTexCoord2f(s, t), glVertex3f(+hx, p, +hz);
-            glTexCoord2f(s, 0), glVertex3f(+hx, p, -hz);
-            break;
-        default:
-            glTexCoord2f(0, 0), glVertex3f(-hx, -hy, p);
-            glTexCoord2f(0, t), glVertex3f(-hx, +hy, p);
-            glTexCoord2f(s, t), glVertex3f(+hx, +hy, p);
-            glTexCoord2f(s, 0), glVertex3f(+hx, -hy, p);
-            break;
+    case 0:
+        glTexCoord2f(0, 0), glVertex3f(p, -hy, -hz);
+        glTexCoord2f(0, t), glVertex3f(p, -hy, +hz);
+        glTexCoord2f(s, t), glVertex3f(p, +hy, +hz);
+        glTexCoord2f(s, 0), glVertex3f(p, +hy, -hz);
+        break;
+    case 1:
+        glTexCoord2f(0, 0), glVertex3f(-hx, p, -hz);
+        glTexCoord2f(0, t), glVertex3f(-hx, p, +hz);
+        glTexCoord2f(s, t), glVertex3f(+hx, p, +hz);
+        glTexCoord2f(s, 0), glVertex3f(+hx, p, -hz);
+        break;
+    default:
+        glTexCoord2f(0, 0), glVertex3f(-hx, -hy, p);
+        glTexCoord2f(0, t), glVertex3f(-hx, +hy, p);
+        glTexCoord2f(s, t), glVertex3f(+hx, +hy, p);
+        glTexCoord2f(s, 0), glVertex3f(+hx, -hy, p);
+        break;
     }
     glEnd();
 }
@@ -43,24 +44,24 @@ void VolumePlane(int axis, float p, float c, float hx, float hy, float hz, float
 {
     glBegin(GL_QUADS);
     switch (axis) {
-        case 0:
-            glTexCoord3f(c, 0, 0), glVertex3f(p, -hy, -hz);
-            glTexCoord3f(c, 0, cz), glVertex3f(p, -hy, +hz);
-            glTexCoord3f(c, cy, cz), glVertex3f(p, +hy, +hz);
-            glTexCoord3f(c, cy, 0), glVertex3f(p, +hy, -hz);
-            break;
-        case 1:
-            glTexCoord3f(0, c, 0), glVertex3f(-hx, p, -hz);
-            glTexCoord3f(0, c, cz), glVertex3f(-hx, p, +hz);
-            glTexCoord3f(cx, c, cz), glVertex3f(+hx, p, +hz);
-            glTexCoord3f(cx, c, 0), glVertex3f(+hx, p, -hz);
-            break;
-        default:
-            glTexCoord3f(0, 0, c), glVertex3f(-hx, -hy, p);
-            glTexCoord3f(0, cy, c), glVertex3f(-hx, +hy, p);
-            glTexCoord3f(cx, cy, c), glVertex3f(+hx, +hy, p);
-            glTexCoord3f(cx, 0, c), glVertex3f(+hx, -hy, p);
-            break;
+    case 0:
+        glTexCoord3f(c, 0, 0), glVertex3f(p, -hy, -hz);
+        glTexCoord3f(c, 0, cz), glVertex3f(p, -hy, +hz);
+        glTexCoord3f(c, cy, cz), glVertex3f(p, +hy, +hz);
+        glTexCoord3f(c, cy, 0), glVertex3f(p, +hy, -hz);
+        break;
+    case 1:
+        glTexCoord3f(0, c, 0), glVertex3f(-hx, p, -hz);
+        glTexCoord3f(0, c, cz), glVertex3f(-hx, p, +hz);
+        glTexCoord3f(cx, c, cz), glVertex3f(+hx, p, +hz);
+        glTexCoord3f(cx, c, 0), glVertex3f(+hx, p, -hz);
+        break;
+    default:
+        glTexCoord3f(0, 0, c), glVertex3f(-hx, -hy, p);
+        glTexCoord3f(0, cy, c), glVertex3f(-hx, +hy, p);
+        glTexCoord3f(cx, cy, c), glVertex3f(+hx, +hy, p);
+        glTexCoord3f(cx, 0, c), glVertex3f(+hx, -hy, p);
+        break;
     }
     glEnd();
 }
@@ -76,7 +77,7 @@ static bool BeginShaderClassification(VolumeRenderer& r, aShaderObject* intensit
     }
     aShaderObject* program = r.colorMapType == VolumeRenderer::Intensity           ? intensity
                              : r.colorMapType == VolumeRenderer::IntensityGradient ? gradient
-                                                                                   : nullptr;
+                                                                                    : nullptr;
     if (!program) {
         return false;
     }
@@ -125,6 +126,22 @@ static void LoadGradientMatrix(const VolumeRenderer& r, int axis, float offset)
     glActiveTexture(GL_TEXTURE0);
 }
 
+// From voxel units to the common box, at the volume's proportions.
+static void PushBoxScale(const VolumeRenderer& r)
+{
+    const Vec3 half = r.BoxHalfExtents();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glScalef(2.0f * half.x / float(std::max(r.dimX, 1u)), 2.0f * half.y / float(std::max(r.dimY, 1u)),
+             2.0f * half.z / float(std::max(r.dimZ, 1u)));
+}
+
+static void PopBoxScale()
+{
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+}
+
 static void RestoreGradientMatrix()
 {
     glActiveTexture(GL_TEXTURE2);
@@ -139,11 +156,13 @@ void VolumeRenderer::RenderSlices()
     // classification ends on unit 1) with unit 0's 3D texture enabled.
     glActiveTexture(GL_TEXTURE0);
     glDisable(GL_TEXTURE_3D);
-    const bool shaded = BeginShaderClassification(*this, intensity2dProgram, intensityGradient2dProgram, "density_tex");
+    const bool shaded =
+        BeginShaderClassification(*this, intensity2dProgram, intensityGradient2dProgram, "density_tex");
 
     glActiveTexture(GL_TEXTURE0);
     glEnable(GL_TEXTURE_2D);
     glColor4ub(255, 255, 255, 255);
+    PushBoxScale(*this);
 
     const float hx = float(dimX) * 0.5f, hy = float(dimY) * 0.5f, hz = float(dimZ) * 0.5f;
 
@@ -171,19 +190,19 @@ void VolumeRenderer::RenderSlices()
                 }
             }
         } else {
-            // Slice i lies at -h + i ascending and one unit further descending.
-            const bool descending = Descending(viewStack);
+            // Slice i lies at its voxels' centre, -h + 0.5 + i, in either order,
+            // where the ray caster samples the same voxels.
             if (gradientMatrix) {
-                LoadGradientMatrix(*this, axis, descending ? h - 0.5f : h + 0.5f);
+                LoadGradientMatrix(*this, axis, h);
             }
-            if (descending) {
-                float p = h;
+            if (Descending(viewStack)) {
+                float p = h - 0.5f;
                 for (int i = n - 1; i >= 0; --i, p -= 1.0f) {
                     glBindTexture(GL_TEXTURE_2D, stack[i]);
                     SliceQuad(axis, p, hx, hy, hz, s, t);
                 }
             } else {
-                float p = -h;
+                float p = -h + 0.5f;
                 for (int i = 0; i < n; ++i, p += 1.0f) {
                     glBindTexture(GL_TEXTURE_2D, stack[i]);
                     SliceQuad(axis, p, hx, hy, hz, s, t);
@@ -195,6 +214,7 @@ void VolumeRenderer::RenderSlices()
         }
     }
 
+    PopBoxScale();
     if (shaded) {
         EndShaderClassification(*this, colorMapType == Intensity ? intensity2dProgram : intensityGradient2dProgram);
     }
@@ -205,11 +225,13 @@ void VolumeRenderer::RenderVolumeTexture()
     // As for the slices: unit 0 may hold an enabled 2D texture of the last frame.
     glActiveTexture(GL_TEXTURE0);
     glDisable(GL_TEXTURE_2D);
-    const bool shaded = BeginShaderClassification(*this, intensity3dProgram, intensityGradient3dProgram, "volume_tex");
+    const bool shaded =
+        BeginShaderClassification(*this, intensity3dProgram, intensityGradient3dProgram, "volume_tex");
 
     glActiveTexture(GL_TEXTURE0);
     glEnable(GL_TEXTURE_3D);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
+    PushBoxScale(*this);
 
     const float hx = float(dimX) * 0.5f, hy = float(dimY) * 0.5f, hz = float(dimZ) * 0.5f;
 
@@ -238,6 +260,7 @@ void VolumeRenderer::RenderVolumeTexture()
         }
     }
 
+    PopBoxScale();
     if (shaded) {
         EndShaderClassification(*this, colorMapType == Intensity ? intensity3dProgram : intensityGradient3dProgram);
     }

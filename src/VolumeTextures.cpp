@@ -334,17 +334,17 @@ void VolumeRenderer::RebuildRayCastingTextures()
 void VolumeRenderer::RebuildTextures()
 {
     switch (renderMethod) {
-        case Slices:
-            RebuildSliceStacks();
-            break;
-        case VolumeTexture:
-            RebuildVolumeTexture();
-            break;
-        case RayCasting:
-            RebuildRayCastingTextures();
-            break;
-        default:
-            break;
+    case Slices:
+        RebuildSliceStacks();
+        break;
+    case VolumeTexture:
+        RebuildVolumeTexture();
+        break;
+    case RayCasting:
+        RebuildRayCastingTextures();
+        break;
+    default:
+        break;
     }
 }
 

@@ -42,7 +42,7 @@ if(NOT EXISTS ${OUT}/other.diff.png)
 endif()
 
 # Usage errors exit 2 with a usage line; --help documents every option.
-foreach(bad "--method;foo" "--size;0x10" "--rotate;1,2" "--frames;0" "--threshold;1" "--blend;add" "--bogus")
+foreach(bad "--method;foo" "--size;0x10" "--rotate;1,2" "--turn;1" "--pan;a,b" "--distance;-3" "--frames;0" "--threshold;1" "--blend;add" "--bogus")
   run(2 ${common} -o ${OUT}/bad.png ${bad})
   if(NOT last_err MATCHES "usage: volren-render")
     message(FATAL_ERROR "no usage line for ${bad}: ${last_err}")
@@ -51,7 +51,7 @@ endforeach()
 run(2 -o ${OUT}/bad.png)
 run(2 ${DATA}/blob.dat)
 run(0 --help)
-foreach(option tf method classification colormap blend view rotate distance size step max-intensity adaptive
+foreach(option tf method classification colormap blend view rotate turn pan distance size step max-intensity adaptive drag
                lighting frames reference threshold)
   if(NOT last_out MATCHES "--${option}")
     message(FATAL_ERROR "--help does not document --${option}")

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QQuaternion>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabBar>
@@ -18,7 +19,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "Camera.h"
 #include "TestSupport.h"
+#include "ViewControl.h"
 #include "Volume.h"
 
 namespace {
@@ -97,8 +100,8 @@ void StepTo(QScrollBar* bar, int position)
 {
     ASSERT_TRUE(bar->isVisible()) << "its page is not shown";
     for (int i = 0; i < 2000 && bar->value() != position; ++i) {
-        const QPoint arrow =
-            bar->value() < position ? QPoint(bar->width() - 4, bar->height() / 2) : QPoint(4, bar->height() / 2);
+        const QPoint arrow = bar->value() < position ? QPoint(bar->width() - 4, bar->height() / 2)
+                                                     : QPoint(4, bar->height() / 2);
         QTest::mouseClick(bar, Qt::LeftButton, {}, arrow);
     }
     ASSERT_EQ(bar->value(), position) << bar->objectName().toStdString();
@@ -123,9 +126,10 @@ TEST(Controls, ClassificationColourMapAndBlendButtonsSendTheirValues)
     VR& r = *form->volumeRenderer;
     EXPECT_EQ(r.blendMode, VR::DefaultBlend);
 
-    const std::pair<QRadioButton*, int> classifications[] = {{form->RadioButton10, VR::PreClassification},
-                                                             {form->RadioButton11, VR::ShaderClassification},
-                                                             {form->RadioButton19, VR::NoClassification}};
+    const std::pair<QRadioButton*, int> classifications[] = {
+        {form->RadioButton10, VR::PreClassification},
+        {form->RadioButton11, VR::ShaderClassification},
+        {form->RadioButton19, VR::NoClassification}};
     for (const auto& [button, value] : classifications) {
         Click(button);
         EXPECT_EQ(r.classification, value) << button->text().toStdString();
@@ -301,7 +305,10 @@ TEST(Controls, CameraButtonsReplaceRotationAndViewStack)
     ScratchFolder scratch;
     TMainForm* form = ShowMainForm();
     VR& r = *form->volumeRenderer;
-    form->freeRotation = Vec3{10, 20, 30};
+    ViewControl& view = form->viewControl;
+    view.freeRotation = Vec3{10, 20, 30};
+    const float framed = view.distance;
+    EXPECT_EQ(framed, Camera::FramedDistance(form->display.width, form->display.height)) << "framed from the start";
 
     struct Case {
         QPushButton* button;
@@ -310,27 +317,42 @@ TEST(Controls, CameraButtonsReplaceRotationAndViewStack)
         float angle;
     };
     const Case cases[] = {
-        {form->SpeedButton10, VR::Left, {0, 1, 0}, 90}, {form->SpeedButton8, VR::Down, {1, 0, 0}, 270},
-        {form->SpeedButton9, VR::Back, {0, 1, 0}, 180}, {form->SpeedButton11, VR::Right, {0, 1, 0}, 270},
-        {form->SpeedButton7, VR::Up, {1, 0, 0}, 90},    {form->SpeedButton12, VR::Front, {0, 0, 0}, 0},
+        {form->SpeedButton10, VR::Left, {0, 1, 0}, 90},  {form->SpeedButton8, VR::Down, {1, 0, 0}, 270},
+        {form->SpeedButton9, VR::Back, {0, 1, 0}, 180},  {form->SpeedButton11, VR::Right, {0, 1, 0}, 270},
+        {form->SpeedButton7, VR::Up, {1, 0, 0}, 90},     {form->SpeedButton12, VR::Front, {0, 0, 0}, 0},
     };
     for (const Case& c : cases) {
+        // Whatever the mouse did before, the button shows its side framed.
+        view.Turn(33, -12);
+        view.Pan(40, 25);
+        Click(form->SpeedButton14);
         Click(c.button);
         EXPECT_EQ(r.viewStack, c.stack) << c.button->text().toStdString();
-        EXPECT_EQ((std::array<float, 4>{form->viewRotationAxis.x, form->viewRotationAxis.y, form->viewRotationAxis.z,
-                                        form->viewRotationAngle}),
-                  (std::array<float, 4>{c.axis.x, c.axis.y, c.axis.z, c.angle}))
-            << c.button->text().toStdString();
+        const QVector3D expected =
+            c.angle == 0
+                ? QVector3D(0, 0, 1)
+                : QQuaternion::fromAxisAndAngle(c.axis.x, c.axis.y, c.axis.z, c.angle).rotatedVector({0, 0, 1});
+        const QVector3D front = view.orientation.rotatedVector({0, 0, 1});
+        EXPECT_LT((front - expected).length(), 1e-5f) << c.button->text().toStdString();
+        EXPECT_EQ(view.distance, framed) << c.button->text().toStdString();
+        EXPECT_EQ((std::array<float, 2>{view.pan.x, view.pan.y}), (std::array<float, 2>{0, 0}));
     }
-    EXPECT_EQ((std::array<float, 3>{form->freeRotation.x, form->freeRotation.y, form->freeRotation.z}),
+    EXPECT_EQ((std::array<float, 3>{view.freeRotation.x, view.freeRotation.y, view.freeRotation.z}),
               (std::array<float, 3>{10, 20, 30}));
 
+    // Forward brings the eye a fifth nearer, but four steps from the framed
+    // start do not reach the box of the (absent) volume: a cube of side 2.
+    float before = view.distance;
     for (int i = 0; i < 4; ++i) {
         Click(form->SpeedButton14);
+        EXPECT_LE(view.distance, before);
+        EXPECT_GE(view.distance, Camera::NearestDistance(Vec3{1, 1, 1}));
+        before = view.distance;
     }
-    EXPECT_EQ(form->cameraTranslation.z, 0.0f);
+    EXPECT_NEAR(view.distance, std::max(framed * 0.8f * 0.8f * 0.8f * 0.8f, Camera::NearestDistance(Vec3{1, 1, 1})),
+                1e-4f);
     Click(form->SpeedButton13);
-    EXPECT_EQ(form->cameraTranslation.z, -5.0f);
+    EXPECT_NEAR(view.distance, before / 0.8f, 1e-4f);
 }
 
 TEST(Controls, OpenResetsTheBarsAndFreeRotationTurnsTheStack)
@@ -350,7 +372,8 @@ TEST(Controls, OpenResetsTheBarsAndFreeRotationTurnsTheStack)
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(path));
     EXPECT_EQ(form->ScrollBar1->value(), 1000);
     EXPECT_EQ(form->Panel3->text(), QStringLiteral("1000"));
-    EXPECT_EQ((std::array<int, 2>{form->ScrollBar2->value(), form->ScrollBar3->value()}), (std::array<int, 2>{3, 2}));
+    EXPECT_EQ((std::array<int, 2>{form->ScrollBar2->value(), form->ScrollBar3->value()}),
+              (std::array<int, 2>{3, 2}));
     EXPECT_EQ(r.sliceCountX, 1100u) << "the load's own count stays until the bar moves";
     EXPECT_EQ((std::array<int, 2>{form->ScrollBar7->maximum(), form->ScrollBar7->value()}),
               (std::array<int, 2>{1100, 1}));
@@ -366,26 +389,28 @@ TEST(Controls, OpenResetsTheBarsAndFreeRotationTurnsTheStack)
     // of the angles it draws with, then turns half a degree.
     form->idleTimer->stop();
     Click(form->CheckBox1);
+    Vec3& angles = form->viewControl.freeRotation;
     form->OnIdle();
-    EXPECT_EQ(form->freeRotation.y, 0.0f) << "no axis chosen: no free rotation";
+    EXPECT_EQ(angles.y, 0.0f) << "no axis chosen: no free rotation";
     Click(form->CheckBox3);
     for (int i = 0; i < 91; ++i) {
         form->OnIdle();
     }
-    EXPECT_EQ(form->freeRotation.y, 45.5f);
-    EXPECT_EQ(r.viewStack, VR::Left);
-    form->freeRotation.x = 359.5f;
+    EXPECT_EQ(angles.y, 45.5f);
+    form->OnIdle();
+    EXPECT_EQ(r.viewStack, VR::Left) << "drawn at 45.5 degrees: +x turns away";
+    angles.x = 359.5f;
     Click(form->CheckBox2);
     form->OnIdle();
-    EXPECT_EQ(form->freeRotation.x, 360.0f);
+    EXPECT_EQ(angles.x, 360.0f);
     EXPECT_EQ(r.viewStack, VR::Left);
     form->OnIdle();
-    EXPECT_EQ(form->freeRotation.x, 0.5f);
-    EXPECT_EQ(r.viewStack, VR::Front) << "drawn at x = 360, which has no sector";
+    EXPECT_EQ(angles.x, 0.5f);
+    EXPECT_EQ(r.viewStack, VR::Left) << "drawn at x = 360, a whole turn";
 
-    // Cleared boxes keep the angles and the stack last given.
+    // Cleared boxes keep the angles; the stack follows the rotation drawn.
     Click(form->CheckBox1);
     form->OnIdle();
-    EXPECT_EQ(form->freeRotation.y, 46.5f);
+    EXPECT_EQ(angles.y, 47.0f);
     EXPECT_EQ(r.viewStack, VR::Front);
 }

@@ -89,13 +89,14 @@ struct Scene {
         renderer.SetClassification(VR::PreClassification);
     }
 
-    // One frame as the frame loop draws it, seen through a camera button.
+    // One frame as the frame loop draws it, seen through a camera button, from
+    // 20 voxels of the largest side away from the centre (the box's largest
+    // side spans 2 units).
     void Frame(int8_t view)
     {
-        const Camera::ButtonView button = Camera::ViewOfButton(view);
-        renderer.SetViewStack(button.viewStack);
+        const float largest = float(std::max({renderer.dimX, renderer.dimY, renderer.dimZ, 1u}));
         gl.display.Clear();
-        Camera::Apply(renderer, Vec3{0, 0, -20}, button.axis, button.angle, false, Vec3{});
+        Camera::Apply(renderer, Vec3{}, 20.0f * 2.0f / largest, Camera::RotationOfButton(view), false, Vec3{});
         renderer.Render();
         ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
@@ -300,10 +301,11 @@ TEST(Frame, MinimumIntensityOverTheBlackBackgroundStaysBlack)
     }
 }
 
-// The box of an 8^3 volume seen from the start-up camera (0, 0, -20): its
-// nearest slice lies at z = +3, 17 units away, and spans 4 / 17 of the
-// half-height at that distance over tan 22.5 degrees: 169 pixels from the centre.
-TEST(Frame, BoxCoversTheExpectedAreaAtTheStartUpCamera)
+// The box of an 8^3 volume seen from 20 voxels away: its nearest slice lies
+// at the centre of the last voxel layer, z = +3.5, 16.5 voxels away, and
+// spans 4 / 16.5 of the half-height at that distance over tan 22.5 degrees:
+// 174 pixels from the centre.
+TEST(Frame, BoxCoversTheExpectedAreaTwentyVoxelsAway)
 {
     Scene scene;
     LinearGrey(scene.tf);
@@ -312,14 +314,14 @@ TEST(Frame, BoxCoversTheExpectedAreaAtTheStartUpCamera)
     scene.renderer.Load(path.c_str());
     scene.Frame(VR::Front);
 
-    const double halfPixels = 4.0 / 17.0 / std::tan(22.5 * M_PI / 180.0) * 595 / 2;
-    EXPECT_NEAR(halfPixels, 169.0, 0.1);
+    const double halfPixels = 4.0 / 16.5 / std::tan(22.5 * M_PI / 180.0) * 595 / 2;
+    EXPECT_NEAR(halfPixels, 174.1, 0.1);
     auto lit = [](int x, int y) { return ReadPixel(x, y).r > 0; };
-    for (int inside : {-163, 0, 163}) {
+    for (int inside : {-168, 0, 168}) {
         EXPECT_TRUE(lit(centreX + inside, centreY)) << inside;
         EXPECT_TRUE(lit(centreX, centreY + inside)) << inside;
     }
-    for (int outside : {-175, 175}) {
+    for (int outside : {-180, 180}) {
         EXPECT_FALSE(lit(centreX + outside, centreY)) << outside;
         EXPECT_FALSE(lit(centreX, centreY + outside)) << outside;
     }
@@ -388,7 +390,7 @@ TEST(Frame, UnknownMethodOrStackShowsOnlyTheBackground)
 
     scene.renderer.SetViewStack(6);
     scene.gl.display.Clear();
-    glTranslatef(0, 0, -20);
+    glTranslatef(0, 0, -5);
     scene.renderer.Render();
     EXPECT_EQ(ReadPixel(centreX, centreY).r, 0);
 

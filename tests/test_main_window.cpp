@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "Camera.h"
 #include "NativeTitle.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
@@ -147,7 +148,7 @@ TEST(MainWindow, StartsWithTheLayoutsInitialState)
     EXPECT_TRUE(form.transferFunction->IsModified());
     EXPECT_FALSE(form.transferFunction->HasFileName());
     EXPECT_EQ(form.transferFunction->SampleCount(3), 4u);
-    EXPECT_FLOAT_EQ(form.cameraTranslation.z, -20.0f);
+    EXPECT_FLOAT_EQ(form.viewControl.distance, Camera::FramedDistance(form.display.width, form.display.height));
     EXPECT_FALSE(form.volumeRenderer->IsLoaded());
 }
 
@@ -356,7 +357,7 @@ TEST(MainWindow, ExceptionsFromAHandlerOrAFrameAreShownAndTheProgramGoesOn)
             CloseExceptionBox(form, QStringLiteral("thrown by a handler"), handlerShown);
             QTest::mouseClick(form.SpeedButton13, Qt::LeftButton);
             if (!QTest::qWaitFor([&handlerShown] { return handlerShown; }, 5000) ||
-                form.cameraTranslation.z != -25.0f) {
+                form.viewControl.distance <= Camera::FramedDistance(form.display.width, form.display.height)) {
                 std::_Exit(31);
             }
             if (CountFrames(form, 200) == 0) {

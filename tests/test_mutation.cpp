@@ -53,34 +53,34 @@ std::string Corrupt(std::string bytes, std::mt19937& random, int kind, size_t co
         }
     };
     switch (kind) {
-        case 0:  // truncation
-            bytes.resize(random() % bytes.size());
-            break;
-        case 1:  // flipped bits
-            for (int n = 1 + int(random() % 4); n > 0; --n) {
-                bytes[random() % bytes.size()] ^= char(1 << (random() % 8));
-            }
-            break;
-        case 2: {  // a huge count or size
-            const uint32_t huge[] = {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 0x10000u, uint32_t(random())};
-            put32(countsAt + 4 * (random() % countFields), huge[random() % 5]);
-            break;
+    case 0:  // truncation
+        bytes.resize(random() % bytes.size());
+        break;
+    case 1:  // flipped bits
+        for (int n = 1 + int(random() % 4); n > 0; --n) {
+            bytes[random() % bytes.size()] ^= char(1 << (random() % 8));
         }
-        case 3:  // garbage appended, header bytes replaced
-            for (int n = 1 + int(random() % 64); n > 0; --n) {
-                bytes.push_back(randomByte());
+        break;
+    case 2: {  // a huge count or size
+        const uint32_t huge[] = {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 0x10000u, uint32_t(random())};
+        put32(countsAt + 4 * (random() % countFields), huge[random() % 5]);
+        break;
+    }
+    case 3:  // garbage appended, header bytes replaced
+        for (int n = 1 + int(random() % 64); n > 0; --n) {
+            bytes.push_back(randomByte());
+        }
+        bytes[random() % std::min<size_t>(bytes.size(), countsAt + 4 * countFields)] = randomByte();
+        break;
+    default:  // several at once
+        for (int n = 0; n < 3; ++n) {
+            bytes = Corrupt(bytes.empty() ? std::string(1, '\0') : bytes, random, int(random() % 4), countsAt,
+                            countFields);
+            if (bytes.empty()) {
+                break;
             }
-            bytes[random() % std::min<size_t>(bytes.size(), countsAt + 4 * countFields)] = randomByte();
-            break;
-        default:  // several at once
-            for (int n = 0; n < 3; ++n) {
-                bytes = Corrupt(bytes.empty() ? std::string(1, '\0') : bytes, random, int(random() % 4), countsAt,
-                                countFields);
-                if (bytes.empty()) {
-                    break;
-                }
-            }
-            break;
+        }
+        break;
     }
     return bytes;
 }
@@ -237,9 +237,9 @@ TEST(Mutation, VolumeLoaderSurvivesCorruptFiles)
         } else {
             ++refused;
             ASSERT_EQ(WEXITSTATUS(status), 1) << "mutation " << i << ": " << log;
-            const bool clear =
-                rest == "[FAILED] Data file: Density data value exceeds maximum of 2^12 (4096)" ||
-                (rest.rfind("[FAILED] Data file: 'corrupt.dat' ", 0) == 0 && rest.find('\n') == std::string::npos);
+            const bool clear = rest == "[FAILED] Data file: Density data value exceeds maximum of 2^12 (4096)" ||
+                               (rest.rfind("[FAILED] Data file: 'corrupt.dat' ", 0) == 0 &&
+                                rest.find('\n') == std::string::npos);
             ASSERT_TRUE(clear) << "mutation " << i << ": " << log;
         }
     }

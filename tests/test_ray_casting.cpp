@@ -103,8 +103,8 @@ Difference Compare(const QImage& a, const QImage& b)
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            for (int channel :
-                 {std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))}) {
+            for (int channel : {std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                std::abs(qBlue(p) - qBlue(q))}) {
                 d.largest = std::max(d.largest, channel);
                 sum += channel;
             }
@@ -149,7 +149,7 @@ TEST(RayCastingGeometry, BallIsRoundAndInPlaceInEveryView)
     for (const View& v : views) {
         const QImage picture = Render(scratch, volume, tf,
                                       {QStringLiteral("--view"), QString::fromLatin1(v.name),
-                                       QStringLiteral("--distance"), QString::number(-distance)},
+                                       QStringLiteral("--distance"), QString::number(distance)},
                                       std::string("ball_") + v.name + ".png");
         const Outline o = Measure(picture);
         ASSERT_GT(o.pixels, 100) << v.name;
@@ -161,12 +161,11 @@ TEST(RayCastingGeometry, BallIsRoundAndInPlaceInEveryView)
         EXPECT_NEAR(o.width, expectedDiameter, 3.0) << v.name;
         EXPECT_NEAR(o.height, o.width, 2.0) << v.name;
 
-        // The volume texture draws one unit per voxel: the same view from 50
-        // times as far.
+        // The volume texture draws the same box: the same view.
         const QImage planes =
             Render(scratch, volume, tf,
                    {QStringLiteral("--view"), QString::fromLatin1(v.name), QStringLiteral("--distance"),
-                    QString::number(-distance * 50), QStringLiteral("--method"), QStringLiteral("volume-texture"),
+                    QString::number(distance), QStringLiteral("--method"), QStringLiteral("volume-texture"),
                     QStringLiteral("--classification"), QStringLiteral("pre"), QStringLiteral("--blend"),
                     QStringLiteral("blend")},
                    std::string("ball_planes_") + v.name + ".png");
@@ -193,16 +192,10 @@ TEST(RayCastingGeometry, ThinShellIsWholeWithAndWithoutLeaps)
     });
     WriteOpaqueTransferFunction(tf);
     for (const char* step : {"0.01", "0.003"}) {
-        const QStringList common = {QStringLiteral("--distance"), QStringLiteral("-3"), QStringLiteral("--step"),
+        const QStringList common = {QStringLiteral("--distance"), QStringLiteral("3"), QStringLiteral("--step"),
                                     QString::fromLatin1(step)};
-        const QImage leaping = Render(scratch, volume, tf,
-                                      QStringList(common) << "--adaptive"
-                                                          << "1",
-                                      "shell_1.png");
-        const QImage marching = Render(scratch, volume, tf,
-                                       QStringList(common) << "--adaptive"
-                                                           << "0",
-                                       "shell_0.png");
+        const QImage leaping = Render(scratch, volume, tf, QStringList(common) << "--adaptive" << "1", "shell_1.png");
+        const QImage marching = Render(scratch, volume, tf, QStringList(common) << "--adaptive" << "0", "shell_0.png");
         const Difference d = Compare(leaping, marching);
         EXPECT_LE(d.largest, 8) << step;
         EXPECT_LT(d.mean, 0.25) << step;
@@ -235,7 +228,7 @@ TEST(RayCastingGeometry, SlantedPlaneIsLitAlikeInEveryGrid)
         });
         const QImage picture = Render(
             scratch, volume, tf,
-            {QStringLiteral("--distance"), QStringLiteral("-4"), QStringLiteral("--step"), QStringLiteral("0.002")});
+            {QStringLiteral("--distance"), QStringLiteral("4"), QStringLiteral("--step"), QStringLiteral("0.002")});
         double sum = 0;
         int n = 0;
         for (int y = side / 2 - 10; y < side / 2 + 10; ++y) {
@@ -280,10 +273,10 @@ TEST(RayCastingGeometry, CameraInsideOrCloseSeesTheVolume)
     colours.AddSample(3, 40, 2900), colours.AddSample(3, 255, 2950), colours.AddSample(3, 255, 4095);
     ASSERT_TRUE(colours.Save(tf.c_str()));
 
-    const QImage centre =
-        Render(scratch, volume, tf,
-               {QStringLiteral("--distance"), QStringLiteral("0"), QStringLiteral("--lighting"), QStringLiteral("0")},
-               "inside.png");
+    const QImage centre = Render(scratch, volume, tf,
+                                 {QStringLiteral("--distance"), QStringLiteral("0"), QStringLiteral("--lighting"),
+                                  QStringLiteral("0")},
+                                 "inside.png");
     // The marker fills the middle, the far wall the rest of the panel.
     auto meanColour = [&](int x0, int y0, int r, int channel) {
         double sum = 0;
@@ -301,7 +294,7 @@ TEST(RayCastingGeometry, CameraInsideOrCloseSeesTheVolume)
     EXPECT_LT(meanColour(30, 30, 10, 1), 10);
 
     const QImage close =
-        Render(scratch, volume, tf, {QStringLiteral("--distance"), QStringLiteral("-1.5")}, "close.png");
+        Render(scratch, volume, tf, {QStringLiteral("--distance"), QStringLiteral("1.5")}, "close.png");
     const Outline o = Measure(close);
     EXPECT_GT(o.pixels, side * side / 4);
 }
@@ -321,7 +314,7 @@ TEST(RayCastingGeometry, OutlinesAreStraightAndShadingSmooth)
         return x >= 10 && x < 60 && y >= 10 && y < 60 && z >= 5 && z < 35 ? 2000 : 0;
     });
     const QImage turned = Render(scratch, box, tf,
-                                 {QStringLiteral("--distance"), QStringLiteral("-2.6"), QStringLiteral("--rotate"),
+                                 {QStringLiteral("--distance"), QStringLiteral("2.6"), QStringLiteral("--rotate"),
                                   QStringLiteral("0,0,10"), QStringLiteral("--lighting"), QStringLiteral("0")},
                                  "box.png");
     // The left edge of every row through the middle of the box, to a
@@ -363,10 +356,10 @@ TEST(RayCastingGeometry, OutlinesAreStraightAndShadingSmooth)
     });
     const std::string grey = scratch.Path("grey.tf");
     WriteOpaqueTransferFunction(grey, 150);
-    const QImage lit = Render(
-        scratch, ball, grey,
-        {QStringLiteral("--distance"), QStringLiteral("-1.8"), QStringLiteral("--step"), QStringLiteral("0.001")},
-        "smooth.png");
+    const QImage lit =
+        Render(scratch, ball, grey,
+               {QStringLiteral("--distance"), QStringLiteral("1.8"), QStringLiteral("--step"), QStringLiteral("0.001")},
+               "smooth.png");
     // A voxel here spans about twenty pixels; the rows cross the ball where
     // its light changes by a level every few pixels.
     const double radiusPixels = focal * (12.0 / 20.0) / (1.8 - 12.0 / 20.0);

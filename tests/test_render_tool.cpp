@@ -64,11 +64,18 @@ TEST(RenderTool, DrawsThePicturesOfTheProgramsFrameLoop)
     QTest::qWait(300);
     form.idleTimer->stop();
     form.volumeRenderer->Load(volume.c_str());
+    form.FrameVolume();
     form.CameraForwardActionExecute();
+    // As a left drag and a middle drag would.
+    form.viewControl.Turn(30, -20);
+    form.viewControl.Pan(12, -7);
     const QSize size(form.display.width, form.display.height);
 
     const QImage rayCast = ProgramFrame(form);
-    const QImage toolRayCast = ToolFrame(scratch, volume, size, {QStringLiteral("--distance"), QStringLiteral("-15")});
+    const QImage toolRayCast = ToolFrame(
+        scratch, volume, size,
+        {QStringLiteral("--distance"), QString::number(double(form.viewControl.distance), 'g', 9),
+         QStringLiteral("--turn"), QStringLiteral("30,-20"), QStringLiteral("--pan"), QStringLiteral("12,-7")});
     ASSERT_EQ(toolRayCast.size(), rayCast.size());
     EXPECT_EQ(DifferingPixels(rayCast, toolRayCast), 0);
 
@@ -76,10 +83,10 @@ TEST(RenderTool, DrawsThePicturesOfTheProgramsFrameLoop)
     form.RadioButton10->click();
     form.CameraLeftActionExecute();
     const QImage slices = ProgramFrame(form);
-    const QImage toolSlices = ToolFrame(
-        scratch, volume, size,
-        {QStringLiteral("--distance"), QStringLiteral("-15"), QStringLiteral("--method"), QStringLiteral("slices"),
-         QStringLiteral("--classification"), QStringLiteral("pre"), QStringLiteral("--view"), QStringLiteral("left")});
+    const QImage toolSlices =
+        ToolFrame(scratch, volume, size,
+                  {QStringLiteral("--method"), QStringLiteral("slices"), QStringLiteral("--classification"),
+                   QStringLiteral("pre"), QStringLiteral("--view"), QStringLiteral("left")});
     EXPECT_EQ(DifferingPixels(slices, toolSlices), 0);
 
     // The two settings give different pictures, so the comparison can fail.

@@ -156,6 +156,12 @@ struct Scene {
         return ReadPicture(window.display.width, window.display.height);
     }
 
+    // The same picture as a box of one unit per voxel seen from cameraZ: every
+    // method draws the largest side over 2 units.
+    Picture FrameInVoxels(float cameraZ) { return Frame(cameraZ * 2.0f / Largest()); }
+
+    float Largest() const { return float(std::max({renderer.dimX, renderer.dimY, renderer.dimZ, 1u})); }
+
     GLWindow window;
     std::string basePath;
     TransferFunction transferFunction;
@@ -369,7 +375,7 @@ TEST(RayCasting, CubeIsUntexturedAfterASlicingFrame)
     // Shader classification ends on unit 1 with unit 0's slice texture enabled.
     scene.renderer.SetClassification(VolumeRenderer::ShaderClassification);
     scene.renderer.SetRenderMethod(VolumeRenderer::Slices);
-    scene.Frame(-300.0f);
+    scene.FrameInVoxels(-300.0f);
     scene.renderer.SetRenderMethod(VolumeRenderer::RayCasting);
     EXPECT_EQ(MeanDifference(before, scene.Frame()), 0.0);
 }
@@ -380,16 +386,16 @@ TEST(VolumeTexture, SlicesAfterPlanesSampleTheirOwnTextures)
     WriteHead(scratch.Path("head.dat"));
     Scene scene(scratch.Path("head.dat"));
     scene.renderer.SetRenderMethod(VolumeRenderer::Slices);
-    const Picture fresh = scene.Frame(-300.0f);
+    const Picture fresh = scene.FrameInVoxels(-300.0f);
     // Planes under shader classification end on unit 1, with the 3D texture
     // still enabled on unit 0, which would win over the slices' 2D textures.
     scene.renderer.SetRenderMethod(VolumeRenderer::VolumeTexture);
     scene.renderer.SetClassification(VolumeRenderer::ShaderClassification);
-    scene.Frame(-300.0f);
+    scene.FrameInVoxels(-300.0f);
     scene.renderer.SetRenderMethod(VolumeRenderer::Slices);
-    scene.Frame(-300.0f);
+    scene.FrameInVoxels(-300.0f);
     scene.renderer.SetClassification(VolumeRenderer::NoClassification);
-    EXPECT_EQ(MeanDifference(fresh, scene.Frame(-300.0f)), 0.0);
+    EXPECT_EQ(MeanDifference(fresh, scene.FrameInVoxels(-300.0f)), 0.0);
 }
 
 namespace {
@@ -433,7 +439,7 @@ std::vector<FeedbackVertex> Planes(const std::vector<FeedbackVertex>& vertices)
 {
     std::vector<FeedbackVertex> planes;
     for (const FeedbackVertex& v : vertices) {
-        if (planes.empty() || std::abs(planes.back().z - v.z) > 0.01f) {
+        if (planes.empty() || std::abs(planes.back().z - v.z) > 0.002f) {
             planes.push_back(v);
         }
         EXPECT_NEAR(v.r, planes.back().r, 1e-5);
@@ -450,6 +456,8 @@ TEST(VolumeTexture, PlanesAgreeInPositionAndCoordinate)
     scene.renderer.SetRenderMethod(VolumeRenderer::VolumeTexture);
     scene.renderer.SetSliceCounts(16, 16, 4);
     const float cmax = scene.renderer.texCoordMaxZ;
+    // Voxel units in the common box, whose largest side (64) spans 2.
+    const float unit = 2.0f / 64.0f;
 
     struct Case {
         int8_t stack;
@@ -464,7 +472,7 @@ TEST(VolumeTexture, PlanesAgreeInPositionAndCoordinate)
         const std::vector<FeedbackVertex> planes = Planes(DrawnVertices(scene));
         ASSERT_EQ(planes.size(), c.z.size()) << int(c.stack);
         for (size_t i = 0; i < planes.size(); ++i) {
-            EXPECT_NEAR(planes[i].z, c.z[i], 0.02) << int(c.stack) << " plane " << i;
+            EXPECT_NEAR(planes[i].z, c.z[i] * unit, 0.001) << int(c.stack) << " plane " << i;
             EXPECT_NEAR(planes[i].r, c.r[i] * cmax, 1e-5) << int(c.stack) << " plane " << i;
         }
     }
@@ -486,7 +494,7 @@ TEST(VolumeTexture, PlanesAgreeInPositionAndCoordinate)
     scene.renderer.SetViewStack(VolumeRenderer::Front);
     const std::vector<FeedbackVertex> planes = Planes(DrawnVertices(scene));
     ASSERT_EQ(planes.size(), 200u);
-    EXPECT_NEAR(planes[199].z, -32.0f + 199 * 0.32f, 0.05);
+    EXPECT_NEAR(planes[199].z, (-32.0f + 199 * 0.32f) * unit, 0.002);
     EXPECT_NEAR(planes[199].r, 199 * cmax / 200, 1e-4);
 }
 
@@ -552,10 +560,10 @@ TEST(ColorMaps, SliceShadersMatchPreClassificationAndGradientsShowBoundaries)
     // that density 0 shares with 1: a property of the lookup texture.
     scene.renderer.SetBlendMode(VolumeRenderer::Blend);
     scene.renderer.SetClassification(VolumeRenderer::PreClassification);
-    const Picture pre = scene.Frame(-300.0f);
+    const Picture pre = scene.FrameInVoxels(-300.0f);
     Keep(pre, "slices_preclassified");
     scene.renderer.SetClassification(VolumeRenderer::ShaderClassification);
-    const Picture shaded = scene.Frame(-300.0f);
+    const Picture shaded = scene.FrameInVoxels(-300.0f);
     Keep(shaded, "slices_shader_intensity");
     // Post-classification interpolates densities where pre-classification
     // interpolates colours: they differ only along the boundaries.
@@ -563,7 +571,7 @@ TEST(ColorMaps, SliceShadersMatchPreClassificationAndGradientsShowBoundaries)
     EXPECT_LT(MeanDifference(pre, shaded), 1.5);
 
     scene.renderer.SetColorMapType(VolumeRenderer::IntensityGradient);
-    const Picture gradient = scene.Frame(-300.0f);
+    const Picture gradient = scene.FrameInVoxels(-300.0f);
     Keep(gradient, "slices_shader_gradient");
     EXPECT_GT(MeanDifference(shaded, gradient), 0.5);
     EXPECT_GT(MeanBrightness(gradient), 1.0);
@@ -590,9 +598,9 @@ TEST(ColorMaps, GradientMapsBrightenTheRimOfABall)
     for (uint8_t method : {VolumeRenderer::Slices, VolumeRenderer::VolumeTexture}) {
         scene.renderer.SetRenderMethod(method);
         scene.renderer.SetColorMapType(VolumeRenderer::Intensity);
-        const Picture intensity = scene.Frame(-100.0f);
+        const Picture intensity = scene.FrameInVoxels(-100.0f);
         scene.renderer.SetColorMapType(VolumeRenderer::IntensityGradient);
-        const Picture gradient = scene.Frame(-100.0f);
+        const Picture gradient = scene.FrameInVoxels(-100.0f);
         Keep(intensity, "ball_intensity_" + std::to_string(method));
         Keep(gradient, "ball_gradient_" + std::to_string(method));
         // By intensity the longest chord, through the centre, is brightest;
@@ -620,20 +628,20 @@ TEST(ColorMaps, SliceGradientCoordinateFollowsTheVoxel)
     scene.renderer.SetClassification(VolumeRenderer::ShaderClassification);
     scene.renderer.SetColorMapType(VolumeRenderer::IntensityGradient);
 
-    // Padded to 32 x 32 x 16; the box is 20 x 24 x 12 units, seen from 100
-    // units with the nearest z slice (11) in front in both orders.
+    // Padded to 32 x 32 x 16; the box is 20 x 24 x 12 voxels, seen from 100
+    // voxels with the nearest z slice (11) in front in both orders.
     // Pixel of model point (mx, my) on the plane z = mz.
     Picture picture;
     auto probe = [&](double mx, double my, double mz) {
-        picture = scene.Frame(-100.0f);
+        picture = scene.FrameInVoxels(-100.0f);
         const double unit = panelHeight / 2 / ((100.0 - mz) * std::tan(22.5 * M_PI / 180.0));
         return picture.At(int(panelWidth / 2 + mx * unit), int(panelHeight / 2 + my * unit));
     };
     for (int8_t stack : {VolumeRenderer::Front, VolumeRenderer::Back}) {
         scene.renderer.SetViewStack(stack);
         // Model (-9.5, 11.5) is the centre of voxel (0, 23); slice 11 lies at
-        // z = 5 ascending and z = 6 descending.
-        const uint8_t* c = probe(-9.5, 11.5, stack == VolumeRenderer::Front ? 5.0 : 6.0);
+        // its voxels' centre, z = 5.5, in both orders.
+        const uint8_t* c = probe(-9.5, 11.5, 5.5);
         EXPECT_NEAR(c[0], 0.5 / 32 * 255, 2) << int(stack);
         EXPECT_NEAR(c[1], 23.5 / 32 * 255, 2) << int(stack);
         EXPECT_NEAR(c[2], 11.5 / 16 * 255, 1.5) << int(stack);
@@ -670,16 +678,16 @@ TEST(ShaderSet, LoadBuildsFiveLinkedProgramsAndReadsTheFilesAgain)
     }
     r.SetRenderMethod(VolumeRenderer::Slices);
     r.SetClassification(VolumeRenderer::ShaderClassification);
-    const Picture before = scene.Frame(-300.0f);
+    const Picture before = scene.FrameInVoxels(-300.0f);
     const uint8_t* b = before.At(panelWidth / 2, panelHeight / 2);
     EXPECT_FALSE(b[0] == 255 && b[1] == 0 && b[2] == 255);
 
     WriteFile(base + "Shaders/ColorMap_Intensity_2d.frag",
               "#version 120\nvoid main() { gl_FragColor = vec4(1.0, 0.0, 1.0, 1.0); }\n");
-    const Picture unchanged = scene.Frame(-300.0f);
+    const Picture unchanged = scene.FrameInVoxels(-300.0f);
     EXPECT_EQ(MeanDifference(before, unchanged), 0.0);
     r.Load(scratch.Path("head.dat").c_str());
-    const Picture after = scene.Frame(-300.0f);
+    const Picture after = scene.FrameInVoxels(-300.0f);
     const uint8_t* c = after.At(panelWidth / 2, panelHeight / 2);
     EXPECT_EQ(c[0], 255);
     EXPECT_EQ(c[1], 0);

@@ -21,13 +21,14 @@
 #include <optional>
 #include <vector>
 
-#include "Camera.h"
 #include "Log.h"
 #include "DisplayRetry.h"
 #include "Platform.h"
 #include "ScanLoader.h"
 #include "StartupTransferFunction.h"
 #include "TransferFunction.h"
+#include "MotionQuality.h"
+#include "ViewControl.h"
 #include "Volume.h"
 
 namespace {
@@ -37,8 +38,10 @@ constexpr int exitDifferent = 3;
 const char* const usageLine =
     "usage: volren-render VOLUME -o OUT.png [--tf FILE.tf] [--method slices|volume-texture|ray-casting] "
     "[--classification pre|shaders|none] [--colormap intensity|gradient] [--blend min|max|blend|default] "
-    "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--distance D] [--size WxH] [--step F] "
-    "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--frames N] [--reference BASELINE.png "
+    "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--turn H,V] [--pan X,Y] [--distance D] "
+    "[--size WxH] [--step F] "
+    "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--frames N] [--drag N] "
+    "[--reference BASELINE.png "
     "[--threshold T]] [--program-folder DIR]";
 
 [[noreturn]] void UsageError(const QString& message)
@@ -93,7 +96,9 @@ struct Settings {
     int view = VolumeRenderer::Front;
     bool rotate = false;
     Vec3 freeRotation;
-    float distance = -20.0f;
+    float turn[2] = {0.0f, 0.0f};
+    float pan[2] = {0.0f, 0.0f};
+    std::optional<float> distance;
     int width = 537;
     int height = 595;
     std::optional<float> step;
@@ -101,6 +106,7 @@ struct Settings {
     std::optional<bool> adaptive;
     std::optional<bool> lighting;
     int frames = 1;
+    int drag = 0;
     double threshold = 0.5;
 };
 
@@ -111,7 +117,9 @@ Settings ParseArguments(const QStringList& arguments)
         "Draws VOLUME (a .dat file, or a scan: a DICOM series folder or file, NIfTI, NRRD, MetaImage) as the\n"
         "volren program's frame loop does and writes the last frame as a PNG.\n"
         "Defaults are the program's start-up state: ray casting, no classification, intensity colour map,\n"
-        "default blend, front view, the start-up transfer function, a 537x595 panel, camera at z = -20.\n"
+        "default blend, front view, the start-up transfer function, a 537x595 panel, the volume framed.\n"
+        "The volume's box has its largest side from -1 to +1; framed, that side spans two thirds of the\n"
+        "panel's narrower side.\n"
         "Exit status: 0 written (and like the reference), 1 fatal error (see debug.log),\n"
         "2 bad arguments, 3 picture differs from the reference or the reference is missing."));
     parser.addHelpOption();
@@ -134,11 +142,21 @@ Settings ParseArguments(const QStringList& arguments)
          QStringLiteral("Camera button: left, down, back, right, up or front (rotation and view stack)."),
          QStringLiteral("V"), QStringLiteral("front")},
         {QStringLiteral("rotate"),
-         QStringLiteral("Free rotation in degrees about x, y and z, applied after the camera button's rotation; "
-                        "the view stack then follows from the angles."),
+         QStringLiteral("Free rotation in degrees about x, y and z, applied after the camera button's rotation "
+                        "and the turn, as the program's free rotation."),
          QStringLiteral("X,Y,Z")},
-        {QStringLiteral("distance"), QStringLiteral("Camera z translation (the program starts at -20)."),
-         QStringLiteral("D"), QStringLiteral("-20")},
+        {QStringLiteral("turn"),
+         QStringLiteral("Turn in degrees as a left mouse drag gives it, after the camera button: H about the "
+                        "screen's vertical axis (positive: the near side goes right), then V about its horizontal "
+                        "axis (positive: the near side goes down); a drag of one pixel turns half a degree."),
+         QStringLiteral("H,V")},
+        {QStringLiteral("pan"),
+         QStringLiteral("Pan in pixels as a middle mouse drag gives it (x to the right, y downwards)."),
+         QStringLiteral("X,Y")},
+        {QStringLiteral("distance"),
+         QStringLiteral("Distance of the eye from the volume's centre, in the units of its box (largest side 2); "
+                        "default: framed. Any distance from 0 (the eye at the centre) up."),
+         QStringLiteral("D")},
         {QStringLiteral("size"), QStringLiteral("Render panel size in pixels."), QStringLiteral("WxH"),
          QStringLiteral("537x595")},
         {QStringLiteral("step"), QStringLiteral("Ray step size (\"dz =\"), greater than 0; default 0.01."),
@@ -149,6 +167,11 @@ Settings ParseArguments(const QStringList& arguments)
          QStringLiteral("0|1")},
         {QStringLiteral("lighting"), QStringLiteral("Lighting of the ray caster: 0 or 1; default 1."),
          QStringLiteral("0|1")},
+        {QStringLiteral("drag"),
+         QStringLiteral("Before the frames, N frames as during a left drag of 2 pixels a frame, each drawn at the "
+                        "resolution the program would choose to stay within 40 ms; prints 'drag N median_ms M max_ms "
+                        "x over_budget k largest_factor f'."),
+         QStringLiteral("N")},
         {QStringLiteral("frames"),
          QStringLiteral("Frames to draw; with more than one, prints 'frames N median_ms M min_ms m max_ms x'."),
          QStringLiteral("N"), QStringLiteral("1")},
@@ -222,8 +245,24 @@ Settings ParseArguments(const QStringList& arguments)
         s.rotate = true;
         s.freeRotation = Vec3{angles[0], angles[1], angles[2]};
     }
-    if (const auto distance = FloatOption(parser, QStringLiteral("distance"))) {
-        s.distance = *distance;
+    for (const auto& [option, pair] :
+         {std::pair{QStringLiteral("turn"), s.turn}, std::pair{QStringLiteral("pan"), s.pan}}) {
+        if (!parser.isSet(option)) {
+            continue;
+        }
+        const QStringList parts = parser.value(option).split(QLatin1Char(','));
+        bool ok = parts.size() == 2;
+        for (int i = 0; ok && i < 2; ++i) {
+            pair[i] = parts[i].trimmed().toFloat(&ok);
+            ok = ok && std::isfinite(pair[i]);
+        }
+        if (!ok) {
+            UsageError(QStringLiteral("--%1 takes two numbers, not '%2'").arg(option, parser.value(option)));
+        }
+    }
+    s.distance = FloatOption(parser, QStringLiteral("distance"));
+    if (s.distance && !(*s.distance >= 0.0f)) {
+        UsageError(QStringLiteral("--distance must be 0 or more"));
     }
     if (parser.isSet(QStringLiteral("size"))) {
         const QStringList parts = parser.value(QStringLiteral("size")).split(QLatin1Char('x'));
@@ -250,6 +289,13 @@ Settings ParseArguments(const QStringList& arguments)
     }
     if (parser.isSet(QStringLiteral("lighting"))) {
         s.lighting = FlagOption(parser, QStringLiteral("lighting"), true);
+    }
+    if (parser.isSet(QStringLiteral("drag"))) {
+        bool ok = false;
+        s.drag = parser.value(QStringLiteral("drag")).toInt(&ok);
+        if (!ok || s.drag < 1) {
+            UsageError(QStringLiteral("--drag takes a whole number of at least 1"));
+        }
     }
     if (parser.isSet(QStringLiteral("frames"))) {
         bool ok = false;
@@ -333,6 +379,43 @@ double Median(std::vector<double> values)
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
 }
+
+double Seconds() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+// Frames as the program draws them while the mouse turns the view, then the
+// view turned back: the resolution is chosen from the frames before.
+void Drag(const Settings& s, VolumeRenderer& renderer, Display& display, ViewControl& view)
+{
+    MotionQuality quality;
+    std::vector<double> times;
+    int largest = 1, over = 0;
+    const QQuaternion before = view.orientation;
+    for (int frame = 0; frame < s.drag; ++frame) {
+        const double start = Seconds();
+        quality.FrameStarts(start);
+        const int factor = quality.Factor(true);
+        largest = std::max(largest, factor);
+        display.Clear();
+        if (factor > 1) {
+            quality.Begin(display, factor);
+        }
+        view.Turn(2.0f * ViewControl::degreesPerPixel, 0.0f);
+        view.Apply(renderer, s.rotate);
+        renderer.Render();
+        if (factor > 1) {
+            quality.End(display);
+        }
+        display.Swap();
+        glFinish();
+        times.push_back((Seconds() - start) * 1000.0);
+        // The first two frames measure the drawing.
+        over += frame >= 2 && times.back() > MotionQuality::budgetSeconds * 1000.0;
+    }
+    quality.Release();
+    view.orientation = before;
+    std::printf("drag %d median_ms %.3f max_ms %.3f over_budget %d largest_factor %d\n", s.drag, Median(times),
+                *std::max_element(times.begin(), times.end()), over, largest);
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -382,8 +465,7 @@ int main(int argc, char** argv)
     renderer.SetClassification(uint8_t(s.classification));
     renderer.SetColorMapType(uint8_t(s.colorMap));
     renderer.SetBlendMode(uint8_t(s.blend));
-    const Camera::ButtonView view = Camera::ViewOfButton(int8_t(s.view));
-    renderer.SetViewStack(view.viewStack);
+    renderer.SetViewStack(int8_t(s.view));
     if (s.step) {
         renderer.SetStepSize(*s.step);
     }
@@ -405,13 +487,31 @@ int main(int argc, char** argv)
         std::_Exit(1);
     }
 
+    // The program's camera: a button's side, framed, then what the mouse would do.
+    ViewControl view;
+    view.SetViewport(s.width, s.height);
+    view.SetBox(renderer.BoxHalfExtents());
+    view.ShowSide(int8_t(s.view));
+    // Unlike the wheel, the option may put the eye anywhere, inside the box too.
+    if (s.distance) {
+        view.distance = *s.distance;
+    }
+    view.Turn(s.turn[0], s.turn[1]);
+    // A pixel of pan is a pixel at the distance chosen.
+    view.Pan(s.pan[0], s.pan[1]);
+    view.freeRotation = s.freeRotation;
+
+    if (s.drag > 0) {
+        Drag(s, renderer, display, view);
+    }
+
     // Frames as in the frame loop; each is finished before its time is taken.
     QImage picture(s.width, s.height, QImage::Format_RGBX8888);
     std::vector<double> times;
     for (int frame = 0; frame < s.frames; ++frame) {
         const auto start = std::chrono::steady_clock::now();
         display.Clear();
-        Camera::Apply(renderer, Vec3{0.0f, 0.0f, s.distance}, view.axis, view.angle, s.rotate, s.freeRotation);
+        view.Apply(renderer, s.rotate);
         renderer.Render();
         if (frame == s.frames - 1) {
             glPixelStorei(GL_PACK_ALIGNMENT, 1);

@@ -1,11 +1,12 @@
 // Takes a picture of the main window with a volume open, as a user sees it:
-//   volren-screenshot VOLUME OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf]]]]
+//   volren-screenshot VOLUME OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf [H,V]]]]]
 // VOLUME is a .dat file or a scan (a DICOM series folder or file, NIfTI,
 // NRRD, MetaImage).
 // PAGE 0 shows the "General" page, 1 the "Rendering" page; FORWARD is the
-// number of "Forward" clicks, 5 units each; VIEW is the camera button clicked
-// (Left, Down, Back, Right, Up or Front); FUNCTION.tf is loaded as "Load"
-// would. Needs an X display.
+// number of "Forward" clicks, each a fifth nearer; VIEW is the camera button
+// clicked (Left, Down, Back, Right, Up or Front); FUNCTION.tf is loaded as
+// "Load" would ("-" for none); H,V is a turn in degrees as a left drag gives
+// it, about the screen's vertical and horizontal axes. Needs an X display.
 #include <GL/glew.h>
 
 #include "Main.h"
@@ -31,7 +32,7 @@
 
 int main(int argc, char** argv)
 {
-    const char* const usage = "usage: volren-screenshot VOLUME OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf]]]]\n";
+    const char* const usage = "usage: volren-screenshot VOLUME OUT.png [PAGE [FORWARD [VIEW [FUNCTION.tf [H,V]]]]]\n";
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::printf("%s", usage);
         return 0;
@@ -54,10 +55,8 @@ int main(int argc, char** argv)
         std::_Exit(1);
     }
     form.ShowVolumeSizes();
+    form.FrameVolume();
     form.PageControl1->setCurrentIndex(argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 0);
-    for (int i = argc > 4 ? QString::fromLocal8Bit(argv[4]).toInt() : 0; i > 0; --i) {
-        form.CameraForwardActionExecute();
-    }
     if (argc > 5) {
         const QString view = QString::fromLocal8Bit(argv[5]);
         for (QPushButton* button : form.findChildren<QPushButton*>()) {
@@ -66,7 +65,11 @@ int main(int argc, char** argv)
             }
         }
     }
-    if (argc > 6) {
+    // After the button, which frames the view.
+    for (int i = argc > 4 ? QString::fromLocal8Bit(argv[4]).toInt() : 0; i > 0; --i) {
+        form.CameraForwardActionExecute();
+    }
+    if (argc > 6 && QString::fromLocal8Bit(argv[6]) != QStringLiteral("-")) {
         const QString function = QString::fromLocal8Bit(argv[6]);
         if (!form.transferFunction->Load(argv[6])) {
             std::fprintf(stderr, "volren-screenshot: cannot load %s\n", argv[6]);
@@ -75,6 +78,17 @@ int main(int argc, char** argv)
         form.transferFunctionFileName = function;
         form.Panel6->setText(QFileInfo(function).fileName());
         form.volumeRenderer->UpdateTransferFunction();
+    }
+    if (argc > 7) {
+        const QStringList turn = QString::fromLocal8Bit(argv[7]).split(QLatin1Char(','));
+        bool okH = false, okV = false;
+        const float h = turn.size() == 2 ? turn[0].toFloat(&okH) : 0.0f;
+        const float v = turn.size() == 2 ? turn[1].toFloat(&okV) : 0.0f;
+        if (!okH || !okV) {
+            std::fprintf(stderr, "volren-screenshot: the turn is H,V in degrees, not %s\n", argv[7]);
+            return 2;
+        }
+        form.viewControl.Turn(h, v);
     }
     const QString out = QString::fromLocal8Bit(argv[2]);
     // A few seconds of frames, so the frame-rate box shows a real rate. The

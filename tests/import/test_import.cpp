@@ -602,28 +602,36 @@ TEST(Import, BadArgumentsExitTwo)
     }
 }
 
-// An imported CT series opens in volren-render and draws.
+// An imported CT series opens in volren-render and draws, and so does the
+// series itself, read by the renderer's tool directly.
 TEST(Import, ImportedVolumeOpensInTheRendererAndDraws)
 {
     ScratchFolder scratch;
     const std::string folder = scratch.Path("ct");
     WriteDicomSeries(folder, "1.2.826.0.1.3680043.2.1125.9", "CT", ctSize[2], CtHounsfield);
     ASSERT_EQ(Import(folder, scratch.Path("ct.dat")).status, 0);
-    const std::string picture = scratch.Path("ct.png");
-    const Outcome render =
-        Tool("volren-render", {QString::fromStdString(scratch.Path("ct.dat")), "-o", QString::fromStdString(picture),
-                               "--size", "64x64", "--distance", "-3"});
-    ASSERT_EQ(render.status, 0) << render.err;
-    const QImage image(QString::fromStdString(picture));
-    ASSERT_EQ(image.size(), QSize(64, 64));
-    int lit = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            lit += qGray(image.pixel(x, y)) > 16;
+    for (const std::string& volume : {scratch.Path("ct.dat"), folder}) {
+        const std::string picture = scratch.Path("ct.png");
+        const Outcome render = Tool("volren-render", {QString::fromStdString(volume), "-o",
+                                                      QString::fromStdString(picture), "--size", "64x64"});
+        ASSERT_EQ(render.status, 0) << volume << ": " << render.err;
+        const QImage image(QString::fromStdString(picture));
+        ASSERT_EQ(image.size(), QSize(64, 64));
+        int lit = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                lit += qGray(image.pixel(x, y)) > 16;
+            }
         }
+        EXPECT_GT(lit, 100) << volume;
+        EXPECT_LT(lit, 64 * 64) << volume;
     }
-    EXPECT_GT(lit, 100);
-    EXPECT_LT(lit, 64 * 64);
+    const Outcome damaged = Tool("volren-render", {QString::fromStdString(scratch.Path("missing.nii")), "-o",
+                                                   QString::fromStdString(scratch.Path("x.png"))});
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_NE(damaged.err.find("volren-render: " + scratch.Path("missing.nii") + ": no such file or folder\n"),
+              std::string::npos)
+        << damaged.err;
 }
 
 // Headers from older writers whose meaning is clear: a NRRD 'space' beside
