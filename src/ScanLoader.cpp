@@ -7,8 +7,10 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProgressDialog>
+#include <QTimer>
 
 #include <cmath>
+#include <limits>
 #include <thread>
 
 #include "Volume.h"
@@ -102,9 +104,16 @@ bool ScanLoader::ReadWithProgress(QWidget* parent, const QString& path, uint64_t
     progress.setObjectName(QStringLiteral("ScanProgress"));
     progress.setWindowTitle(QStringLiteral("Open"));
     progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    // Only a read that takes longer than the minimum duration shows the dialog.
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(std::numeric_limits<int>::max());
     QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
+    // Only a read that takes longer than a moment shows the dialog.
+    QTimer::singleShot(500, &progress, [&progress, &done] {
+        if (!done) {
+            progress.show();
+        }
+    });
     if (!done) {
         loop.exec();
     }

@@ -970,6 +970,12 @@ uint64_t PhysicalMemory()
 
 bool CheckHeader(const std::string& path, uint64_t memoryLimit, HeaderCheck& check, std::string& error)
 {
+    // A pipe or a device would keep the read waiting for ever.
+    std::error_code code;
+    if (!fs::is_regular_file(path, code)) {
+        error = "is not a regular file";
+        return false;
+    }
     const std::string head = ReadHead(path, headLimit);
     const bool gzip = head.size() >= 2 && uint8_t(head[0]) == 0x1f && uint8_t(head[1]) == 0x8b;
     const bool analyzePair = EndsWith(path, ".hdr");

@@ -10,6 +10,8 @@
 #include <itkNrrdImageIO.h>
 #include <itkRGBPixel.h>
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -475,6 +477,10 @@ TEST(Import, BadInputLeavesNothingBehind)
     };
 
     expect(in + "/missing.nii", "no such file or folder");
+    // Nobody writes into this pipe: reading it would wait for ever.
+    ASSERT_EQ(::mkfifo((in + "/pipe.nii").c_str(), 0600), 0);
+    expect(in + "/pipe.nii", "is not a regular file");
+    std::filesystem::remove(in + "/pipe.nii");
     WriteFile(in + "/notes.txt", "not an image\n");
     expect(in + "/notes.txt", "not a format volren-import reads");
     WriteFile(in + "/header.mha", "ObjectType = Image\nNDims = 3\nDimSize = 2 2\nElementDataFile = LOCAL\n");

@@ -18,12 +18,17 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTest>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 #include <filesystem>
 
 #include "ScanFiles.h"
@@ -223,3 +228,58 @@ TEST_F(OpenScanTest, UnreadableScanLeavesEverythingAsItWas)
     EXPECT_TRUE(form->volumeRenderer->IsLoaded());
 }
 }  // namespace
+
+namespace {
+// A NIfTI file of 512 x 512 x 512 zeros, compressed to a few hundred
+// kilobytes: reading it takes longer than the moment after which the
+// progress dialog shows.
+void WriteLargeCompressedNifti(const std::string& path)
+{
+    std::string header(352, '\0');
+    const auto put16 = [&header](size_t at, int16_t v) { std::memcpy(&header[at], &v, 2); };
+    const int32_t size = 348;
+    std::memcpy(&header[0], &size, 4);
+    put16(40, 3);
+    put16(42, 512);
+    put16(44, 512);
+    put16(46, 512);
+    put16(70, 4);
+    put16(72, 16);
+    const float pixdim[4] = {1, 1, 1, 1};
+    std::memcpy(&header[76], pixdim, sizeof pixdim);
+    const float offset = 352;
+    std::memcpy(&header[108], &offset, 4);
+    std::memcpy(&header[344], "n+1", 4);
+    gzFile out = gzopen(path.c_str(), "wb1");
+    ASSERT_NE(out, nullptr);
+    gzwrite(out, header.data(), unsigned(header.size()));
+    const std::vector<char> plane(512 * 512 * 2, '\0');
+    for (int z = 0; z < 512; ++z) {
+        gzwrite(out, plane.data(), unsigned(plane.size()));
+    }
+    gzclose(out);
+}
+}  // namespace
+
+// A long read shows its progress; Cancel stops it, no message box follows,
+// and the volume on screen stays.
+TEST_F(OpenScanTest, CancelStopsALongRead)
+{
+    Write<Volume<int16_t>>(image, scratch.Path("good.nrrd"), itk::NrrdImageIO::New());
+    Drop(scratch.Path("good.nrrd"));
+    WaitForTitle(scratch.Path("good.nrrd"));
+    WriteLargeCompressedNifti(scratch.Path("large.nii.gz"));
+
+    bool progressShown = false;
+    WhenModalOpens(QStringLiteral("ScanProgress"), [&progressShown](QWidget* progress) {
+        progressShown = true;
+        for (QPushButton* button : progress->findChildren<QPushButton*>()) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+    });
+    EXPECT_FALSE(form->OpenVolume(QString::fromStdString(scratch.Path("large.nii.gz"))));
+    EXPECT_TRUE(progressShown);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(form->windowTitle(), QString::fromStdString(scratch.Path("good.nrrd")));
+    ExpectScan("the scan before the cancelled one");
+}
