@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <chrono>
 #include <cstdint>
@@ -202,8 +203,8 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
     std::string childError;
     std::string childNotes;
     bool complete = in.Read(ok) && in.Read(childError, textLimit) && in.Read(childNotes, textLimit) &&
-                    in.Read(info.description, textLimit) && in.Read(info.typeName, textLimit) && in.Read(info.modality, textLimit) &&
-                    in.Read(flags);
+                    in.Read(info.description, textLimit) && in.Read(info.typeName, textLimit) &&
+                    in.Read(info.modality, textLimit) && in.Read(flags);
     uint64_t size[3] = {0, 0, 0};
     for (int d = 0; d < 3 && complete; ++d) {
         complete = in.Read(size[d]) && in.Read(volume.spacing[d]);
@@ -241,7 +242,7 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
         error = "cancelled";
     } else if (in.why == Receiver::Why::TimedOut) {
         char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%g", limits.seconds);
+        std::snprintf(seconds, sizeof seconds, "%g", limits.seconds < 1.0 ? limits.seconds : std::ceil(limits.seconds));
         error = "the reader did not finish within " + std::string(seconds) + " seconds; the file is probably damaged";
     } else if (ok && volume.Count() > 0 && volume.samples.empty()) {
         error = "not enough memory to read it";
