@@ -119,6 +119,12 @@ bool ScanLoader::ReadWithProgress(QWidget* parent, const QString& path, uint64_t
     }
     worker.join();
     progress.reset();
+    // A Cancel pressed as the read ended still means the user wants none of it.
+    if (cancel) {
+        scan = ScanVolume();
+        error = QStringLiteral("cancelled");
+        return false;
+    }
     return ok;
 }
 

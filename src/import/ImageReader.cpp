@@ -16,6 +16,7 @@
 #include <itkMetaDataObject.h>
 #include <itkMetaImageIO.h>
 #include <itkMetaImageIOFactory.h>
+#include <itkMultiThreaderBase.h>
 #include <itkNiftiImageIOFactory.h>
 #include <itkNrrdImageIOFactory.h>
 #include <metaImage.h>
@@ -36,6 +37,10 @@ constexpr size_t maxAxis = 65535;
 // name rather than read by some reader nobody tested.
 void RegisterFormats()
 {
+    // A reader runs in a child process, which inherits the image library's
+    // pool of worker threads, where one exists, without the threads: work
+    // handed to it would wait for ever. Threads made for each task work.
+    itk::MultiThreaderBase::SetGlobalDefaultThreader(itk::MultiThreaderBase::ThreaderEnum::Platform);
     static const bool registered = [] {
         itk::GDCMImageIOFactory::RegisterOneFactory();
         itk::NiftiImageIOFactory::RegisterOneFactory();
