@@ -481,8 +481,8 @@ bool CheckNrrd(const std::string& path, const std::string& head, uint64_t limit,
             line.text.pop_back();
         }
         const auto colon = line.text.find(": ");
-        if (!lines.empty() && line.text.front() != '#' && line.text.find(":=") == std::string::npos &&
-            colon != std::string::npos) {
+        if (!lines.empty() && !line.text.empty() && line.text.front() != '#' &&
+            line.text.find(":=") == std::string::npos && colon != std::string::npos) {
             line.field = Lower(Trim(line.text.substr(0, colon)));
             line.value = Trim(line.text.substr(colon + 2));
         }
