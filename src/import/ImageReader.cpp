@@ -309,7 +309,8 @@ bool SeriesMatches(const std::string& series, const std::string& wanted)
 
 namespace {
 bool DicomSeriesInChild(const std::string& folder, const std::string& series, const std::string& file,
-                        ScalarVolume& volume, SourceInfo& info, std::string& notes, std::string& error)
+                        uint64_t memoryLimit, ScalarVolume& volume, SourceInfo& info, std::string& notes,
+                        std::string& error)
 {
     RegisterFormats();
     try {
@@ -376,6 +377,16 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
         reader->SetFileNames(names->GetFileNames(chosen));
         reader->UpdateOutputInformation();
         if (!CheckShape(*io, error)) {
+            return false;
+        }
+        // The slices' sizes come from their headers: the series is read only
+        // where its samples, stored and as floats twice, fit in the memory.
+        const auto region = reader->GetOutput()->GetLargestPossibleRegion().GetSize();
+        const long double voxels = (long double)region[0] * region[1] * region[2];
+        const long double needed = voxels * (io->GetComponentSize() + 8);
+        if (needed > (long double)(memoryLimit ? memoryLimit : PhysicalMemory())) {
+            error = "is " + std::to_string(region[0]) + " x " + std::to_string(region[1]) + " x " +
+                    std::to_string(region[2]) + " voxels, more than the memory holds";
             return false;
         }
         reader->Update();
@@ -482,7 +493,7 @@ bool ReadDicomSeries(const std::string& folder, const std::string& series, Scala
                      std::string& notes, std::string& error, const ReadLimits& limits)
 {
     const auto read = [&](ScalarVolume& v, SourceInfo& i, std::string& n, std::string& e) {
-        return DicomSeriesInChild(folder, series, std::string(), v, i, n, e);
+        return DicomSeriesInChild(folder, series, std::string(), limits.memoryLimit, v, i, n, e);
     };
     return ReadIsolated(read, Limits(folder, limits), volume, info, notes, error);
 }
@@ -492,7 +503,7 @@ bool ReadDicomSeriesOf(const std::string& file, ScalarVolume& volume, SourceInfo
 {
     const std::string folder = std::filesystem::absolute(file).parent_path().string();
     const auto read = [&](ScalarVolume& v, SourceInfo& i, std::string& n, std::string& e) {
-        return DicomSeriesInChild(folder, std::string(), file, v, i, n, e);
+        return DicomSeriesInChild(folder, std::string(), file, limits.memoryLimit, v, i, n, e);
     };
     return ReadIsolated(read, Limits(folder, limits), volume, info, notes, error);
 }

@@ -156,18 +156,27 @@ TEST_F(OpenScanTest, EachFormatThroughTheDialogADropAndTheCommandLine)
     Write<Volume<int16_t>>(image, scratch.Path("scan.nii.gz"), itk::NiftiImageIO::New(), true);
     Write<Volume<int16_t>>(image, scratch.Path("scan.nrrd"), itk::NrrdImageIO::New());
     Write<Volume<int16_t>>(image, scratch.Path("scan.mhd"), itk::MetaImageIO::New());
-
-    OpenThroughDialog(scratch.Path("scan.nii.gz"));
-    WaitForTitle(scratch.Path("scan.nii.gz"));
-    ExpectScan("NIfTI through the dialog");
-
-    Drop(scratch.Path("scan.nrrd"));
-    WaitForTitle(scratch.Path("scan.nrrd"));
-    ExpectScan("NRRD dropped");
-
-    form->OpenArguments({QStringLiteral("volren"), QString::fromStdString(scratch.Path("scan.mhd"))});
-    WaitForTitle(scratch.Path("scan.mhd"));
-    ExpectScan("MetaImage from the command line");
+    WriteShuffledSeries(scratch.Path("series"));
+    // Each way gets a name of its own, so that each open changes the title.
+    for (const std::string way : {"dialog", "drop", "arguments"}) {
+        for (const std::string format : {"scan.nii.gz", "scan.nrrd", "scan.mhd", "series"}) {
+            std::string path = scratch.Path(way + "-" + format);
+            if (format == "series") {
+                path = scratch.Path(way == "dialog" ? "series/IM0" : way == "drop" ? "series/IM2" : "series/IM4");
+            } else {
+                std::filesystem::copy_file(scratch.Path(format), path);
+            }
+            if (way == "dialog") {
+                OpenThroughDialog(path);
+            } else if (way == "drop") {
+                Drop(path);
+            } else {
+                form->OpenArguments({QStringLiteral("volren"), QString::fromStdString(path)});
+            }
+            WaitForTitle(path);
+            ExpectScan(format + " through the " + way);
+        }
+    }
 }
 
 // Any file of a series opens the whole series in the order of the slices'
@@ -293,4 +302,26 @@ TEST_F(OpenScanTest, CancelStopsALongRead)
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(scratch.Path("good.nrrd")));
     ExpectScan("the scan before the cancelled one");
+}
+
+// The memory guard of the loader refuses a scan by its header's sizes,
+// before anything of it is read: a DICOM series in the reader's process, a
+// compressed NIfTI file by its header.
+TEST_F(OpenScanTest, MemoryLimitRefusesScansByTheirSizes)
+{
+    WriteShuffledSeries(scratch.Path("series"));
+    Write<Volume<int16_t>>(image, scratch.Path("scan.nii.gz"), itk::NiftiImageIO::New(), true);
+    VolumeRenderer::SetMemoryLimit(3000);
+    for (const std::string& path : {scratch.Path("series"), scratch.Path("scan.nii.gz")}) {
+        QString message;
+        WhenModalOpens([&message](QWidget* box) {
+            message = static_cast<QMessageBox*>(box)->text();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        EXPECT_FALSE(form->OpenVolume(QString::fromStdString(path)));
+        EXPECT_EQ(message.toStdString().rfind(path + ": is 11 x 7 x 5 voxels, more than the memory holds", 0), 0u)
+            << message.toStdString();
+        EXPECT_FALSE(form->volumeRenderer->IsLoaded());
+    }
+    VolumeRenderer::SetMemoryLimit(0);
 }
