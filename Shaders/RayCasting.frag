@@ -69,7 +69,11 @@ vec3 Shade(vec3 color, vec3 texturePoint, vec3 toViewer)
 void Composite(inout vec4 sum, vec4 c, vec3 texturePoint, float exponent, vec3 toViewer)
 {
     float alpha = 1.0 - pow(max(1.0 - c.a, 0.0), exponent);
-    vec3 color = lighting != 0 ? Shade(c.rgb, texturePoint, toViewer) : c.rgb;
+    // A branch, not a selection: a selection would shade every sample.
+    vec3 color = c.rgb;
+    if (lighting != 0) {
+        color = Shade(c.rgb, texturePoint, toViewer);
+    }
     sum.rgb += (1.0 - sum.a) * alpha * color;
     sum.a += (1.0 - sum.a) * alpha;
 }

@@ -187,12 +187,14 @@ public:
     GLuint cubeList;
     GLuint entryTexture;
     GLuint exitTexture;
+    // The framebuffer the entry and exit passes draw into (0 until the first
+    // frame), and the size their textures were allocated at.
+    GLuint entryExitFramebuffer = 0;
+    int entryExitSize[2] = {0, 0};
     aShaderObject* rayCastingProgram;
     // The shaders of the five programs, which do not own them.
     std::vector<aVertexShader*> vertexShaders;
     std::vector<aFragmentShader*> fragmentShaders;
-    // Read-back buffer of the entry and exit passes, kept between frames.
-    std::vector<uint8_t> readBack;
     // Opacity of each lookup texel, as uploaded, for the occupancy grid.
     std::vector<uint8_t> transferAlpha;
     // Density range of every brick of the loaded volume.

@@ -61,25 +61,6 @@ void CheckGlError(int line)
         LogFailedAt(reinterpret_cast<const char*>(glewGetErrorString(error)), "Volume", line);
     }
 }
-
-void CaptureInto(GLuint texture, int width, int height, std::vector<uint8_t>& buffer)
-{
-    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, buffer.data());
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-    // GLU scales an image of any other size to a power of two and builds mip
-    // levels that the linear minification filter never samples. A driver
-    // with non-power-of-two textures takes the image as it is: every pixel's
-    // entry point exact, and on a software rasteriser 15 ms a frame less.
-    if (GLEW_ARB_texture_non_power_of_two) {
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, buffer.data());
-    } else {
-        gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGBA, width, height, GL_RGBA, GL_UNSIGNED_BYTE, buffer.data());
-    }
-}
 }  // namespace
 
 void VolumeRenderer::RenderEntryExit()
@@ -95,24 +76,40 @@ void VolumeRenderer::RenderEntryExit()
     glScalef(half.x, half.y, half.z);
     FrameRays();
 
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // Each pass draws straight into its texture through a framebuffer of its
+    // own; the window's framebuffer is bound again afterwards.
+    GLint window = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &window);
+    if (entryExitFramebuffer == 0) {
+        glGenFramebuffers(1, &entryExitFramebuffer);
+    }
+    if (entryExitSize[0] != width || entryExitSize[1] != height) {
+        for (GLuint texture : {entryTexture, exitTexture}) {
+            glBindTexture(GL_TEXTURE_2D, texture);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        }
+        entryExitSize[0] = width;
+        entryExitSize[1] = height;
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, entryExitFramebuffer);
     glEnable(GL_CULL_FACE);
-    glCullFace(GL_BACK);
-    DrawCube();
-
-    glEnable(GL_TEXTURE_2D);
-    readBack.resize(size_t(width) * size_t(height) * 4);
-    CaptureInto(entryTexture, width, height, readBack);
-
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glCullFace(GL_FRONT);
-    DrawCube();
+    // Front faces give the entry points, back faces the exit points.
+    for (const GLuint texture : {entryTexture, exitTexture}) {
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glCullFace(texture == entryTexture ? GL_BACK : GL_FRONT);
+        DrawCube();
+    }
     glCullFace(GL_BACK);
     glDisable(GL_CULL_FACE);
-
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(window));
     glEnable(GL_TEXTURE_2D);
-    CaptureInto(exitTexture, width, height, readBack);
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();
 

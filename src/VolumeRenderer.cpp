@@ -63,6 +63,9 @@ VolumeRenderer::~VolumeRenderer()
     DeleteTexture(entryTexture);
     DeleteTexture(exitTexture);
     DeleteTexture(occupancyTexture);
+    if (entryExitFramebuffer != 0) {
+        glDeleteFramebuffers(1, &entryExitFramebuffer);
+    }
     ReleaseVolumeData();
 }
 

@@ -319,6 +319,7 @@ void VolumeRenderer::RebuildRayCastingTextures()
     DeleteTexture(entryTexture);
     DeleteTexture(exitTexture);
     DeleteTexture(occupancyTexture);
+    entryExitSize[0] = entryExitSize[1] = 0;
     glGenTextures(1, &entryTexture);
     glGenTextures(1, &exitTexture);
     glGenTextures(1, &occupancyTexture);
