@@ -35,6 +35,8 @@ public:
     aShaderProgram& operator=(const aShaderProgram&) = delete;
 
     int loadSourceFile(const char* path);
+    // Adds "#define name" after the source's first line (its #version line).
+    void defineAfterVersion(const char* name);
     bool compile();
     const char* compilerLog();
 

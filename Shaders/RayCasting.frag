@@ -23,6 +23,13 @@ uniform float maxIntensity;
 // something, else how many bricks away the nearest such brick is, counted
 // along the axis that needs most. Every brick closer than that is empty.
 uniform sampler3D occupancy_tex;
+// Where the gradient texture could not be held (a volume too large for the
+// driver or the memory), GRADIENTS_FROM_DENSITIES is defined and the
+// gradients come from the density texture, whose texels number texelCount
+// along each axis; gradientScale turns the differences of its normalised
+// densities into the gradient texture's units.
+uniform vec3 texelCount;
+uniform vec3 gradientScale;
 
 varying vec4 nearPoint;
 varying vec4 depthPoint;
@@ -52,9 +59,27 @@ vec4 Classify(float d)
 // gradient is a normal there as it stands. It points from dense to less dense material; both sides of a
 // boundary are lit. Where it vanishes there is no normal, and the shading
 // fades out towards the unlit colour.
+// The gradient texture holds central differences at the voxels; interpolated
+// linearly they equal the central differences, one voxel either side, of the
+// linearly interpolated densities, which six fetches of the densities give.
+vec3 Gradient(vec3 texturePoint)
+{
+#ifdef GRADIENTS_FROM_DENSITIES
+    vec3 h = 1.0 / texelCount;
+    return gradientScale * vec3(texture3D(density_tex, texturePoint - vec3(h.x, 0.0, 0.0)).r -
+                                    texture3D(density_tex, texturePoint + vec3(h.x, 0.0, 0.0)).r,
+                                texture3D(density_tex, texturePoint - vec3(0.0, h.y, 0.0)).r -
+                                    texture3D(density_tex, texturePoint + vec3(0.0, h.y, 0.0)).r,
+                                texture3D(density_tex, texturePoint - vec3(0.0, 0.0, h.z)).r -
+                                    texture3D(density_tex, texturePoint + vec3(0.0, 0.0, h.z)).r);
+#else
+    return texture3D(gradient_tex, texturePoint).rgb;
+#endif
+}
+
 vec3 Shade(vec3 color, vec3 texturePoint, vec3 toViewer)
 {
-    vec3 g = texture3D(gradient_tex, texturePoint).rgb;
+    vec3 g = Gradient(texturePoint);
     float magnitude = length(g);
     float weight = smoothstep(0.004, 0.03, magnitude);
     float cosine = abs(dot(g, toViewer)) / max(magnitude, 1e-6);

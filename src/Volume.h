@@ -77,7 +77,9 @@ public:
     void ReleaseVolumeData();
     void BuildCubeList();
     void LoadShaders();
-    bool LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath);
+    // define, where given, is defined in the fragment shader.
+    bool LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath,
+                           const char* define = nullptr);
     void DeleteShaders();
     void ReadVolumeData(const char* fileName);
     void ReadDensities(const char* fileName);
@@ -96,6 +98,15 @@ public:
         const std::function<void(uint32_t z0, uint32_t planes, const uint16_t* halves)>& take) const;
     // Allocates the GL_RGB16F gradient texture once and fills it slab by slab.
     void BuildGradientTexture(uint32_t slabPlanes = 0);
+    void DeleteGradientTexture();
+    // Whether a load builds the gradient texture: where the driver and the
+    // memory can hold it, or where the gradient colour map needs it. Without
+    // it the ray caster takes its gradients from the density texture, slower
+    // but alike.
+    bool UsesGradientTexture() const;
+    // What turns differences of normalised densities between the voxels either
+    // side into the gradient texture's components, per axis.
+    Vec3 GradientScale() const;
     // Planes per slab of a work buffer, for planes of the given size.
     uint32_t SlabPlanes(uint64_t bytesPerPlane) const;
     static constexpr uint64_t slabBytes = uint64_t(8) << 20;
@@ -104,6 +115,8 @@ public:
     // textures (a software rasteriser keeps them in system memory) and the
     // work slabs. The load refuses a file that needs more than the memory limit.
     uint64_t LoadPeakBytes() const;
+    // The same, counting the gradient texture or not.
+    uint64_t LoadPeakBytes(bool withGradients) const;
     // Stands in for the machine's physical memory in that check; 0, the
     // default, means the physical memory. For tests.
     static void SetMemoryLimit(uint64_t bytes);
@@ -173,6 +186,9 @@ public:
     aShaderObject* intensityGradient3dProgram;
     GLuint transferTexture;
     GLuint gradientTexture;
+    // The loaded volume has no gradient texture: the ray caster computes its
+    // gradients from the density texture.
+    bool gradientsFromDensities = false;
     uint32_t* histogram;
     uint32_t maxDensity = 0;
     uint8_t blendMode;

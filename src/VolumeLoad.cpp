@@ -49,7 +49,16 @@ void VolumeRenderer::Load(const char* fileName)
 
 void VolumeRenderer::BuildLoadedTextures()
 {
-    BuildGradientTexture();
+    gradientsFromDensities = !UsesGradientTexture();
+    if (gradientsFromDensities) {
+        DeleteGradientTexture();
+        LogWarning(("Data file: '" + volumeFile + "' is too large for a gradient texture of " +
+                    std::to_string(texDimX) + " x " + std::to_string(texDimY) + " x " + std::to_string(texDimZ) +
+                    " texels; the ray caster takes its gradients from the densities, which is slower")
+                       .c_str());
+    } else {
+        BuildGradientTexture();
+    }
 
     BuildTransferTexture();
     LoadShaders();
@@ -138,7 +147,8 @@ std::string VolumeRenderer::GridRefusal(uint32_t x, uint32_t y, uint32_t z)
         // A corrupt header must not make a small file fill the machine's
         // memory: everything the load will hold at its peak has to fit in it.
         cause = "needs " + std::to_string(peak) + " bytes for its padded grid of " + padded +
-                " samples, its gradient texture and the textures of the current method, more than the " +
+                (UsesGradientTexture() ? " samples, its gradient texture" : " samples") +
+                " and the textures of the current method, more than the " +
                 std::to_string(memory) + " bytes of this machine's memory";
     }
     dimX = kept[0];
@@ -185,13 +195,61 @@ uint32_t VolumeRenderer::SlabPlanes(uint64_t bytesPerPlane) const
     return uint32_t(std::clamp<uint64_t>(slabBytes / std::max<uint64_t>(bytesPerPlane, 1), 1, 65536));
 }
 
-uint64_t VolumeRenderer::LoadPeakBytes() const
+namespace {
+// Whether the driver can hold a 3D texture of these sizes and format.
+bool DriverHolds(uint32_t x, uint32_t y, uint32_t z, GLint internalFormat, GLenum format, GLenum type)
+{
+    // Without a driver's entry points (the load's file steps alone) there is
+    // nothing to ask.
+    if (glTexImage3D == nullptr) {
+        return true;
+    }
+    glTexImage3D(GL_PROXY_TEXTURE_3D, 0, internalFormat, GLsizei(x), GLsizei(y), GLsizei(z), 0, format, type,
+                 nullptr);
+    GLint width = 0;
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &width);
+    return width != 0;
+}
+
+// The half-float gradient texture (8 bytes a texel: a driver may add an alpha
+// channel, as Mesa's software rasteriser does) and the slabs it is built from.
+uint64_t GradientBytes(const VolumeRenderer& r)
+{
+    const uint64_t planeXY = uint64_t(r.texDimX) * r.texDimY;
+    return 8 * planeXY * r.texDimZ + SlabBuffers(r, 6 * planeXY, r.texDimZ);
+}
+}  // namespace
+
+bool VolumeRenderer::UsesGradientTexture() const
+{
+    if (renderMethod != RayCasting && classification == ShaderClassification && colorMapType == IntensityGradient) {
+        return true;
+    }
+    const uint64_t memory = MemoryLimit();
+    return DriverHolds(texDimX, texDimY, texDimZ, GL_RGB16F, GL_RGB, GL_HALF_FLOAT) &&
+           (memory == 0 || LoadPeakBytes(true) <= memory);
+}
+
+Vec3 VolumeRenderer::GradientScale() const
+{
+    if (maxDensity == 0) {
+        return Vec3{0.0f, 0.0f, 0.0f};
+    }
+    // Normalised 16-bit densities over the largest density, per unit length
+    // of the finest axis.
+    const float finest = std::min({voxelSpacing.x, voxelSpacing.y, voxelSpacing.z});
+    const float scale = 65535.0f / float(maxDensity);
+    return Vec3{scale * finest / voxelSpacing.x, scale * finest / voxelSpacing.y, scale * finest / voxelSpacing.z};
+}
+
+uint64_t VolumeRenderer::LoadPeakBytes() const { return LoadPeakBytes(UsesGradientTexture()); }
+
+uint64_t VolumeRenderer::LoadPeakBytes(bool withGradients) const
 {
     const uint64_t planeXY = uint64_t(texDimX) * texDimY;
     const uint64_t voxels = planeXY * texDimZ;
-    // The grid, the half-float gradient texture (8 bytes a texel: a driver may
-    // add an alpha channel, as Mesa's software rasteriser does) and its slabs.
-    uint64_t bytes = 2 * voxels + 8 * voxels + SlabBuffers(*this, 6 * planeXY, texDimZ);
+    // The grid and, where it is built, the gradient texture.
+    uint64_t bytes = 2 * voxels + (withGradients ? GradientBytes(*this) : 0);
     const bool pre = classification == PreClassification;
     switch (renderMethod) {
         case Slices: {

@@ -310,8 +310,16 @@ void VolumeRenderer::RenderRayCasting()
         rayCastingProgram->setUniform1i("exit_tex", 1);
         rayCastingProgram->setUniform1i("transfer_tex", 2);
         rayCastingProgram->setUniform1i("density_tex", 3);
-        rayCastingProgram->setUniform1i("gradient_tex", 4);
         rayCastingProgram->setUniform1i("occupancy_tex", 5);
+        // Each build of the shader has only the uniforms it reads.
+        if (gradientsFromDensities) {
+            const Vec3 scale = GradientScale();
+            glUniform3f(rayCastingProgram->uniformLocation("texelCount"), float(texDimX), float(texDimY),
+                        float(texDimZ));
+            glUniform3f(rayCastingProgram->uniformLocation("gradientScale"), scale.x, scale.y, scale.z);
+        } else {
+            rayCastingProgram->setUniform1i("gradient_tex", 4);
+        }
     }
 
     glColor4f(1.0f, 0.0f, 0.0f, 1.0f);

@@ -56,11 +56,17 @@ void VolumeRenderer::LoadShaders()
         const std::string base = std::string(basePath ? basePath : "") + "Shaders/" + programNames[i];
         const std::string fragmentPath = base + ".frag";
         const std::string vertexPath = base + ".vert";
-        LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str());
+        // A volume without a gradient texture gets the ray caster that takes
+        // its gradients from the densities, chosen when the shader is built:
+        // a software rasteriser runs both sides of a branch on a uniform.
+        LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str(),
+                          programs[i] == rayCastingProgram && gradientsFromDensities ? "GRADIENTS_FROM_DENSITIES"
+                                                                                     : nullptr);
     }
 }
 
-bool VolumeRenderer::LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath)
+bool VolumeRenderer::LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath,
+                                       const char* define)
 {
     // Programs do not own their shaders: the renderer frees them after the programs.
     aVertexShader* vertexShader = new aVertexShader();
@@ -72,6 +78,9 @@ bool VolumeRenderer::LoadShaderProgram(aShaderObject* program, const char* verte
     }
     if (fragmentShader->loadSourceFile(fragmentPath) != 0) {
         LogFailed("Unable to load fragment shader!");
+    }
+    if (define) {
+        fragmentShader->defineAfterVersion(define);
     }
     if (!vertexShader->compile()) {
         LogFailed(vertexShader->compilerLog());

@@ -75,9 +75,11 @@ static bool BeginShaderClassification(VolumeRenderer& r, aShaderObject* intensit
     if (r.classification != VolumeRenderer::ShaderClassification) {
         return false;
     }
-    aShaderObject* program = r.colorMapType == VolumeRenderer::Intensity           ? intensity
-                             : r.colorMapType == VolumeRenderer::IntensityGradient ? gradient
-                                                                                    : nullptr;
+    // A volume too large for a gradient texture shows its intensities.
+    aShaderObject* program = r.colorMapType == VolumeRenderer::Intensity ? intensity
+                             : r.colorMapType == VolumeRenderer::IntensityGradient
+                                 ? (r.gradientTexture != VolumeRenderer::none ? gradient : intensity)
+                                 : nullptr;
     if (!program) {
         return false;
     }

@@ -232,6 +232,8 @@ void VolumeRenderer::BuildGradientTexture(uint32_t slabPlanes)
     EndTightRows();
 }
 
+void VolumeRenderer::DeleteGradientTexture() { DeleteTexture(gradientTexture); }
+
 void VolumeRenderer::DeleteSliceTextures()
 {
     for (std::vector<GLuint>* stack : {&sliceTexturesX, &sliceTexturesY, &sliceTexturesZ}) {

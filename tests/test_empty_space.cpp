@@ -1,5 +1,7 @@
 // Empty-space leaping of the ray caster: pictures that stay the same with
-// leaps and without, and the window rectangle the last pass shades.
+// leaps and without, and the window rectangle the last pass shades; and the
+// ray caster of a volume too large for a gradient texture, which draws the
+// same picture.
 #include <GL/glew.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "BrickGrid.h"
+#include "Log.h"
 #include "StartupTransferFunction.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
@@ -22,6 +25,12 @@ struct Scene {
     {
         transfer(transferFunction);
         renderer.Load(volume.c_str());
+    }
+
+    explicit Scene(void (*transfer)(TransferFunction&))
+        : basePath(ProgramFolder()), renderer(&window.display, basePath.c_str(), &transferFunction)
+    {
+        transfer(transferFunction);
     }
 
     std::vector<uint8_t> Frame(float cameraZ = -3.0f)
@@ -186,4 +195,53 @@ TEST(EmptySpaceLeaping, PixelsOutsideTheBoxStayCleared)
     EXPECT_GT(outside, width * height / 2);
     // The empty volume is drawn transparent over its whole rectangle.
     EXPECT_GT(written, int(4 * (halfX - 3) * (halfY - 3) * 0.95));
+}
+
+// Where the memory cannot hold the gradient texture as well, the ray caster
+// takes its gradients from the densities: the same lit picture, the same
+// with leaps and without, and one line in the log saying so.
+TEST(LargeVolumes, GradientsFromTheDensitiesDrawTheSamePicture)
+{
+    ScratchFolder scratch;
+    // A ball with a soft rim and a denser core off its centre, lit from
+    // every side the camera sees.
+    const std::string volume = scratch.Path("ball.dat");
+    WriteVolume(volume, 70, 60, 50, [](uint32_t x, uint32_t y, uint32_t z) -> uint16_t {
+        const double r = std::sqrt(std::pow(x + 0.5 - 35, 2) + std::pow(y + 0.5 - 30, 2) + std::pow(z + 0.5 - 25, 2));
+        const double core = std::sqrt(std::pow(x + 0.5 - 42, 2) + std::pow(y + 0.5 - 26, 2) + std::pow(z + 0.5 - 22, 2));
+        return uint16_t(std::clamp(2000.0 - 150.0 * (r - 18.0), 0.0, 2000.0) + (core < 6.0 ? 1500.0 : 0.0));
+    });
+    Scene scene(ShowDensitiesFrom1000);
+    scene.renderer.SetLighting(1.0f);
+    scene.renderer.SetStepSize(0.004f);
+    scene.renderer.Load(volume.c_str());
+    ASSERT_NE(scene.renderer.gradientTexture, VolumeRenderer::none);
+    ASSERT_FALSE(scene.renderer.gradientsFromDensities);
+    const std::vector<uint8_t> withTexture = scene.Frame();
+    const uint64_t lean = scene.renderer.LoadPeakBytes(false);
+    ASSERT_LT(lean, scene.renderer.LoadPeakBytes(true));
+
+    LogOpen();
+    VolumeRenderer::SetMemoryLimit(lean);
+    scene.renderer.Load(volume.c_str());
+    VolumeRenderer::SetMemoryLimit(0);
+    LogClose();
+    EXPECT_TRUE(scene.renderer.gradientsFromDensities);
+    EXPECT_EQ(scene.renderer.gradientTexture, VolumeRenderer::none);
+    EXPECT_EQ(ReadFile("debug.log"), "[ WARN ] Data file: '" + volume +
+                                         "' is too large for a gradient texture of 128 x 64 x 64 texels; the ray "
+                                         "caster takes its gradients from the densities, which is slower\n");
+    const std::vector<uint8_t> fromDensities = scene.Frame();
+    int largest = 0;
+    size_t lit = 0, shaded = 0;
+    for (size_t i = 0; i < withTexture.size(); ++i) {
+        largest = std::max(largest, std::abs(int(withTexture[i]) - int(fromDensities[i])));
+        lit += i % 4 != 3 && withTexture[i] > 20;
+        shaded += i % 4 != 3 && withTexture[i] > 20 && withTexture[i] < 235;
+    }
+    EXPECT_GT(lit, 3000u);
+    EXPECT_GT(shaded, 1000u) << "the light must vary over the ball";
+    // The gradient texture holds half floats; the densities give floats.
+    EXPECT_LE(largest, 2);
+    EXPECT_EQ(scene.LeapDifference(), 0);
 }

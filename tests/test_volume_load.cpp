@@ -699,39 +699,56 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
     // the alpha channel a driver may add), one slab of 16 planes of half-float
     // gradients (98304 bytes), 2 for the 3D texture and 8 bytes for each of the
     // 9 x 6 x 4 bricks of the ray caster's empty-space leaps (laid half a voxel
-    // off the voxels, so one more a side than the data fill).
+    // off the voxels, so one more a side than the data fill): 296640 bytes.
+    // Without the gradient texture and its slab, which it can do without,
+    // 67264.
     const std::string path = Write("limited.dat", 30, 20, 10, Spread(6000));
+    auto refusal = [&](uint64_t needed, const char* what) {
+        return "[FAILED] Data file: '" + path + "' needs " + std::to_string(needed) +
+               " bytes for its padded grid of 32 x 32 x 16 samples" + what +
+               " and the textures of the current method, more than the " + std::to_string(needed - 1) +
+               " bytes of this machine's memory";
+    };
     EXPECT_EXIT(
         {
-            VolumeRenderer::SetMemoryLimit(296639);
+            VolumeRenderer::SetMemoryLimit(67263);
             Load(path);
         },
         testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + path +
-                                         "' needs 296640 bytes for its padded grid of 32 x 32 x 16 samples, its "
-                                         "gradient texture and the textures of the current method, more than the "
-                                         "296639 bytes of this machine's memory");
+    EXPECT_EQ(ReadFile("debug.log"), refusal(67264, ""));
+    for (const uint64_t limit : {uint64_t(67264), uint64_t(296639), uint64_t(296640)}) {
+        VolumeRenderer::SetMemoryLimit(limit);
+        Load(path);
+        VolumeRenderer::SetMemoryLimit(0);
+        EXPECT_EQ(renderer->GetDimX(), 30u);
+        EXPECT_EQ(renderer->gradientsFromDensities, limit < 296640) << limit;
+        EXPECT_EQ(renderer->gradientTexture == VolumeRenderer::none, limit < 296640) << limit;
+    }
 
-    // Pre-classified volume texture: 4 bytes a sample and one slab of colours more.
+    // The gradient colour map of the volume texture cannot do without the
+    // gradient texture: the grid, the gradient texture and its slab, and 2
+    // bytes a sample for the 3D texture.
     renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
-    renderer->SetClassification(VolumeRenderer::PreClassification);
+    renderer->SetClassification(VolumeRenderer::ShaderClassification);
+    renderer->SetColorMapType(VolumeRenderer::IntensityGradient);
+    // A fresh log: the lean loads above noted that they do without it.
+    LogClose();
+    LogOpen();
     EXPECT_EXIT(
         {
-            VolumeRenderer::SetMemoryLimit(393215);
+            VolumeRenderer::SetMemoryLimit(294911);
             Load(path);
         },
         testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + path +
-                                         "' needs 393216 bytes for its padded grid of 32 x 32 x 16 samples, its "
-                                         "gradient texture and the textures of the current method, more than the "
-                                         "393215 bytes of this machine's memory");
+    EXPECT_EQ(ReadFile("debug.log"), refusal(294912, ", its gradient texture"));
 
     // Exactly enough is enough.
-    VolumeRenderer::SetMemoryLimit(393216);
+    VolumeRenderer::SetMemoryLimit(294912);
     Load(path);
     VolumeRenderer::SetMemoryLimit(0);
     EXPECT_EQ(renderer->GetDimX(), 30u);
-    EXPECT_EQ(renderer->LoadPeakBytes(), 393216u);
+    EXPECT_EQ(renderer->LoadPeakBytes(), 294912u);
+    EXPECT_NE(renderer->gradientTexture, VolumeRenderer::none);
 }
 
 TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
@@ -741,14 +758,13 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
     ASSERT_GE(max3d, 1024);
 
     // A small file whose header asks for more than the whole machine holds is
-    // refused before anything is allocated. From 1024 a side, a plane of
-    // half-float gradients exceeds a slab: two slabs of one plane each.
+    // refused before anything is allocated. Ray casting can do without the
+    // gradient texture: it needs the grid, the 3D texture and 8 bytes for each
+    // brick of 4 x 4 x 4 samples, one more a side than the data fill.
     const uint64_t memory = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
-    // Ray casting adds 8 bytes for each brick of 4 x 4 x 4 samples, one more a
-    // side than the data fill.
     auto peak = [](uint64_t side) {
         const uint64_t bricks = side / 4 + 1;
-        return 12 * side * side * side + 2 * 6 * side * side + 8 * bricks * bricks * bricks;
+        return 4 * side * side * side + 8 * bricks * bricks * bricks;
     };
     uint16_t side = 1024;
     while (peak(side) <= memory && side < uint16_t(max3d)) {
@@ -760,8 +776,7 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
         const std::string s = std::to_string(side);
         EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + greedy + "' needs " + std::to_string(peak(side)) +
                                              " bytes for its padded grid of " + s + " x " + s + " x " + s +
-                                             " samples, its gradient texture and the textures of the current "
-                                             "method, more than the " +
+                                             " samples and the textures of the current method, more than the " +
                                              std::to_string(memory) + " bytes of this machine's memory");
     }
 
@@ -777,11 +792,15 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
                                          "' needs 2147483648 bytes for its padded grid of 1024 x 1024 x 1024 "
                                          "samples, which cannot be allocated");
 
-    // 512 MiB of densities fit, their gradient texture (1.5 GiB of half
-    // floats, more in a driver that adds an alpha channel) does not.
+    // 512 MiB of densities fit, the gradient texture that the gradient colour
+    // map needs (1.5 GiB of half floats, more in a driver that adds an alpha
+    // channel) does not.
     const std::string gradients = Write("gradients.dat", 1024, 512, 512, {});
     EXPECT_EXIT(
         {
+            renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
+            renderer->SetClassification(VolumeRenderer::ShaderClassification);
+            renderer->SetColorMapType(VolumeRenderer::IntensityGradient);
             LimitAddressSpace(uint64_t(768) << 20);
             Load(gradients);
         },

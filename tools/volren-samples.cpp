@@ -8,7 +8,8 @@
 //                thin, in soft tissue, 256 x 256 x 256 samples
 //   vessels.tf   a transfer function that shows the vessels only
 // With --large it writes only head512.dat, the head phantom on a grid of
-// 512 x 512 x 256 samples, for the benchmarks.
+// 512 x 512 x 256 samples, for the benchmarks; with --huge only
+// head1024.dat, the same on 1024 x 1024 x 512 samples (1 GiB).
 // The output is the same on every run and every machine: no clock, no
 // library random numbers, little-endian bytes written explicitly.
 #include <algorithm>
@@ -304,13 +305,17 @@ const std::vector<ControlPoint> vesselPoints = {{0, 0, 0, 0, 0},
 int main(int argc, char** argv)
 {
     const bool large = argc == 3 && std::string(argv[1]) == "--large";
-    if (argc != 2 && !large) {
-        std::fprintf(stderr, "usage: volren-samples [--large] <output folder>\n");
+    const bool huge = argc == 3 && std::string(argv[1]) == "--huge";
+    if (argc != 2 && !large && !huge) {
+        std::fprintf(stderr, "usage: volren-samples [--large | --huge] <output folder>\n");
         return 2;
     }
     const std::string folder = std::string(argv[argc - 1]) + "/";
     if (large) {
         return WriteVolume(folder + "head512.dat", 512, 512, 256, 12.0, Head) ? 0 : 1;
+    }
+    if (huge) {
+        return WriteVolume(folder + "head1024.dat", 1024, 1024, 512, 12.0, Head) ? 0 : 1;
     }
     // The head in its own proportions: as wide, deep and tall as its
     // outline, 256 samples from the neck to the crown.
