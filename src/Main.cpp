@@ -713,6 +713,7 @@ bool TMainForm::OpenVolume(const QString& fileName)
         volumeRenderer->Load(fileName.toLocal8Bit().constData());
         ShowVolumeSizes();
         FrameVolume();
+        WarnOfReducedResolution(fileName);
         return true;
     }
     ScanVolume scan;
@@ -730,7 +731,17 @@ bool TMainForm::OpenVolume(const QString& fileName)
     ScanLoader::Load(*volumeRenderer, fileName, scan);
     ShowVolumeSizes();
     FrameVolume();
+    WarnOfReducedResolution(fileName);
     return true;
+}
+
+void TMainForm::WarnOfReducedResolution(const QString& fileName)
+{
+    if (!volumeRenderer->reducedResolution.empty()) {
+        QMessageBox::warning(this, QStringLiteral("Open"),
+                             fileName + QStringLiteral(" ") +
+                                 QString::fromStdString(volumeRenderer->reducedResolution) + QStringLiteral("."));
+    }
 }
 
 void TMainForm::OpenArguments(const QStringList& arguments)

@@ -48,6 +48,9 @@ public:
     // its files, NIfTI, NRRD, MetaImage): from Open, the command line or a
     // drop. A scan that cannot be read is named in a message box and leaves
     // the volume, transfer function and camera as they were.
+    // Tells in a message box where the volume just opened is drawn at fewer
+    // samples than it has.
+    void WarnOfReducedResolution(const QString& fileName);
     bool OpenVolume(const QString& fileName);
     // The file or folder named after the program (a desktop's "open with"),
     // opened once the event loop runs and the window is up.

@@ -128,6 +128,17 @@ public:
     // classification (the driver's texture limits, the memory), or empty.
     // Changes nothing.
     std::string GridRefusal(uint32_t x, uint32_t y, uint32_t z);
+    // The same, and the sizes the grid is drawn at: halved along its largest
+    // side until the driver can hold the current method's textures of it.
+    std::string PlanGrid(uint32_t x, uint32_t y, uint32_t z, uint32_t drawn[3]);
+    // Whether the driver can hold the current method's textures of a grid of
+    // the current padded sizes.
+    bool DriverHoldsTextures() const;
+    // Replaces the loaded grid by one of x by y by z samples, each the mean of
+    // a block of the loaded ones, with voxels as much larger; says so in the
+    // log and in reducedResolution.
+    void ReduceGrid(uint32_t x, uint32_t y, uint32_t z);
+    void ReduceGridForDriver();
     // Loads samples already read (a scan, x fastest, densities 0..4095) with
     // their voxel spacing, through the same steps as a file; name stands for
     // the file in log entries. The caller checks GridRefusal first.
@@ -163,6 +174,9 @@ public:
     // The file of the volume being loaded or loaded, named by the failures of
     // the load's later steps.
     std::string volumeFile;
+    // Why the loaded volume is drawn at fewer samples than it has, in words
+    // that follow its file's name; empty where it is drawn whole.
+    std::string reducedResolution;
     uint32_t dimX = 0, dimY = 0, dimZ = 0;
     // Size of a voxel along each axis; a .dat file's voxels are cubes of 1.
     Vec3 voxelSpacing{1.0f, 1.0f, 1.0f};

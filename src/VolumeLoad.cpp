@@ -31,6 +31,21 @@ void CheckGlError(int line)
 }
 
 uint16_t ReadU16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+
+// Whether the driver can hold a 3D texture of these sizes and format.
+bool DriverHolds(uint32_t x, uint32_t y, uint32_t z, GLint internalFormat, GLenum format, GLenum type)
+{
+    // Without a driver's entry points (the load's file steps alone) there is
+    // nothing to ask.
+    if (glTexImage3D == nullptr) {
+        return true;
+    }
+    glTexImage3D(GL_PROXY_TEXTURE_3D, 0, internalFormat, GLsizei(x), GLsizei(y), GLsizei(z), 0, format, type,
+                 nullptr);
+    GLint width = 0;
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &width);
+    return width != 0;
+}
 }  // namespace
 
 void VolumeRenderer::Load(const char* fileName)
@@ -100,6 +115,7 @@ void VolumeRenderer::LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t
     });
     voxelSpacing = spacing;
     ComputeHistogram();
+    ReduceGridForDriver();
     BuildLoadedTextures();
 }
 
@@ -121,35 +137,49 @@ void VolumeRenderer::SizeGrid(uint32_t x, uint32_t y, uint32_t z)
 
 std::string VolumeRenderer::GridRefusal(uint32_t x, uint32_t y, uint32_t z)
 {
+    uint32_t drawn[3];
+    return PlanGrid(x, y, z, drawn);
+}
+
+std::string VolumeRenderer::PlanGrid(uint32_t x, uint32_t y, uint32_t z, uint32_t drawn[3])
+{
     const uint32_t kept[6] = {dimX, dimY, dimZ, texDimX, texDimY, texDimZ};
-    dimX = x;
-    dimY = y;
-    dimZ = z;
-    texDimX = uint32_t(NextPowerOfTwo(x));
-    texDimY = uint32_t(NextPowerOfTwo(y));
-    texDimZ = uint32_t(NextPowerOfTwo(z));
+    auto size = [this](uint32_t sx, uint32_t sy, uint32_t sz) {
+        dimX = sx;
+        dimY = sy;
+        dimZ = sz;
+        texDimX = uint32_t(NextPowerOfTwo(sx));
+        texDimY = uint32_t(NextPowerOfTwo(sy));
+        texDimZ = uint32_t(NextPowerOfTwo(sz));
+    };
+    size(x, y, z);
     const std::string padded =
         std::to_string(texDimX) + " x " + std::to_string(texDimY) + " x " + std::to_string(texDimZ);
-    GLint max3d = 0, max2d = 0;
-    glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max3d);
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max2d);
-    const uint32_t largest = std::max(texDimX, std::max(texDimY, texDimZ));
+    // The whole grid is read before it is reduced.
+    const uint64_t whole = 2 * uint64_t(texDimX) * texDimY * texDimZ;
+    drawn[0] = x;
+    drawn[1] = y;
+    drawn[2] = z;
+    while (!DriverHoldsTextures() && std::max({drawn[0], drawn[1], drawn[2]}) > 1) {
+        // Halve the side whose padded size is largest; the first of equals.
+        const uint32_t sides[3] = {texDimX, texDimY, texDimZ};
+        const int axis = int(std::max_element(sides, sides + 3) - sides);
+        drawn[axis] = (drawn[axis] + 1) / 2;
+        size(drawn[0], drawn[1], drawn[2]);
+    }
+    const bool reduced = drawn[0] != x || drawn[1] != y || drawn[2] != z;
     std::string cause;
     const uint64_t memory = MemoryLimit();
-    const uint64_t peak = LoadPeakBytes();
-    if (max3d > 0 && largest > uint32_t(max3d)) {
-        cause = "needs a 3D texture of " + padded + " texels, but the OpenGL driver allows at most " +
-                std::to_string(max3d) + " per side";
-    } else if (max2d > 0 && largest > uint32_t(max2d)) {
-        cause = "needs slice textures of up to " + std::to_string(largest) +
-                " texels per side, but the OpenGL driver allows at most " + std::to_string(max2d);
+    const uint64_t peak = LoadPeakBytes() + (reduced ? whole : 0);
+    if (!DriverHoldsTextures()) {
+        cause = "cannot be drawn: the OpenGL driver holds none of the current method's textures for it";
     } else if (memory > 0 && peak > memory) {
         // A corrupt header must not make a small file fill the machine's
         // memory: everything the load will hold at its peak has to fit in it.
         cause = "needs " + std::to_string(peak) + " bytes for its padded grid of " + padded +
                 (UsesGradientTexture() ? " samples, its gradient texture" : " samples") +
-                " and the textures of the current method, more than the " +
-                std::to_string(memory) + " bytes of this machine's memory";
+                " and the textures of the current method, more than the " + std::to_string(memory) +
+                " bytes of this machine's memory";
     }
     dimX = kept[0];
     dimY = kept[1];
@@ -158,6 +188,97 @@ std::string VolumeRenderer::GridRefusal(uint32_t x, uint32_t y, uint32_t z)
     texDimY = kept[4];
     texDimZ = kept[5];
     return cause;
+}
+
+bool VolumeRenderer::DriverHoldsTextures() const
+{
+    GLint max3d = 0, max2d = 0;
+    glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max3d);
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max2d);
+    const uint32_t largest = std::max({texDimX, texDimY, texDimZ});
+    if ((max3d > 0 && largest > uint32_t(max3d)) || (max2d > 0 && largest > uint32_t(max2d))) {
+        return false;
+    }
+    switch (renderMethod) {
+        case VolumeTexture:
+            return classification == PreClassification
+                       ? DriverHolds(texDimX, texDimY, texDimZ, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE)
+                       : DriverHolds(texDimX, texDimY, texDimZ, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
+        case RayCasting:
+            return DriverHolds(texDimX, texDimY, texDimZ, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
+        default:
+            return true;
+    }
+}
+
+void VolumeRenderer::ReduceGrid(uint32_t x, uint32_t y, uint32_t z)
+{
+    const uint32_t whole[3] = {dimX, dimY, dimZ};
+    const uint32_t drawn[3] = {x, y, z};
+    // Each drawn voxel is the mean of a block of factor[a] voxels a side, fewer
+    // at the far faces.
+    uint32_t factor[3];
+    for (int a = 0; a < 3; ++a) {
+        factor[a] = 1;
+        while ((whole[a] + factor[a] - 1) / factor[a] > drawn[a]) {
+            factor[a] *= 2;
+        }
+    }
+    const uint16_t* const source = densities;
+    const uint64_t sourceRow = texDimX, sourcePlane = uint64_t(texDimX) * texDimY;
+    SizeGrid(x, y, z);
+    const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
+    uint16_t* const grid = new (std::nothrow) uint16_t[count]();
+    if (!grid) {
+        FailLoad(volumeFile.c_str(), "needs " + std::to_string(count * 2) +
+                                         " bytes for its grid at reduced resolution, which cannot be allocated");
+    }
+    const uint64_t row = texDimX, plane = uint64_t(texDimX) * texDimY;
+    VolumeKernels::ParallelFor(z, 1, [&](uint64_t begin, uint64_t end) {
+        for (uint64_t k = begin; k < end; ++k) {
+            const uint64_t z0 = k * factor[2], z1 = std::min<uint64_t>(z0 + factor[2], whole[2]);
+            for (uint32_t j = 0; j < y; ++j) {
+                const uint64_t y0 = uint64_t(j) * factor[1], y1 = std::min<uint64_t>(y0 + factor[1], whole[1]);
+                for (uint32_t i = 0; i < x; ++i) {
+                    const uint64_t x0 = uint64_t(i) * factor[0], x1 = std::min<uint64_t>(x0 + factor[0], whole[0]);
+                    uint64_t sum = 0;
+                    for (uint64_t sz = z0; sz < z1; ++sz) {
+                        for (uint64_t sy = y0; sy < y1; ++sy) {
+                            const uint16_t* line = source + sz * sourcePlane + sy * sourceRow;
+                            for (uint64_t sx = x0; sx < x1; ++sx) {
+                                sum += line[sx];
+                            }
+                        }
+                    }
+                    const uint64_t n = (z1 - z0) * (y1 - y0) * (x1 - x0);
+                    grid[k * plane + j * row + i] = uint16_t((sum + n / 2) / n);
+                }
+            }
+        }
+    });
+    delete[] densities;
+    densities = grid;
+    // The box keeps its sides: the drawn voxels are larger.
+    voxelSpacing = Vec3{voxelSpacing.x * float(whole[0]) / float(x), voxelSpacing.y * float(whole[1]) / float(y),
+                        voxelSpacing.z * float(whole[2]) / float(z)};
+    reducedResolution = "is drawn at a reduced resolution of " + std::to_string(x) + " x " + std::to_string(y) +
+                        " x " + std::to_string(z) + " of its " + std::to_string(whole[0]) + " x " +
+                        std::to_string(whole[1]) + " x " + std::to_string(whole[2]) +
+                        " samples: the OpenGL driver cannot hold the textures of the current method at full "
+                        "resolution";
+    LogWarning(("Data file: '" + volumeFile + "' " + reducedResolution).c_str());
+}
+
+// Reduces the grid where the driver cannot hold the current method's textures
+// of it, and counts it again.
+void VolumeRenderer::ReduceGridForDriver()
+{
+    uint32_t drawn[3];
+    PlanGrid(dimX, dimY, dimZ, drawn);
+    if (drawn[0] != dimX || drawn[1] != dimY || drawn[2] != dimZ) {
+        ReduceGrid(drawn[0], drawn[1], drawn[2]);
+        ComputeHistogram();
+    }
 }
 
 // The steps of a load that need no OpenGL context beyond the size limits: the
@@ -170,6 +291,7 @@ void VolumeRenderer::ReadVolumeData(const char* fileName)
     if (maxDensity > 4096) {
         LogFailed("Data file: Density data value exceeds maximum of 2^12 (4096)");
     }
+    ReduceGridForDriver();
 }
 
 namespace {
@@ -196,21 +318,6 @@ uint32_t VolumeRenderer::SlabPlanes(uint64_t bytesPerPlane) const
 }
 
 namespace {
-// Whether the driver can hold a 3D texture of these sizes and format.
-bool DriverHolds(uint32_t x, uint32_t y, uint32_t z, GLint internalFormat, GLenum format, GLenum type)
-{
-    // Without a driver's entry points (the load's file steps alone) there is
-    // nothing to ask.
-    if (glTexImage3D == nullptr) {
-        return true;
-    }
-    glTexImage3D(GL_PROXY_TEXTURE_3D, 0, internalFormat, GLsizei(x), GLsizei(y), GLsizei(z), 0, format, type,
-                 nullptr);
-    GLint width = 0;
-    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &width);
-    return width != 0;
-}
-
 // The half-float gradient texture (8 bytes a texel: a driver may add an alpha
 // channel, as Mesa's software rasteriser does) and the slabs it is built from.
 uint64_t GradientBytes(const VolumeRenderer& r)

@@ -71,6 +71,7 @@ VolumeRenderer::~VolumeRenderer()
 
 void VolumeRenderer::ReleaseVolumeData()
 {
+    reducedResolution.clear();
     delete[] densities;
     densities = nullptr;
     delete[] histogram;

@@ -486,6 +486,10 @@ int main(int argc, char** argv)
         std::fflush(stderr);
         std::_Exit(1);
     }
+    if (!renderer.reducedResolution.empty()) {
+        std::fprintf(stderr, "volren-render: %s %s\n", s.volume.toLocal8Bit().constData(),
+                     renderer.reducedResolution.c_str());
+    }
 
     // The program's camera: a button's side, framed, then what the mouse would do.
     ViewControl view;
