@@ -212,19 +212,19 @@ def main():
           "volren / GPU | leaping vs marching: largest, mean, pixels > 8 |" % version)
     print("|---|---:|---:|---:|---:|---:|---:|---|")
     for volume, tf in zip(args.pairs[0::2], args.pairs[1::2]):
-        name = os.path.splitext(os.path.basename(volume))[0]
-        leaping_png = os.path.join(folder, name + "_volren_leaping.png")
-        marching_png = os.path.join(folder, name + "_volren_marching.png")
+        name = "%s, %s" % (os.path.splitext(os.path.basename(volume))[0], os.path.splitext(os.path.basename(tf))[0])
+        leaping_png = os.path.join(folder, name.replace(", ", "_") + "_volren_leaping.png")
+        marching_png = os.path.join(folder, name.replace(", ", "_") + "_volren_marching.png")
         leaping = volren_frames(args.tool, volume, tf, args.size, args.frames, args.distance, args.step, 1,
                                 leaping_png)
         marching = volren_frames(args.tool, volume, tf, args.size, args.frames, args.distance, args.step, 0,
                                  marching_png)
         cpu = vtk_frames(volume, tf, args.size, args.vtk_frames, args.distance, args.step,
-                         vtk.vtkFixedPointVolumeRayCastMapper, os.path.join(folder, name + "_vtk_cpu.png"))
+                         vtk.vtkFixedPointVolumeRayCastMapper, os.path.join(folder, name.replace(", ", "_") + "_vtk_cpu.png"))
         gpu_ms, gpu_ratio = "-", "-"
         if args.gpu_frames > 0:
             gpu = vtk_frames(volume, tf, args.size, args.gpu_frames, args.distance, args.step,
-                             vtk.vtkGPUVolumeRayCastMapper, os.path.join(folder, name + "_vtk_gpu.png"))
+                             vtk.vtkGPUVolumeRayCastMapper, os.path.join(folder, name.replace(", ", "_") + "_vtk_gpu.png"))
             gpu_ms, gpu_ratio = "%.1f" % gpu[0], "%.2f" % (leaping[0] / gpu[0])
         a, b = read_png(leaping_png), read_png(marching_png)
         difference = numpy.abs(a - b)

@@ -99,11 +99,16 @@ public:
     // Allocates the GL_RGB16F gradient texture once and fills it slab by slab.
     void BuildGradientTexture(uint32_t slabPlanes = 0);
     void DeleteGradientTexture();
-    // Whether a load builds the gradient texture: where the driver and the
-    // memory can hold it, or where the gradient colour map needs it. Without
+    // Whether a load builds the gradient texture: where it fits the budget
+    // below, the driver and the memory, or where the gradient colour map
+    // needs it. Without
     // it the ray caster takes its gradients from the density texture, slower
     // but alike.
     bool UsesGradientTexture() const;
+    // The most that the gradient texture and its slabs may take: four times
+    // the densities of a 256^3 volume. Beyond it, a volume is drawn in less
+    // than half the memory, at some cost in frame time where it is lit.
+    static constexpr uint64_t gradientTextureBudget = uint64_t(160) << 20;
     // What turns differences of normalised densities between the voxels either
     // side into the gradient texture's components, per axis.
     Vec3 GradientScale() const;

@@ -333,7 +333,8 @@ bool VolumeRenderer::UsesGradientTexture() const
         return true;
     }
     const uint64_t memory = MemoryLimit();
-    return DriverHolds(texDimX, texDimY, texDimZ, GL_RGB16F, GL_RGB, GL_HALF_FLOAT) &&
+    return GradientBytes(*this) <= gradientTextureBudget &&
+           DriverHolds(texDimX, texDimY, texDimZ, GL_RGB16F, GL_RGB, GL_HALF_FLOAT) &&
            (memory == 0 || LoadPeakBytes(true) <= memory);
 }
 
