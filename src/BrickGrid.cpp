@@ -25,13 +25,33 @@ Reach ReachOf(uint32_t brick, uint32_t dim)
 void BrickGrid::Build(const uint16_t* densities, uint32_t texDimX, uint32_t texDimY, uint32_t dimX, uint32_t dimY,
                       uint32_t dimZ)
 {
+    Start(dimX, dimY, dimZ);
+    BuildLayers(densities, 0, texDimX, texDimY, 0, bricksZ);
+}
+
+void BrickGrid::Start(uint32_t x, uint32_t y, uint32_t z)
+{
+    dimX = x;
+    dimY = y;
+    dimZ = z;
     bricksX = BricksFor(dimX);
     bricksY = BricksFor(dimY);
     bricksZ = BricksFor(dimZ);
     const size_t count = size_t(bricksX) * bricksY * bricksZ;
     lowest.assign(count, 0);
     highest.assign(count, 0);
+}
 
+uint32_t BrickGrid::FirstPlane(uint32_t layer)
+{
+    return layer == 0 ? 0 : (layer - 1) * brickSize;
+}
+
+uint32_t BrickGrid::LastPlane(uint32_t layer) const { return ReachOf(layer, dimZ).last; }
+
+void BrickGrid::BuildLayers(const uint16_t* planes, uint32_t firstPlane, uint32_t texDimX, uint32_t texDimY,
+                            uint32_t firstLayer, uint32_t endLayer)
+{
     std::vector<Reach> reachX(bricksX), reachY(bricksY);
     for (uint32_t b = 0; b < bricksX; ++b) {
         reachX[b] = ReachOf(b, dimX);
@@ -42,15 +62,15 @@ void BrickGrid::Build(const uint16_t* densities, uint32_t texDimX, uint32_t texD
     const size_t row = texDimX, plane = size_t(texDimX) * texDimY;
     // Each layer of bricks on its own: first the range of every row's stretch
     // of each brick over the layer's planes, then of the rows of each brick.
-    VolumeKernels::ParallelFor(bricksZ, 1, [&](uint64_t firstLayer, uint64_t endLayer) {
+    VolumeKernels::ParallelFor(endLayer - firstLayer, 1, [&](uint64_t begin, uint64_t end) {
         std::vector<uint16_t> rowLo(size_t(dimY) * bricksX), rowHi(size_t(dimY) * bricksX);
-        for (uint32_t bz = uint32_t(firstLayer); bz != uint32_t(endLayer); ++bz) {
+        for (uint32_t bz = firstLayer + uint32_t(begin); bz != firstLayer + uint32_t(end); ++bz) {
             std::fill(rowLo.begin(), rowLo.end(), uint16_t(0xFFFF));
             std::fill(rowHi.begin(), rowHi.end(), uint16_t(0));
             const Reach rz = ReachOf(bz, dimZ);
             for (uint32_t z = rz.first; z <= rz.last; ++z) {
                 for (uint32_t y = 0; y < dimY; ++y) {
-                    const uint16_t* d = densities + z * plane + y * row;
+                    const uint16_t* d = planes + (z - firstPlane) * plane + y * row;
                     uint16_t* lo = &rowLo[size_t(y) * bricksX];
                     uint16_t* hi = &rowHi[size_t(y) * bricksX];
                     for (uint32_t bx = 0; bx < bricksX; ++bx) {
@@ -84,6 +104,7 @@ void BrickGrid::Build(const uint16_t* densities, uint32_t texDimX, uint32_t texD
 
 void BrickGrid::Clear()
 {
+    dimX = dimY = dimZ = 0;
     bricksX = bricksY = bricksZ = 0;
     lowest.clear();
     highest.clear();

@@ -26,6 +26,15 @@ public:
     // texDimX * texDimY samples; dimX, dimY, dimZ: the data within it.
     void Build(const uint16_t* densities, uint32_t texDimX, uint32_t texDimY, uint32_t dimX, uint32_t dimY,
                uint32_t dimZ);
+    // The same a few layers of bricks at a time, for a grid that is never
+    // whole in memory: Start, then BuildLayers for every layer, each with the
+    // planes from FirstPlane(layer) to LastPlane(layer); planes holds planes
+    // firstPlane and on.
+    void Start(uint32_t dimX, uint32_t dimY, uint32_t dimZ);
+    void BuildLayers(const uint16_t* planes, uint32_t firstPlane, uint32_t texDimX, uint32_t texDimY,
+                     uint32_t firstLayer, uint32_t endLayer);
+    static uint32_t FirstPlane(uint32_t layer);
+    uint32_t LastPlane(uint32_t layer) const;
     void Clear();
     // Bricks along an axis of dim voxels.
     static uint32_t BricksFor(uint32_t dim) { return (dim + 3) / brickSize + 1; }
@@ -51,6 +60,7 @@ public:
 private:
     size_t Index(uint32_t x, uint32_t y, uint32_t z) const { return x + size_t(bricksX) * (y + size_t(bricksY) * z); }
 
+    uint32_t dimX = 0, dimY = 0, dimZ = 0;
     uint32_t bricksX = 0, bricksY = 0, bricksZ = 0;
     std::vector<uint16_t> lowest, highest;
 };

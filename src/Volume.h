@@ -3,6 +3,7 @@
 #include <GL/glew.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,7 +37,7 @@ public:
     VolumeRenderer(const VolumeRenderer&) = delete;
     VolumeRenderer& operator=(const VolumeRenderer&) = delete;
 
-    bool IsLoaded() const { return densities != nullptr && transferFunction != nullptr; }
+    bool IsLoaded() const { return histogram != nullptr && transferFunction != nullptr; }
     void Load(const char* fileName);
     void UpdateTransferFunction();
     void Render();
@@ -84,6 +85,18 @@ public:
     void ReadVolumeData(const char* fileName);
     void ReadDensities(const char* fileName);
     void ComputeHistogram();
+    // The histogram and the largest density from counts of all 65536 values.
+    void SetHistogram(const uint32_t* counts);
+    // Reads the rest of an open .dat file a slab at a time straight into the
+    // density texture, counting the histogram and the bricks' ranges on the
+    // way: the grid is never whole in memory, and densities stays null.
+    void StreamDensities(FILE* file);
+    // Planes per slab of that (rounded down to a multiple of 4, at least 4);
+    // 0, the default, for slabs of about slabBytes.
+    uint32_t streamSlabPlanes = 0;
+    // Reads a grid that only the density texture holds back from it, where a
+    // method or colour map needs it; whether there is a grid.
+    bool RestoreDensities();
     // The gradient vectors of a whole padded grid as floats, on all
     // cores; null where they cannot be allocated. The load itself never holds
     // them all: see ComputeGradientSlabs.

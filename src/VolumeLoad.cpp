@@ -287,7 +287,10 @@ void VolumeRenderer::ReadVolumeData(const char* fileName)
 {
     ReadDensities(fileName);
 
-    ComputeHistogram();
+    // A streamed grid has its histogram already.
+    if (densities) {
+        ComputeHistogram();
+    }
     if (maxDensity > 4096) {
         LogFailed("Data file: Density data value exceeds maximum of 2^12 (4096)");
     }
@@ -414,12 +417,21 @@ void VolumeRenderer::ReadDensities(const char* fileName)
                                std::to_string(dimZ) + ")");
     }
 
-    const std::string refusal = GridRefusal(dimX, dimY, dimZ);
+    uint32_t drawn[3];
+    const std::string refusal = PlanGrid(dimX, dimY, dimZ, drawn);
     if (!refusal.empty()) {
         std::fclose(file);
         FailLoad(fileName, refusal);
     }
     SizeGrid(dimX, dimY, dimZ);
+    // A volume the ray caster draws whole without a gradient texture needs
+    // its grid only on the way into the density texture.
+    if (display != nullptr && glTexImage3D != nullptr && renderMethod == RayCasting && drawn[0] == dimX &&
+        drawn[1] == dimY && drawn[2] == dimZ && !UsesGradientTexture()) {
+        StreamDensities(file);
+        std::fclose(file);
+        return;
+    }
     const std::string padded =
         std::to_string(texDimX) + " x " + std::to_string(texDimY) + " x " + std::to_string(texDimZ);
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
@@ -462,12 +474,112 @@ void VolumeRenderer::ReadDensities(const char* fileName)
     }
 }
 
+namespace {
+// Reads plane z of a .dat file's samples into a padded plane; zeros beyond
+// the data and after the file's end. Counts the samples read.
+void ReadPlane(FILE* file, uint32_t z, uint32_t dimX, uint32_t dimY, uint32_t dimZ, uint32_t texDimX,
+               uint32_t texDimY, uint16_t* out, uint64_t& read, bool& ended)
+{
+    std::memset(out, 0, sizeof(uint16_t) * texDimX * texDimY);
+    if (z >= dimZ || ended) {
+        return;
+    }
+    const uint32_t rowsPerBlock = dimX == texDimX ? dimY : 1;
+    const size_t blockSamples = size_t(dimX) * rowsPerBlock;
+    for (uint32_t y = 0; y < dimY && !ended; y += rowsPerBlock) {
+        const size_t n = std::fread(out + uint64_t(y) * texDimX, sizeof(uint16_t), blockSamples, file);
+        read += n;
+        if (n < blockSamples) {
+            ended = true;
+            out[uint64_t(y) * texDimX + n] = 0;
+        }
+    }
+}
+}  // namespace
+
+void VolumeRenderer::StreamDensities(FILE* file)
+{
+    BuildVolumeTexture(nullptr, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
+    volumeTextureHoldsDensities = true;
+    brickGrid.Start(dimX, dimY, dimZ);
+    const uint64_t planeXY = uint64_t(texDimX) * texDimY;
+    // Slabs of a multiple of 4 planes, the size of the bricks, and one plane
+    // more: the next slab's first, which the last layer of bricks reaches.
+    const uint32_t planes = streamSlabPlanes ? streamSlabPlanes : SlabPlanes(2 * planeXY);
+    const uint32_t per = std::max<uint32_t>(BrickGrid::brickSize, planes / 4 * 4);
+    std::unique_ptr<uint16_t[]> slab(new (std::nothrow) uint16_t[(per + 1) * planeXY]);
+    if (!slab) {
+        FailLoad(volumeFile.c_str(), "needs " + std::to_string((per + 1) * planeXY * 2) +
+                                         " bytes for a slab of its planes, which cannot be allocated");
+    }
+    std::vector<uint32_t> counts(65536, 0), slabCounts(65536);
+    uint64_t read = 0;
+    bool ended = false;
+    uint32_t layer = 0;
+    ReadPlane(file, 0, dimX, dimY, dimZ, texDimX, texDimY, slab.get(), read, ended);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glBindTexture(GL_TEXTURE_3D, volumeTexture);
+    for (uint32_t z0 = 0; z0 < texDimZ; z0 += per) {
+        const uint32_t n = std::min(per, texDimZ - z0);
+        for (uint32_t i = 1; i <= n; ++i) {
+            ReadPlane(file, z0 + i, dimX, dimY, dimZ, texDimX, texDimY, slab.get() + i * planeXY, read, ended);
+        }
+        glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, GLint(z0), GLsizei(texDimX), GLsizei(texDimY), GLsizei(n),
+                        GL_LUMINANCE, GL_UNSIGNED_SHORT, slab.get());
+        VolumeKernels::CountDensities(slab.get(), n * planeXY, slabCounts.data());
+        for (uint32_t v = 0; v < 65536; ++v) {
+            counts[v] += slabCounts[v];
+        }
+        uint32_t end = layer;
+        while (end < brickGrid.BricksZ() && brickGrid.LastPlane(end) <= z0 + n) {
+            ++end;
+        }
+        brickGrid.BuildLayers(slab.get(), z0, texDimX, texDimY, layer, end);
+        layer = end;
+        std::memmove(slab.get(), slab.get() + n * planeXY, sizeof(uint16_t) * planeXY);
+    }
+    glPopClientAttrib();
+    CheckGlError(__LINE__);
+    const uint64_t expected = uint64_t(dimX) * dimY * dimZ;
+    if (read < expected) {
+        LogWarning(("Data file: '" + volumeFile + "' ends early: " + std::to_string(expected - read) + " of " +
+                    std::to_string(expected) + " samples are missing and read as 0")
+                       .c_str());
+    }
+    SetHistogram(counts.data());
+}
+
+bool VolumeRenderer::RestoreDensities()
+{
+    if (densities || !volumeTextureHoldsDensities || volumeTexture == none) {
+        return densities != nullptr;
+    }
+    const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
+    densities = new (std::nothrow) uint16_t[count];
+    if (!densities) {
+        LogFailed(("Volume: Not enough memory for the " + std::to_string(count * 2) + " bytes of the density grid")
+                      .c_str());
+    }
+    glBindTexture(GL_TEXTURE_3D, volumeTexture);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_3D, 0, GL_LUMINANCE, GL_UNSIGNED_SHORT, densities);
+    glPopClientAttrib();
+    return true;
+}
+
 void VolumeRenderer::ComputeHistogram()
 {
     // Maximum and counts in one pass over all 16-bit values, then cut to size.
     std::vector<uint32_t> counts(65536, 0);
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
     VolumeKernels::CountDensities(densities, count, counts.data());
+    SetHistogram(counts.data());
+}
+
+void VolumeRenderer::SetHistogram(const uint32_t* counts)
+{
     maxDensity = 0;
     for (uint32_t v = 65535; v > 0; --v) {
         if (counts[v] != 0) {
@@ -477,7 +589,7 @@ void VolumeRenderer::ComputeHistogram()
     }
     delete[] histogram;
     histogram = new uint32_t[maxDensity + 1];
-    std::memcpy(histogram, counts.data(), sizeof(uint32_t) * (maxDensity + 1));
+    std::memcpy(histogram, counts, sizeof(uint32_t) * (maxDensity + 1));
 }
 
 float* VolumeRenderer::ComputeGradients(const uint16_t* densities, float divisor, uint32_t texDimX, uint32_t texDimY,

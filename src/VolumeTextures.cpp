@@ -336,6 +336,10 @@ void VolumeRenderer::RebuildRayCastingTextures()
 
 void VolumeRenderer::RebuildTextures()
 {
+    // Only the ray caster draws from the density texture alone.
+    if (renderMethod != RayCasting) {
+        RestoreDensities();
+    }
     switch (renderMethod) {
     case Slices:
         RebuildSliceStacks();
@@ -357,7 +361,7 @@ void VolumeRenderer::UpdateTransferFunction()
         return;
     }
     BuildTransferTexture();
-    if (classification == PreClassification && densities) {
+    if (classification == PreClassification && IsLoaded()) {
         RebuildTextures();
     }
 }

@@ -218,6 +218,11 @@ TEST(LargeVolumes, GradientsFromTheDensitiesDrawTheSamePicture)
     ASSERT_NE(scene.renderer.gradientTexture, VolumeRenderer::none);
     ASSERT_FALSE(scene.renderer.gradientsFromDensities);
     const std::vector<uint8_t> withTexture = scene.Frame();
+    const std::vector<uint16_t> grid(scene.renderer.densities,
+                                     scene.renderer.densities + 128 * 64 * 64);
+    const std::vector<uint32_t> histogram(scene.renderer.GetHistogram(),
+                                          scene.renderer.GetHistogram() + scene.renderer.GetMaxDensity() + 1);
+    const BrickGrid bricks = scene.renderer.brickGrid;
     const uint64_t lean = scene.renderer.LoadPeakBytes(false);
     ASSERT_LT(lean, scene.renderer.LoadPeakBytes(true));
 
@@ -244,4 +249,47 @@ TEST(LargeVolumes, GradientsFromTheDensitiesDrawTheSamePicture)
     // The gradient texture holds half floats; the densities give floats.
     EXPECT_LE(largest, 2);
     EXPECT_EQ(scene.LeapDifference(), 0);
+
+    // Such a volume goes from the file into the density texture a slab at a
+    // time, never whole in memory, with the same histogram and bricks.
+    EXPECT_EQ(scene.renderer.densities, nullptr);
+    EXPECT_TRUE(scene.renderer.IsLoaded());
+    ASSERT_EQ(scene.renderer.GetMaxDensity() + 1, histogram.size());
+    EXPECT_TRUE(std::equal(histogram.begin(), histogram.end(), scene.renderer.GetHistogram()));
+    const BrickGrid& streamed = scene.renderer.brickGrid;
+    ASSERT_EQ(streamed.BricksZ(), bricks.BricksZ());
+    size_t differentBricks = 0;
+    for (uint32_t z = 0; z < bricks.BricksZ(); ++z) {
+        for (uint32_t y = 0; y < bricks.BricksY(); ++y) {
+            for (uint32_t x = 0; x < bricks.BricksX(); ++x) {
+                differentBricks += streamed.Min(x, y, z) != bricks.Min(x, y, z) ||
+                                   streamed.Max(x, y, z) != bricks.Max(x, y, z);
+            }
+        }
+    }
+    EXPECT_EQ(differentBricks, 0u);
+    // Slabs of 4, 8 and 12 planes, the last one short, the same.
+    for (const uint32_t planes : {4u, 8u, 12u}) {
+        scene.renderer.streamSlabPlanes = planes;
+        VolumeRenderer::SetMemoryLimit(lean);
+        scene.renderer.Load(volume.c_str());
+        VolumeRenderer::SetMemoryLimit(0);
+        EXPECT_EQ(scene.renderer.densities, nullptr);
+        EXPECT_TRUE(std::equal(histogram.begin(), histogram.end(), scene.renderer.GetHistogram())) << planes;
+        size_t different = 0;
+        for (uint32_t z = 0; z < bricks.BricksZ(); ++z) {
+            for (uint32_t y = 0; y < bricks.BricksY(); ++y) {
+                for (uint32_t x = 0; x < bricks.BricksX(); ++x) {
+                    different += scene.renderer.brickGrid.Min(x, y, z) != bricks.Min(x, y, z) ||
+                                 scene.renderer.brickGrid.Max(x, y, z) != bricks.Max(x, y, z);
+                }
+            }
+        }
+        EXPECT_EQ(different, 0u) << planes;
+        EXPECT_EQ(scene.Frame(), fromDensities) << planes;
+    }
+    // A method that needs the grid reads it back from the texture.
+    scene.renderer.SetRenderMethod(VolumeRenderer::VolumeTexture);
+    ASSERT_NE(scene.renderer.densities, nullptr);
+    EXPECT_TRUE(std::equal(grid.begin(), grid.end(), scene.renderer.densities));
 }
