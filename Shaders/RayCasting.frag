@@ -35,10 +35,10 @@ varying vec4 nearPoint;
 varying vec4 depthPoint;
 varying vec4 eyePoint;
 
-// The lookup texture's opacity is that of a slab this thick (the default
-// step); other steps correct it, so a finer step does not make the volume
-// more opaque.
-const float referenceStep = 0.01;
+// The lookup texture on unit 2 holds, for the ray caster, each opacity
+// already corrected for the sampling distance: the transfer function's
+// opacity is that of a slab 0.01 thick (the default step), so a finer step
+// does not make the volume more opaque.
 // A ray stops here: what lies behind cannot show any more.
 const float opaque = 0.99;
 // Guard for the finest step (0.001) across the box's diagonal, two samples a
@@ -91,9 +91,9 @@ vec3 Shade(vec3 color, vec3 texturePoint, vec3 toViewer)
 }
 
 // Front to back: what lies behind shows through what is in front.
-void Composite(inout vec4 sum, vec4 c, vec3 texturePoint, float exponent, vec3 toViewer)
+void Composite(inout vec4 sum, vec4 c, vec3 texturePoint, vec3 toViewer)
 {
-    float alpha = 1.0 - pow(max(1.0 - c.a, 0.0), exponent);
+    float alpha = c.a;
     // A branch, not a selection: a selection would shade every sample.
     vec3 color = c.rgb;
     if (lighting != 0) {
@@ -150,7 +150,6 @@ void main()
     float jitter = Jitter(gl_FragCoord.xy);
     int k = int(ceil(tEnter / stepT - jitter));
     int end = int(ceil(tExit / stepT - jitter));
-    float exponent = stepLength / referenceStep;
     float window = maxIntensity * 4096.0 + 0.5;
     bool leap = adaptiveStepSize != 0;
 
@@ -209,10 +208,10 @@ void main()
         vec4 c = d > window ? vec4(0.0) : Classify(d);
         vec4 c2 = e > window || k + 1 >= end ? vec4(0.0) : Classify(e);
         if (c.a > 0.0) {
-            Composite(sum, c, p, exponent, toViewer);
+            Composite(sum, c, p, toViewer);
         }
         if (c2.a > 0.0 && sum.a < opaque) {
-            Composite(sum, c2, q, exponent, toViewer);
+            Composite(sum, c2, q, toViewer);
         }
         k += 2;
     }

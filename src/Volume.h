@@ -186,6 +186,9 @@ public:
     // Uploads which bricks the ray caster must visit, when the lookup table or
     // the density window changed since the last upload.
     void UpdateOccupancyTexture();
+    // Makes the ray caster's lookup texture again where the lookup table or
+    // the step changed since.
+    void UpdateRayTransferTexture();
 
     Display* display;
     const char* basePath;
@@ -245,6 +248,12 @@ public:
     std::vector<aFragmentShader*> fragmentShaders;
     // Opacity of each lookup texel, as uploaded, for the occupancy grid.
     std::vector<uint8_t> transferAlpha;
+    // The lookup texels as uploaded, and the ray caster's lookup texture made
+    // from them with each opacity corrected for the step (half floats, which
+    // keep the small opacities of fine steps), with the step it was made for.
+    std::vector<uint8_t> transferTexels;
+    GLuint rayTransferTexture = none;
+    float rayTransferStep = -1.0f;
     // Density range of every brick of the loaded volume.
     BrickGrid brickGrid;
     // The ray caster's brick occupancy with the distances of empty bricks to

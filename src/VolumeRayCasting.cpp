@@ -197,6 +197,34 @@ void VolumeRenderer::UpdateOccupancyTexture()
     occupancyWindow = maxIntensity;
 }
 
+void VolumeRenderer::UpdateRayTransferTexture()
+{
+    const float step = std::max(stepSize, 0.0001f);
+    if (transferTexels.size() != 4 * BrickGrid::lookupTexels ||
+        (rayTransferTexture != none && rayTransferStep == step)) {
+        return;
+    }
+    // A sample's opacity over the step from the opacity over the 0.01 slab
+    // the transfer function stands for: what shows through one sample shows
+    // through step / 0.01 of them.
+    const float exponent = step / 0.01f;
+    std::vector<float> texels(transferTexels.size());
+    for (size_t i = 0; i < texels.size(); ++i) {
+        const float value = float(transferTexels[i]) / 255.0f;
+        texels[i] = i % 4 == 3 ? 1.0f - std::pow(1.0f - value, exponent) : value;
+    }
+    if (rayTransferTexture == none) {
+        glGenTextures(1, &rayTransferTexture);
+    }
+    glBindTexture(GL_TEXTURE_1D, rayTransferTexture);
+    glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA16F, GLsizei(BrickGrid::lookupTexels), 0, GL_RGBA, GL_FLOAT,
+                 texels.data());
+    rayTransferStep = step;
+}
+
 namespace {
 void LoadTextureMatrix(GLenum unit, const GLfloat* matrix)
 {
@@ -255,7 +283,8 @@ void VolumeRenderer::RenderRayCasting()
     glBindTexture(GL_TEXTURE_2D, exitTexture);
     glActiveTexture(GL_TEXTURE2);
     glEnable(GL_TEXTURE_1D);
-    glBindTexture(GL_TEXTURE_1D, transferTexture);
+    UpdateRayTransferTexture();
+    glBindTexture(GL_TEXTURE_1D, rayTransferTexture);
     glActiveTexture(GL_TEXTURE3);
     glEnable(GL_TEXTURE_3D);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);

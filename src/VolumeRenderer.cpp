@@ -63,6 +63,7 @@ VolumeRenderer::~VolumeRenderer()
     DeleteTexture(entryTexture);
     DeleteTexture(exitTexture);
     DeleteTexture(occupancyTexture);
+    DeleteTexture(rayTransferTexture);
     if (entryExitFramebuffer != 0) {
         glDeleteFramebuffers(1, &entryExitFramebuffer);
     }

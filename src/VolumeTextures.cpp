@@ -187,7 +187,9 @@ void VolumeRenderer::BuildTransferTexture()
         texels[4 * k + 3] = uint8_t((a.a + b.a) / 2);
         transferAlpha[k] = texels[4 * k + 3];
     }
+    transferTexels.assign(texels, texels + sizeof texels);
     occupancyStale = true;
+    rayTransferStep = -1.0f;
 
     glGenTextures(1, &transferTexture);
     glBindTexture(GL_TEXTURE_1D, transferTexture);
