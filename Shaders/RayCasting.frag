@@ -30,6 +30,11 @@ uniform sampler3D occupancy_tex;
 // densities into the gradient texture's units.
 uniform vec3 texelCount;
 uniform vec3 gradientScale;
+// Where the two samples of a pass lie within 0.75 voxel of each other,
+// SHARED_GRADIENTS is defined: the gradient halfway between them, at most
+// 0.375 voxel from each, lights both, one gradient fetch a pass. Coarser steps
+// fetch each sample's own. Both are builds of this shader, chosen by the
+// step: a software rasteriser runs both sides of a branch.
 
 varying vec4 nearPoint;
 varying vec4 depthPoint;
@@ -77,9 +82,8 @@ vec3 Gradient(vec3 texturePoint)
 #endif
 }
 
-vec3 Shade(vec3 color, vec3 texturePoint, vec3 toViewer)
+vec3 Shade(vec3 color, vec3 g, vec3 toViewer)
 {
-    vec3 g = Gradient(texturePoint);
     float magnitude = length(g);
     float weight = smoothstep(0.004, 0.03, magnitude);
     float cosine = abs(dot(g, toViewer)) / max(magnitude, 1e-6);
@@ -91,13 +95,13 @@ vec3 Shade(vec3 color, vec3 texturePoint, vec3 toViewer)
 }
 
 // Front to back: what lies behind shows through what is in front.
-void Composite(inout vec4 sum, vec4 c, vec3 texturePoint, vec3 toViewer)
+void Composite(inout vec4 sum, vec4 c, vec3 gradient, vec3 toViewer)
 {
     float alpha = c.a;
     // A branch, not a selection: a selection would shade every sample.
     vec3 color = c.rgb;
     if (lighting != 0) {
-        color = Shade(c.rgb, texturePoint, toViewer);
+        color = Shade(c.rgb, gradient, toViewer);
     }
     sum.rgb += (1.0 - sum.a) * alpha * color;
     sum.a += (1.0 - sum.a) * alpha;
@@ -149,6 +153,10 @@ void main()
     vec3 toViewer = -normalize(displayed);
     float jitter = Jitter(gl_FragCoord.xy);
     int k = int(ceil(tEnter / stepT - jitter));
+    // Passes pair samples 2m and 2m + 1, with leaps and without, so that the
+    // two samples of a pass share one gradient alike; a sample before the
+    // entry point counts as transparent.
+    k = 2 * int(floor(float(k) * 0.5));
     int end = int(ceil(tExit / stepT - jitter));
     float window = maxIntensity * 4096.0 + 0.5;
     bool leap = adaptiveStepSize != 0;
@@ -166,7 +174,7 @@ void main()
     // A software rasteriser runs a group of pixels in lockstep, and a GPU
     // does the same in its warps: one loop whose passes look alike for
     // neighbouring rays. A pass takes two samples, whose texture fetches
-    // overlap; the gradient fetch and the shading run only where a sample is
+    // overlap, as do their gradients; the shading runs only where a sample is
     // visible. The leap loop is entered only when a sample leaves the last
     // occupied brick, with one occupancy fetch a leap. The second sample of a
     // pass may lie in an empty brick, where it is transparent anyway.
@@ -200,18 +208,34 @@ void main()
             if (k >= end) {
                 break;
             }
+            // The sample before an odd one lies in the empty cube.
+            k = 2 * int(floor(float(k) * 0.5));
+            t = (float(k) + jitter) * stepT;
         }
         vec3 p = textureOrigin + textureRay * t;
         vec3 q = textureOrigin + textureRay * ((float(k + 1) + jitter) * stepT);
         float d = texture3D(density_tex, p).r * 65535.0;
         float e = texture3D(density_tex, q).r * 65535.0;
-        vec4 c = d > window ? vec4(0.0) : Classify(d);
+        vec4 c = d > window || t < tEnter ? vec4(0.0) : Classify(d);
         vec4 c2 = e > window || k + 1 >= end ? vec4(0.0) : Classify(e);
-        if (c.a > 0.0) {
-            Composite(sum, c, p, toViewer);
-        }
-        if (c2.a > 0.0 && sum.a < opaque) {
-            Composite(sum, c2, q, toViewer);
+        if (c.a > 0.0 || c2.a > 0.0) {
+            vec3 g = vec3(0.0);
+            vec3 g2 = vec3(0.0);
+            if (lighting != 0) {
+#ifdef SHARED_GRADIENTS
+                g = Gradient(0.5 * (p + q));
+                g2 = g;
+#else
+                g = Gradient(p);
+                g2 = Gradient(q);
+#endif
+            }
+            if (c.a > 0.0) {
+                Composite(sum, c, g, toViewer);
+            }
+            if (c2.a > 0.0 && sum.a < opaque) {
+                Composite(sum, c2, g2, toViewer);
+            }
         }
         k += 2;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -78,9 +79,9 @@ public:
     void ReleaseVolumeData();
     void BuildCubeList();
     void LoadShaders();
-    // define, where given, is defined in the fragment shader.
+    // defines are defined in the fragment shader.
     bool LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath,
-                           const char* define = nullptr);
+                           std::initializer_list<const char*> defines = {});
     void DeleteShaders();
     void ReadVolumeData(const char* fileName);
     void ReadDensities(const char* fileName);
@@ -243,6 +244,11 @@ public:
     GLuint entryExitFramebuffer = 0;
     int entryExitSize[2] = {0, 0};
     aShaderObject* rayCastingProgram;
+    // The same ray caster built to light both samples of a pass with one
+    // gradient, for steps of at most 0.75 voxel.
+    aShaderObject* rayCastingSharedProgram;
+    // Whether the step is fine enough for that one.
+    bool SharesGradients() const;
     // The shaders of the five programs, which do not own them.
     std::vector<aVertexShader*> vertexShaders;
     std::vector<aFragmentShader*> fragmentShaders;

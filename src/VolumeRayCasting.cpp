@@ -197,6 +197,15 @@ void VolumeRenderer::UpdateOccupancyTexture()
     occupancyWindow = maxIntensity;
 }
 
+bool VolumeRenderer::SharesGradients() const
+{
+    // Voxels a step spans along the axis whose voxels are shortest in the
+    // displayed space, where the largest side is 1.
+    const Vec3 half = BoxHalfExtents();
+    const float perUnit = std::max({float(dimX) / half.x, float(dimY) / half.y, float(dimZ) / half.z});
+    return std::max(stepSize, 0.0001f) * perUnit <= 0.75f;
+}
+
 void VolumeRenderer::UpdateRayTransferTexture()
 {
     const float step = std::max(stepSize, 0.0001f);
@@ -329,25 +338,27 @@ void VolumeRenderer::RenderRayCasting()
     glActiveTexture(GL_TEXTURE4);
     glMatrixMode(GL_MODELVIEW);
 
-    if (rayCastingProgram) {
-        rayCastingProgram->bind();
-        rayCastingProgram->setUniform1i("adaptiveStepSize", adaptiveStepSize ? 1 : 0);
-        rayCastingProgram->setUniform1i("lighting", lighting ? 1 : 0);
-        rayCastingProgram->setUniform1f("sampleCount", stepSize);
-        rayCastingProgram->setUniform1f("maxIntensity", maxIntensity);
-        rayCastingProgram->setUniform1i("entry_tex", 0);
-        rayCastingProgram->setUniform1i("exit_tex", 1);
-        rayCastingProgram->setUniform1i("transfer_tex", 2);
-        rayCastingProgram->setUniform1i("density_tex", 3);
-        rayCastingProgram->setUniform1i("occupancy_tex", 5);
+    aShaderObject* const program =
+        SharesGradients() && rayCastingSharedProgram ? rayCastingSharedProgram : rayCastingProgram;
+    if (program) {
+        program->bind();
+        program->setUniform1i("adaptiveStepSize", adaptiveStepSize ? 1 : 0);
+        program->setUniform1i("lighting", lighting ? 1 : 0);
+        program->setUniform1f("sampleCount", stepSize);
+        program->setUniform1f("maxIntensity", maxIntensity);
+        program->setUniform1i("entry_tex", 0);
+        program->setUniform1i("exit_tex", 1);
+        program->setUniform1i("transfer_tex", 2);
+        program->setUniform1i("density_tex", 3);
+        program->setUniform1i("occupancy_tex", 5);
         // Each build of the shader has only the uniforms it reads.
         if (gradientsFromDensities) {
             const Vec3 scale = GradientScale();
-            glUniform3f(rayCastingProgram->uniformLocation("texelCount"), float(texDimX), float(texDimY),
+            glUniform3f(program->uniformLocation("texelCount"), float(texDimX), float(texDimY),
                         float(texDimZ));
-            glUniform3f(rayCastingProgram->uniformLocation("gradientScale"), scale.x, scale.y, scale.z);
+            glUniform3f(program->uniformLocation("gradientScale"), scale.x, scale.y, scale.z);
         } else {
-            rayCastingProgram->setUniform1i("gradient_tex", 4);
+            program->setUniform1i("gradient_tex", 4);
         }
     }
 
@@ -359,8 +370,8 @@ void VolumeRenderer::RenderRayCasting()
     glTexCoord2f(1, 1), glVertex3f(+1, +1, 0);
     glEnd();
 
-    if (rayCastingProgram) {
-        rayCastingProgram->unbind();
+    if (program) {
+        program->unbind();
     }
     for (GLenum unit : matrixUnits) {
         PopTextureMatrix(unit);

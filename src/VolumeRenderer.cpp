@@ -36,6 +36,7 @@ VolumeRenderer::VolumeRenderer(Display* display, const char* basePath, TransferF
     entryTexture = exitTexture = none;
     occupancyTexture = none;
     rayCastingProgram = nullptr;
+    rayCastingSharedProgram = nullptr;
 
     cubeList = glGenLists(1);
     BuildCubeList();

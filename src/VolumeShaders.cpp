@@ -21,6 +21,7 @@ void VolumeRenderer::DeleteShaders()
     DeleteProgram(intensityGradient2dProgram);
     DeleteProgram(intensityGradient3dProgram);
     DeleteProgram(rayCastingProgram);
+    DeleteProgram(rayCastingSharedProgram);
     for (aVertexShader* shader : vertexShaders) {
         delete shader;
     }
@@ -59,14 +60,24 @@ void VolumeRenderer::LoadShaders()
         // A volume without a gradient texture gets the ray caster that takes
         // its gradients from the densities, chosen when the shader is built:
         // a software rasteriser runs both sides of a branch on a uniform.
-        LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str(),
-                          programs[i] == rayCastingProgram && gradientsFromDensities ? "GRADIENTS_FROM_DENSITIES"
-                                                                                     : nullptr);
+        if (programs[i] != rayCastingProgram) {
+            LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str());
+        } else if (gradientsFromDensities) {
+            LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str(), {"GRADIENTS_FROM_DENSITIES"});
+            rayCastingSharedProgram = new aShaderObject();
+            LoadShaderProgram(rayCastingSharedProgram, vertexPath.c_str(), fragmentPath.c_str(),
+                              {"GRADIENTS_FROM_DENSITIES", "SHARED_GRADIENTS"});
+        } else {
+            LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str());
+            rayCastingSharedProgram = new aShaderObject();
+            LoadShaderProgram(rayCastingSharedProgram, vertexPath.c_str(), fragmentPath.c_str(),
+                              {"SHARED_GRADIENTS"});
+        }
     }
 }
 
 bool VolumeRenderer::LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath,
-                                       const char* define)
+                                       std::initializer_list<const char*> defines)
 {
     // Programs do not own their shaders: the renderer frees them after the programs.
     aVertexShader* vertexShader = new aVertexShader();
@@ -79,7 +90,7 @@ bool VolumeRenderer::LoadShaderProgram(aShaderObject* program, const char* verte
     if (fragmentShader->loadSourceFile(fragmentPath) != 0) {
         LogFailed("Unable to load fragment shader!");
     }
-    if (define) {
+    for (const char* define : defines) {
         fragmentShader->defineAfterVersion(define);
     }
     if (!vertexShader->compile()) {
