@@ -8,6 +8,7 @@ median wall, user and system time and the median peak resident memory
 (the kernel's ru_maxrss of the process).
 
 usage: first_frame.py VOLREN_RENDER VOLUME.dat FILE.tf [--rounds N] [--size WxH] [--no-vtk]
+       [--ray-casting-only]
 
 volren draws with its start-up state (camera at z = -20, step 0.01 of the
 largest side, lit, leaps over empty space) and the transfer function of
@@ -61,6 +62,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--size", default="537x595")
     parser.add_argument("--no-vtk", action="store_true", help="time volren only")
+    parser.add_argument("--ray-casting-only", action="store_true",
+                        help="volren's ray caster only, for volumes too large for the other methods' textures")
     args = parser.parse_args()
     render = os.path.abspath(args.render)
     volume = os.path.abspath(args.volume)
@@ -71,7 +74,7 @@ def main():
 
     configurations = [(name, [render, volume, "-o", "frame.png", "--tf", tf, "--size", args.size,
                               "--distance", str(distance), "--step", str(step), "--frames", "1"] + extra)
-                      for name, extra in VOLREN]
+                      for name, extra in (VOLREN[:1] if args.ray_casting_only else VOLREN)]
     if not args.no_vtk:
         import vtk  # only to name the version
         version = vtk.vtkVersion.GetVTKVersion()
@@ -96,7 +99,8 @@ def main():
         wall, user, system, rss = (statistics.median(r[i] for r in runs) for i in range(4))
         print("| %s | %.2f | %.2f | %.2f | %.0f |" % (name, wall, user, system, rss / 1024.0))
     print()
-    print("Targets for volren on the 2-core machine: ray casting at most 1.5 s and 900 MiB.")
+    print("Targets for volren on the 2-core machine: ray casting faster than either VTK mapper, in less peak "
+          "memory than VTK's CPU ray caster (512 x 512 x 256: at most 0.8 s) and its GPU mapper (1024 x 1024 x 512).")
     return 0
 
 

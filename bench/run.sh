@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The benchmarks, run by `make bench` from inside the build folder with a
 # display available: open to first frame of the 512 x 512 x 256 head with each
-# method beside VTK's GPU and CPU ray casters (whole processes), one table of
+# method beside VTK's GPU and CPU ray casters (whole processes), the same for
+# the 1024 x 1024 x 512 head with the ray caster, one table of
 # load stages and frame times, then a lit ray-cast frame side by side with
 # VTK's CPU ray caster, frames while the view is dragged, and the peak memory
 # of an anisotropic scan opened at its own spacing against its resampled
@@ -13,8 +14,15 @@ bash "$here/install-bench-deps.sh"
 data="$(mktemp -d /tmp/volren-bench-XXXXXX)"
 trap 'rm -rf "$data"' EXIT
 ./bin/volren-samples --large "$data"
+./bin/volren-samples --huge "$data"
 
 /usr/bin/python3 "$here/first_frame.py" bin/volren-render "$data/head512.dat" samples/ct.tf
+echo
+# 1 GiB of densities: too large for a gradient texture (and, in Mesa's
+# software rasteriser, for any texture over 1 GiB), drawn from the densities.
+/usr/bin/python3 "$here/first_frame.py" bin/volren-render "$data/head1024.dat" samples/ct.tf --rounds 1 \
+    --ray-casting-only
+rm -f "$data/head1024.dat"
 echo
 /usr/bin/python3 "$here/table.py" bin samples/head256.dat "$data/head512.dat" "$@"
 echo
@@ -28,7 +36,9 @@ for method in ray-casting volume-texture slices; do
     done
 done
 echo
+# The head with ct.tf, then with head.tf (a thin veil of skin over an opaque
+# skull), and the vessel tree.
 /usr/bin/python3 "$here/vtk_compare.py" bin/volren-render samples/head256.dat samples/ct.tf \
-    samples/vessels256.dat samples/vessels.tf
+    samples/head256.dat samples/head.tf samples/vessels256.dat samples/vessels.tf
 echo
 /usr/bin/python3 "$here/scan_memory.py" bin
