@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -158,6 +159,20 @@ void WhenModalOpens(const QString& objectName, std::function<void(QWidget*)> act
             timer->stop();
             timer->deleteLater();
             action(modal);
+        }
+    });
+    timer->start();
+}
+
+void WhenMessageBoxOpens(std::function<void(QWidget* box, const QString& text)> action)
+{
+    auto* timer = new QTimer();
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            action(box, box->text());
         }
     });
     timer->start();

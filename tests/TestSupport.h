@@ -80,6 +80,9 @@ void EnterFileName(QWidget* fileDialog, const QString& name);
 void WhenModalOpens(std::function<void(QWidget*)> action);
 // The same for the modal window of the given object name only.
 void WhenModalOpens(const QString& objectName, std::function<void(QWidget*)> action);
+// The same for the next message box only, with its text; a progress dialog
+// shown before it, as a slow read shows one, is passed over.
+void WhenMessageBoxOpens(std::function<void(QWidget* box, const QString& text)> action);
 
 // Cases about file permissions run as an unprivileged user: root may write
 // any file. When the tests run as root, DropPrivileges switches the calling

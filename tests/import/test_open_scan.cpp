@@ -256,8 +256,8 @@ TEST_F(OpenScanTest, UnreadableScanLeavesEverythingAsItWas)
     const std::string damaged =
         std::string(std::getenv("VOLREN_SOURCE_DIR")) + "/tests/data/import-regression/nifti-nan-offset.nii";
     QString message;
-    WhenModalOpens([&message](QWidget* box) {
-        message = static_cast<QMessageBox*>(box)->text();
+    WhenMessageBoxOpens([&message](QWidget* box, const QString& text) {
+        message = text;
         QTest::keyClick(box, Qt::Key_Return);
     });
     Drop(damaged);
@@ -344,8 +344,8 @@ TEST_F(OpenScanTest, MemoryLimitRefusesScansByTheirSizes)
     VolumeRenderer::SetMemoryLimit(3000);
     for (const std::string& path : {scratch.Path("series"), scratch.Path("scan.nii.gz")}) {
         QString message;
-        WhenModalOpens([&message](QWidget* box) {
-            message = static_cast<QMessageBox*>(box)->text();
+        WhenMessageBoxOpens([&message](QWidget* box, const QString& text) {
+            message = text;
             QTest::keyClick(box, Qt::Key_Return);
         });
         EXPECT_FALSE(form->OpenVolume(QString::fromStdString(path)));
