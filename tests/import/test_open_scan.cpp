@@ -81,13 +81,6 @@ protected:
         if (!QTest::qWaitForWindowActive(form)) {
             QApplication::setActiveWindow(form);
         }
-        // Under AddressSanitizer, a reader's child forked while the window
-        // thread allocates, as its frames do all the time, can find the
-        // sanitizer's allocator locked for ever and run into its time limit.
-        // These tests look at what was opened, not at frames.
-        if (underAddressSanitizer) {
-            form->idleTimer->stop();
-        }
         image = MakeVolume<int16_t>(size, spacing, Value);
     }
 
