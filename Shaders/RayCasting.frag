@@ -3,8 +3,9 @@
 //
 // Spaces: c, the box's coordinates in [0, 1]^3; the displayed space, c scaled
 // by texture matrix 1 so that the largest side is 1 and every voxel has its
-// true proportions (steps, opacity and lighting are measured there); bricks of 4^3 voxels,
-// laid half a voxel off the voxels, texture matrix 2 (with a shift); the 3D
+// true proportions (steps, opacity and lighting are measured there); bricks
+// of 1 or 4 voxels a side, laid half a voxel off the voxels, texture matrix 2
+// (with a shift); the 3D
 // textures, texture matrix 3, of which the data fill only a share; the
 // occupancy texture, texture matrix 5 from bricks.
 uniform sampler2D entry_tex;
@@ -19,7 +20,7 @@ uniform int lighting;
 uniform float sampleCount;
 // Density window: densities above maxIntensity * 4096 are transparent.
 uniform float maxIntensity;
-// Per brick of 4^3 voxels, in luminance times 255: 0 where the brick may show
+// Per brick, in luminance times 255: 0 where the brick may show
 // something, else how many bricks away the nearest such brick is, counted
 // along the axis that needs most. Every brick closer than that is empty.
 uniform sampler3D occupancy_tex;

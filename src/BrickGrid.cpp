@@ -6,58 +6,61 @@
 #include "VolumeKernels.h"
 
 namespace {
-// The voxels whose values a sample inside brick b filters: b * 4 - 4 to b * 4;
-// whether that reaches beyond the data, where the texture gives 0.
+// The voxels whose values a sample inside brick b filters: b * side - side to
+// b * side; whether that reaches beyond the data, where the texture gives 0.
 struct Reach {
     uint32_t first, last;
     bool beyond;
 };
 
-Reach ReachOf(uint32_t brick, uint32_t dim)
+Reach ReachOf(uint32_t brick, uint32_t side, uint32_t dim)
 {
-    const int64_t last = int64_t(brick) * BrickGrid::brickSize;
-    const int64_t first = last - BrickGrid::brickSize;
+    const int64_t last = int64_t(brick) * side;
+    const int64_t first = last - side;
     return {uint32_t(std::max<int64_t>(first, 0)), uint32_t(std::min<int64_t>(last, dim - 1)),
             first < 0 || last > int64_t(dim) - 1};
 }
 }  // namespace
 
-void BrickGrid::Build(const uint16_t* densities, uint32_t texDimX, uint32_t texDimY, uint32_t dimX, uint32_t dimY,
-                      uint32_t dimZ)
+uint32_t BrickGrid::SideFor(uint32_t dimX, uint32_t dimY, uint32_t dimZ)
 {
-    Start(dimX, dimY, dimZ);
+    return BricksFor(dimX, dimY, dimZ, 1) <= finestBricks ? 1 : coarseSide;
+}
+
+void BrickGrid::Build(const uint16_t* densities, uint32_t texDimX, uint32_t texDimY, uint32_t dimX, uint32_t dimY,
+                      uint32_t dimZ, uint32_t brickSide)
+{
+    Start(dimX, dimY, dimZ, brickSide);
     BuildLayers(densities, 0, texDimX, texDimY, 0, bricksZ);
 }
 
-void BrickGrid::Start(uint32_t x, uint32_t y, uint32_t z)
+void BrickGrid::Start(uint32_t x, uint32_t y, uint32_t z, uint32_t brickSide)
 {
     dimX = x;
     dimY = y;
     dimZ = z;
-    bricksX = BricksFor(dimX);
-    bricksY = BricksFor(dimY);
-    bricksZ = BricksFor(dimZ);
+    side = brickSide != 0 ? brickSide : SideFor(x, y, z);
+    bricksX = BricksFor(dimX, side);
+    bricksY = BricksFor(dimY, side);
+    bricksZ = BricksFor(dimZ, side);
     const size_t count = size_t(bricksX) * bricksY * bricksZ;
     lowest.assign(count, 0);
     highest.assign(count, 0);
 }
 
-uint32_t BrickGrid::FirstPlane(uint32_t layer)
-{
-    return layer == 0 ? 0 : (layer - 1) * brickSize;
-}
+uint32_t BrickGrid::FirstPlane(uint32_t layer) const { return layer == 0 ? 0 : (layer - 1) * side; }
 
-uint32_t BrickGrid::LastPlane(uint32_t layer) const { return ReachOf(layer, dimZ).last; }
+uint32_t BrickGrid::LastPlane(uint32_t layer) const { return ReachOf(layer, side, dimZ).last; }
 
 void BrickGrid::BuildLayers(const uint16_t* planes, uint32_t firstPlane, uint32_t texDimX, uint32_t texDimY,
                             uint32_t firstLayer, uint32_t endLayer)
 {
     std::vector<Reach> reachX(bricksX), reachY(bricksY);
     for (uint32_t b = 0; b < bricksX; ++b) {
-        reachX[b] = ReachOf(b, dimX);
+        reachX[b] = ReachOf(b, side, dimX);
     }
     for (uint32_t b = 0; b < bricksY; ++b) {
-        reachY[b] = ReachOf(b, dimY);
+        reachY[b] = ReachOf(b, side, dimY);
     }
     const size_t row = texDimX, plane = size_t(texDimX) * texDimY;
     // Each layer of bricks on its own: first the range of every row's stretch
@@ -67,7 +70,7 @@ void BrickGrid::BuildLayers(const uint16_t* planes, uint32_t firstPlane, uint32_
         for (uint32_t bz = firstLayer + uint32_t(begin); bz != firstLayer + uint32_t(end); ++bz) {
             std::fill(rowLo.begin(), rowLo.end(), uint16_t(0xFFFF));
             std::fill(rowHi.begin(), rowHi.end(), uint16_t(0));
-            const Reach rz = ReachOf(bz, dimZ);
+            const Reach rz = ReachOf(bz, side, dimZ);
             for (uint32_t z = rz.first; z <= rz.last; ++z) {
                 for (uint32_t y = 0; y < dimY; ++y) {
                     const uint16_t* d = planes + (z - firstPlane) * plane + y * row;
@@ -106,6 +109,7 @@ void BrickGrid::Clear()
 {
     dimX = dimY = dimZ = 0;
     bricksX = bricksY = bricksZ = 0;
+    side = coarseSide;
     lowest.clear();
     highest.clear();
 }

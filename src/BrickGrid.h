@@ -4,40 +4,56 @@
 #include <cstdint>
 #include <vector>
 
-// The lowest and highest density of each brick of 4 x 4 x 4 voxels, and from
-// them, for a lookup table and a density window, which bricks may show
-// anything. The ray caster leaps over the others.
+// The lowest and highest density of each brick of side x side x side voxels,
+// and from them, for a lookup table and a density window, which bricks may
+// show anything. The ray caster leaps over the others.
 //
 // Positions u are in voxels from the data's lower faces, voxel j's centre at
 // j + 0.5. A trilinear sample at u filters voxels floor(u - 0.5) and the next.
 // So the bricks are laid half a voxel off the voxels, brick b over u from
-// 4b - offset to 4b - offset + 4: a sample there filters voxels 4b - 4 to 4b,
-// five a side (bricks aligned to the voxels would need six). The first brick
-// starts before the data and the last may end after them; where a brick's
-// voxels reach beyond the data, the texture's border or padding gives 0.
+// side * b - offset to side * b - offset + side, offset = side - 0.5: a sample
+// there filters voxels side * b - side to side * b, side + 1 a side (bricks
+// aligned to the voxels would need side + 2). The first brick starts before
+// the data and the last may end after them; where a brick's voxels reach
+// beyond the data, the texture's border or padding gives 0.
+//
+// A ray marches every sample of an occupied brick, though it may show nothing
+// along the ray's way through it: the smaller the bricks, the less of that.
+// Small volumes, whose voxels span many samples, get bricks of one voxel;
+// larger ones bricks of 4, whose ranges and distances cost 64 times less
+// memory and time.
 class BrickGrid {
 public:
-    static constexpr uint32_t brickSize = 4;
-    static constexpr float offset = 3.5f;
+    // Bricks of one voxel as long as there are at most this many.
+    static constexpr uint64_t finestBricks = uint64_t(1) << 22;
+    static constexpr uint32_t coarseSide = 4;
     // Texels of the lookup table: texel k holds densities 2k and 2k + 1.
     static constexpr uint32_t lookupTexels = 2048;
 
+    // The side of the bricks for a volume of these voxels.
+    static uint32_t SideFor(uint32_t dimX, uint32_t dimY, uint32_t dimZ);
+    // Bricks along an axis of dim voxels.
+    static uint32_t BricksFor(uint32_t dim, uint32_t side) { return (dim + side - 1) / side + 1; }
+    static uint64_t BricksFor(uint32_t dimX, uint32_t dimY, uint32_t dimZ, uint32_t side)
+    {
+        return uint64_t(BricksFor(dimX, side)) * BricksFor(dimY, side) * BricksFor(dimZ, side);
+    }
+
     // densities: the padded grid, x fastest, rows of texDimX, planes of
-    // texDimX * texDimY samples; dimX, dimY, dimZ: the data within it.
+    // texDimX * texDimY samples; dimX, dimY, dimZ: the data within it. side 0:
+    // SideFor the volume.
     void Build(const uint16_t* densities, uint32_t texDimX, uint32_t texDimY, uint32_t dimX, uint32_t dimY,
-               uint32_t dimZ);
+               uint32_t dimZ, uint32_t side = 0);
     // The same a few layers of bricks at a time, for a grid that is never
     // whole in memory: Start, then BuildLayers for every layer, each with the
     // planes from FirstPlane(layer) to LastPlane(layer); planes holds planes
     // firstPlane and on.
-    void Start(uint32_t dimX, uint32_t dimY, uint32_t dimZ);
+    void Start(uint32_t dimX, uint32_t dimY, uint32_t dimZ, uint32_t side = 0);
     void BuildLayers(const uint16_t* planes, uint32_t firstPlane, uint32_t texDimX, uint32_t texDimY,
                      uint32_t firstLayer, uint32_t endLayer);
-    static uint32_t FirstPlane(uint32_t layer);
+    uint32_t FirstPlane(uint32_t layer) const;
     uint32_t LastPlane(uint32_t layer) const;
     void Clear();
-    // Bricks along an axis of dim voxels.
-    static uint32_t BricksFor(uint32_t dim) { return (dim + 3) / brickSize + 1; }
 
     // One byte per brick, x fastest: 255 where some density of the brick's
     // range is at most the window (maxIntensity * 4096 + 0.5) and has a lookup
@@ -50,6 +66,8 @@ public:
     std::vector<uint8_t> EmptyDistance(const std::vector<uint8_t>& occupancy) const;
     static constexpr uint8_t farthest = 32;
 
+    uint32_t Side() const { return side; }
+    float Offset() const { return float(side) - 0.5f; }
     uint32_t BricksX() const { return bricksX; }
     uint32_t BricksY() const { return bricksY; }
     uint32_t BricksZ() const { return bricksZ; }
@@ -61,6 +79,7 @@ private:
     size_t Index(uint32_t x, uint32_t y, uint32_t z) const { return x + size_t(bricksX) * (y + size_t(bricksY) * z); }
 
     uint32_t dimX = 0, dimY = 0, dimZ = 0;
+    uint32_t side = coarseSide;
     uint32_t bricksX = 0, bricksY = 0, bricksZ = 0;
     std::vector<uint16_t> lowest, highest;
 };

@@ -383,7 +383,7 @@ uint64_t VolumeRenderer::LoadPeakBytes(bool withGradients) const
             // The 3D texture, and per brick its density range (4 bytes), its
             // occupancy and distance bytes and their texture (1 byte each).
             const uint64_t bricks =
-                uint64_t(BrickGrid::BricksFor(dimX)) * BrickGrid::BricksFor(dimY) * BrickGrid::BricksFor(dimZ);
+                BrickGrid::BricksFor(dimX, dimY, dimZ, BrickGrid::SideFor(dimX, dimY, dimZ));
             bytes += 2 * voxels + 8 * bricks;
             break;
         }
@@ -503,10 +503,11 @@ void VolumeRenderer::StreamDensities(FILE* file)
     volumeTextureHoldsDensities = true;
     brickGrid.Start(dimX, dimY, dimZ);
     const uint64_t planeXY = uint64_t(texDimX) * texDimY;
-    // Slabs of a multiple of 4 planes, the size of the bricks, and one plane
-    // more: the next slab's first, which the last layer of bricks reaches.
+    // Slabs of a multiple of 4 planes, a multiple of the bricks' side, and one
+    // plane more: the next slab's first, which the last layer of bricks
+    // reaches.
     const uint32_t planes = streamSlabPlanes ? streamSlabPlanes : SlabPlanes(2 * planeXY);
-    const uint32_t per = std::max<uint32_t>(BrickGrid::brickSize, planes / 4 * 4);
+    const uint32_t per = std::max<uint32_t>(4, planes / 4 * 4);
     std::unique_ptr<uint16_t[]> slab(new (std::nothrow) uint16_t[(per + 1) * planeXY]);
     if (!slab) {
         FailLoad(volumeFile.c_str(), "needs " + std::to_string((per + 1) * planeXY * 2) +

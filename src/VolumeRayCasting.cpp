@@ -311,10 +311,10 @@ void VolumeRenderer::RenderRayCasting()
     // the density and gradient textures, of which the data fill a share;
     // unit 5 from bricks to the occupancy texture.
     const Vec3 half = BoxHalfExtents();
-    const float brick = float(BrickGrid::brickSize);
+    const float brick = float(brickGrid.Side());
     LoadTextureMatrix(GL_TEXTURE0, rayMatrix);
     LoadTextureScale(GL_TEXTURE1, half.x, half.y, half.z);
-    const float shift = BrickGrid::offset / brick;
+    const float shift = brickGrid.Offset() / brick;
     const GLfloat toBricks[16] = {float(dimX) / brick,
                                   0,
                                   0,

@@ -151,11 +151,25 @@ TEST(EmptySpaceLeaping, PicturesEqualThoseWithoutLeaps)
     // the empty brick beyond: the samples just past their face filter a
     // sliver of it and show red before the plane's blue. A leap that went a
     // hair too far would miss them.
-    const uint32_t plane = 2 * BrickGrid::brickSize + 3;
+    const uint32_t plane = 3 * BrickGrid::SideFor(40, 30, 20) - 1;
     WriteVolume(scratch.Path("plane.dat"), 40, 30, 20,
                 [plane](uint32_t, uint32_t, uint32_t z) -> uint16_t { return z == plane ? 4000 : 0; });
     Scene sliver(scratch.Path("plane.dat"), FaintRedDenseBlue);
     EXPECT_EQ(sliver.LeapDifference(), 0);
+
+    // Those volumes have bricks of one voxel. The same at bricks of 4, in a
+    // volume with more voxels than bricks of one may take: rods, and a dense
+    // plane in the last voxel but one of a brick's reach.
+    ASSERT_EQ(BrickGrid::SideFor(210, 170, 130), 4u);
+    WriteVolume(scratch.Path("large.dat"), 210, 170, 130, [](uint32_t x, uint32_t y, uint32_t z) -> uint16_t {
+        const int on = (x % 23 == 6) + (y % 23 == 6) + (z % 23 == 6);
+        return z == 11 ? 4000 : on >= 2 ? uint16_t(1500 + 1000 * (x % 2)) : 0;
+    });
+    Scene large(scratch.Path("large.dat"), FaintRedDenseBlue);
+    EXPECT_EQ(large.renderer.brickGrid.Side(), 4u);
+    EXPECT_EQ(large.LeapDifference(), 0);
+    large.renderer.SetStepSize(0.002f);
+    EXPECT_EQ(large.LeapDifference(), 0);
 }
 
 // The last pass shades only the window rectangle of the box's corners: outside

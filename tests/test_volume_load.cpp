@@ -728,10 +728,10 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
     // bytes a sample for the grid, 8 for the gradient texture (half floats, with
     // the alpha channel a driver may add), one slab of 16 planes of half-float
     // gradients (98304 bytes), 2 for the 3D texture and 8 bytes for each of the
-    // 9 x 6 x 4 bricks of the ray caster's empty-space leaps (laid half a voxel
-    // off the voxels, so one more a side than the data fill): 296640 bytes.
-    // Without the gradient texture and its slab, which it can do without,
-    // 67264.
+    // 31 x 21 x 11 bricks of one voxel of the ray caster's empty-space leaps
+    // (laid half a voxel off the voxels, so one more a side than the data
+    // fill): 352200 bytes. Without the gradient texture and its slab, which
+    // it can do without, 122824.
     const std::string path = Write("limited.dat", 30, 20, 10, Spread(6000));
     auto refusal = [&](uint64_t needed, const char* what) {
         return "[FAILED] Data file: '" + path + "' needs " + std::to_string(needed) +
@@ -741,18 +741,18 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
     };
     EXPECT_EXIT(
         {
-            VolumeRenderer::SetMemoryLimit(67263);
+            VolumeRenderer::SetMemoryLimit(122823);
             Load(path);
         },
         testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), refusal(67264, ""));
-    for (const uint64_t limit : {uint64_t(67264), uint64_t(296639), uint64_t(296640)}) {
+    EXPECT_EQ(ReadFile("debug.log"), refusal(122824, ""));
+    for (const uint64_t limit : {uint64_t(122824), uint64_t(352199), uint64_t(352200)}) {
         VolumeRenderer::SetMemoryLimit(limit);
         Load(path);
         VolumeRenderer::SetMemoryLimit(0);
         EXPECT_EQ(renderer->GetDimX(), 30u);
-        EXPECT_EQ(renderer->gradientsFromDensities, limit < 296640) << limit;
-        EXPECT_EQ(renderer->gradientTexture == VolumeRenderer::none, limit < 296640) << limit;
+        EXPECT_EQ(renderer->gradientsFromDensities, limit < 352200) << limit;
+        EXPECT_EQ(renderer->gradientTexture == VolumeRenderer::none, limit < 352200) << limit;
     }
 
     // The gradient colour map of the volume texture cannot do without the
