@@ -11,7 +11,10 @@
 uniform sampler2D entry_tex;
 uniform sampler2D exit_tex;
 uniform sampler1D transfer_tex;
+// The densities, read where there is no gradient texture.
 uniform sampler3D density_tex;
+// Per voxel the gradient and, in alpha, the density over 4096: one fetch
+// gives a sample both.
 uniform sampler3D gradient_tex;
 uniform int adaptiveStepSize;
 uniform int lighting;
@@ -31,11 +34,15 @@ uniform sampler3D occupancy_tex;
 // densities into the gradient texture's units.
 uniform vec3 texelCount;
 uniform vec3 gradientScale;
-// Where the two samples of a pass lie within 0.75 voxel of each other,
-// SHARED_GRADIENTS is defined: the gradient halfway between them, at most
-// 0.375 voxel from each, lights both, one gradient fetch a pass. Coarser steps
-// fetch each sample's own. Both are builds of this shader, chosen by the
-// step: a software rasteriser runs both sides of a branch.
+// A pass takes SAMPLES_PER_PASS samples (2 unless defined). Where the
+// gradients come from the densities and the samples of a pass all lie within
+// 0.375 voxel of its middle, SHARED_GRADIENTS is defined: one gradient a pass
+// lights them all, taken where they show. Coarser steps take each sample's
+// own. These are builds of this shader, chosen by the step: a software
+// rasteriser runs both sides of a branch.
+#ifndef SAMPLES_PER_PASS
+#define SAMPLES_PER_PASS 2
+#endif
 
 varying vec4 nearPoint;
 varying vec4 depthPoint;
@@ -68,9 +75,9 @@ vec4 Classify(float d)
 // The gradient texture holds central differences at the voxels; interpolated
 // linearly they equal the central differences, one voxel either side, of the
 // linearly interpolated densities, which six fetches of the densities give.
+#ifdef GRADIENTS_FROM_DENSITIES
 vec3 Gradient(vec3 texturePoint)
 {
-#ifdef GRADIENTS_FROM_DENSITIES
     vec3 h = 1.0 / texelCount;
     return gradientScale * vec3(texture3D(density_tex, texturePoint - vec3(h.x, 0.0, 0.0)).r -
                                     texture3D(density_tex, texturePoint + vec3(h.x, 0.0, 0.0)).r,
@@ -78,10 +85,8 @@ vec3 Gradient(vec3 texturePoint)
                                     texture3D(density_tex, texturePoint + vec3(0.0, h.y, 0.0)).r,
                                 texture3D(density_tex, texturePoint - vec3(0.0, 0.0, h.z)).r -
                                     texture3D(density_tex, texturePoint + vec3(0.0, 0.0, h.z)).r);
-#else
-    return texture3D(gradient_tex, texturePoint).rgb;
-#endif
 }
+#endif
 
 vec3 Shade(vec3 color, vec3 g, vec3 toViewer)
 {
@@ -154,10 +159,12 @@ void main()
     vec3 toViewer = -normalize(displayed);
     float jitter = Jitter(gl_FragCoord.xy);
     int k = int(ceil(tEnter / stepT - jitter));
-    // Passes pair samples 2m and 2m + 1, with leaps and without, so that the
-    // two samples of a pass share one gradient alike; a sample before the
-    // entry point counts as transparent.
-    k = 2 * int(floor(float(k) * 0.5));
+    // Pass m takes samples n m to n m + n - 1, with leaps and without, so
+    // that the samples of a pass share one gradient alike; a sample before
+    // the entry point counts as transparent.
+    const int n = SAMPLES_PER_PASS;
+    int first = k;
+    k = n * int(floor(float(k) / float(n)));
     int end = int(ceil(tExit / stepT - jitter));
     float window = maxIntensity * 4096.0 + 0.5;
     bool leap = adaptiveStepSize != 0;
@@ -174,11 +181,11 @@ void main()
 
     // A software rasteriser runs a group of pixels in lockstep, and a GPU
     // does the same in its warps: one loop whose passes look alike for
-    // neighbouring rays. A pass takes two samples, whose texture fetches
+    // neighbouring rays. A pass takes n samples, whose texture fetches
     // overlap, as do their gradients; the shading runs only where a sample is
     // visible. The leap loop is entered only when a sample leaves the last
-    // occupied brick, with one occupancy fetch a leap. The second sample of a
-    // pass may lie in an empty brick, where it is transparent anyway.
+    // occupied brick, with one occupancy fetch a leap. The later samples of a
+    // pass may lie in an empty brick, where they are transparent anyway.
     int budget = maxIterations;
     float occupiedUntil = -1e30;
     vec4 sum = vec4(0.0);
@@ -209,36 +216,56 @@ void main()
             if (k >= end) {
                 break;
             }
-            // The sample before an odd one lies in the empty cube.
-            k = 2 * int(floor(float(k) * 0.5));
-            t = (float(k) + jitter) * stepT;
+            // The samples of the pass before this one lie in the empty cube.
+            k = n * int(floor(float(k) / float(n)));
         }
-        vec3 p = textureOrigin + textureRay * t;
-        vec3 q = textureOrigin + textureRay * ((float(k + 1) + jitter) * stepT);
-        float d = texture3D(density_tex, p).r * 65535.0;
-        float e = texture3D(density_tex, q).r * 65535.0;
-        vec4 c = d > window || t < tEnter ? vec4(0.0) : Classify(d);
-        vec4 c2 = e > window || k + 1 >= end ? vec4(0.0) : Classify(e);
-        if (c.a > 0.0 || c2.a > 0.0) {
-            vec3 g = vec3(0.0);
-            vec3 g2 = vec3(0.0);
-            if (lighting != 0) {
-#ifdef SHARED_GRADIENTS
-                g = Gradient(0.5 * (p + q));
-                g2 = g;
+        vec3 along = textureRay * stepT;
+        vec3 p = textureOrigin + textureRay * ((float(k) + jitter) * stepT);
+        vec4 c[n];
+        vec3 g[n];
+        for (int i = 0; i < n; ++i) {
+            vec3 q = p + along * float(i);
+#ifdef GRADIENTS_FROM_DENSITIES
+            float d = texture3D(density_tex, q).r * 65535.0;
+            g[i] = vec3(0.0);
 #else
-                g = Gradient(p);
-                g2 = Gradient(q);
+            vec4 texel = texture3D(gradient_tex, q);
+            float d = texel.a * 4096.0;
+            g[i] = texel.rgb;
 #endif
-            }
-            if (c.a > 0.0) {
-                Composite(sum, c, g, toViewer);
-            }
-            if (c2.a > 0.0 && sum.a < opaque) {
-                Composite(sum, c2, g2, toViewer);
+            c[i] = d > window || k + i < first || k + i >= end ? vec4(0.0) : Classify(d);
+        }
+#ifdef SHARED_GRADIENTS
+        // Where the pass's samples show, as much as each shows through those
+        // before it: at an opaque surface its first sample, in a veil about
+        // the middle.
+        float through = 1.0;
+        float weight = 0.0;
+        float at = 0.0;
+        for (int i = 0; i < n; ++i) {
+            float w = through * c[i].a;
+            weight += w;
+            at += w * float(i);
+            through *= 1.0 - c[i].a;
+        }
+        if (lighting != 0) {
+            vec3 shared = Gradient(p + along * (weight > 0.0 ? at / weight : 0.5 * float(n - 1)));
+            for (int i = 0; i < n; ++i) {
+                g[i] = shared;
             }
         }
-        k += 2;
+#endif
+        for (int i = 0; i < n; ++i) {
+            if (c[i].a > 0.0 && sum.a < opaque) {
+#if defined(GRADIENTS_FROM_DENSITIES) && !defined(SHARED_GRADIENTS)
+                if (lighting != 0) {
+                    g[i] = Gradient(p + along * float(i));
+                }
+#endif
+                Composite(sum, c[i], g[i], toViewer);
+            }
+        }
+        k += n;
     }
     gl_FragColor = sum;
 }

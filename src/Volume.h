@@ -244,11 +244,12 @@ public:
     GLuint entryExitFramebuffer = 0;
     int entryExitSize[2] = {0, 0};
     aShaderObject* rayCastingProgram;
-    // The same ray caster built to light both samples of a pass with one
-    // gradient, for steps of at most 0.75 voxel.
-    aShaderObject* rayCastingSharedProgram;
-    // Whether the step is fine enough for that one.
-    bool SharesGradients() const;
+    // Without a gradient texture, the ray caster built to light the 2, 3 or 4
+    // samples of a pass with one gradient, at most 0.375 voxel from each
+    // (index: samples - 2).
+    aShaderObject* rayCastingSharedPrograms[3];
+    // How many samples the step lets share a gradient: 1 (none) to 4.
+    int SamplesPerGradient() const;
     // The shaders of the five programs, which do not own them.
     std::vector<aVertexShader*> vertexShaders;
     std::vector<aFragmentShader*> fragmentShaders;

@@ -155,15 +155,22 @@ void GradientPlanes(const uint16_t* grid, const float* quotient, uint32_t dimX, 
     });
 }
 
-void GradientPlanesHalf(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
-                        uint32_t z0, uint32_t planes, uint16_t* out, const float* axisScale)
+void GradientDensityHalves(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
+                           uint32_t z0, uint32_t planes, uint16_t* out, const float* axisScale)
 {
     ParallelFor(uint64_t(planes) * dimY, RowGrain(dimX), [&](uint64_t begin, uint64_t end) {
-        std::vector<float> row(3 * size_t(dimX));
+        std::vector<float> row(3 * size_t(dimX)), texels(4 * size_t(dimX));
         for (uint64_t r = begin; r < end; ++r) {
             const uint32_t z = z0 + uint32_t(r / dimY), y = uint32_t(r % dimY);
             GradientRow(grid, quotient, dimX, dimY, dimZ, y, z, row.data(), axisScale);
-            FloatsToHalves(row.data(), out + 3 * r * dimX, row.size());
+            const uint16_t* densities = grid + (uint64_t(z) * dimY + y) * dimX;
+            for (uint32_t x = 0; x < dimX; ++x) {
+                texels[4 * x] = row[3 * x];
+                texels[4 * x + 1] = row[3 * x + 1];
+                texels[4 * x + 2] = row[3 * x + 2];
+                texels[4 * x + 3] = float(densities[x]) / 4096.0f;
+            }
+            FloatsToHalves(texels.data(), out + 4 * r * dimX, texels.size());
         }
     });
 }

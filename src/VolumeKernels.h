@@ -47,9 +47,11 @@ void GradientQuotients(float divisor, float* quotient);
 void GradientPlanes(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
                     uint32_t z0, uint32_t planes, float* out, const float* axisScale = nullptr);
 
-// The same vectors as half floats (IEEE binary16, rounded to nearest even, as
-// OpenGL drivers convert floats for a GL_RGB16F texture).
-void GradientPlanesHalf(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
+// The texels of the gradient texture: per voxel four half floats (IEEE
+// binary16, rounded to nearest even, as OpenGL drivers convert floats), the
+// same vector and the density over 4096, so that one fetch gives the ray
+// caster a sample's density and its gradient.
+void GradientDensityHalves(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
                         uint32_t z0, uint32_t planes, uint16_t* out, const float* axisScale = nullptr);
 
 // IEEE binary16 of a float, rounded to nearest even (plain C++).

@@ -321,12 +321,12 @@ uint32_t VolumeRenderer::SlabPlanes(uint64_t bytesPerPlane) const
 }
 
 namespace {
-// The half-float gradient texture (8 bytes a texel: a driver may add an alpha
-// channel, as Mesa's software rasteriser does) and the slabs it is built from.
+// The half-float gradient texture (8 bytes a texel: the gradient and the
+// density) and the slabs it is built from.
 uint64_t GradientBytes(const VolumeRenderer& r)
 {
     const uint64_t planeXY = uint64_t(r.texDimX) * r.texDimY;
-    return 8 * planeXY * r.texDimZ + SlabBuffers(r, 6 * planeXY, r.texDimZ);
+    return 8 * planeXY * r.texDimZ + SlabBuffers(r, 8 * planeXY, r.texDimZ);
 }
 }  // namespace
 
@@ -337,7 +337,7 @@ bool VolumeRenderer::UsesGradientTexture() const
     }
     const uint64_t memory = MemoryLimit();
     return GradientBytes(*this) <= gradientTextureBudget &&
-           DriverHolds(texDimX, texDimY, texDimZ, GL_RGB16F, GL_RGB, GL_HALF_FLOAT) &&
+           DriverHolds(texDimX, texDimY, texDimZ, GL_RGBA16F, GL_RGBA, GL_HALF_FLOAT) &&
            (memory == 0 || LoadPeakBytes(true) <= memory);
 }
 
@@ -618,8 +618,8 @@ void VolumeRenderer::ComputeGradientSlabs(
     const float finest = std::min({voxelSpacing.x, voxelSpacing.y, voxelSpacing.z});
     const float axisScale[3] = {finest / voxelSpacing.x, finest / voxelSpacing.y, finest / voxelSpacing.z};
     const uint64_t planeXY = uint64_t(texDimX) * texDimY;
-    const uint32_t per = std::min(slabPlanes ? slabPlanes : SlabPlanes(6 * planeXY), texDimZ);
-    const size_t each = size_t(per) * planeXY * 3;
+    const uint32_t per = std::min(slabPlanes ? slabPlanes : SlabPlanes(8 * planeXY), texDimZ);
+    const size_t each = size_t(per) * planeXY * 4;
     std::unique_ptr<uint16_t[]> first(new (std::nothrow) uint16_t[each]);
     std::unique_ptr<uint16_t[]> second(per < texDimZ ? new (std::nothrow) uint16_t[each] : nullptr);
     if (!first || (per < texDimZ && !second)) {
@@ -630,7 +630,7 @@ void VolumeRenderer::ComputeGradientSlabs(
     VolumeKernels::Pipeline(
         texDimZ, per, buffers,
         [this, &quotient, &axisScale](uint32_t z0, uint32_t n, uint16_t* out) {
-            VolumeKernels::GradientPlanesHalf(densities, quotient.data(), texDimX, texDimY, texDimZ, z0, n, out,
+            VolumeKernels::GradientDensityHalves(densities, quotient.data(), texDimX, texDimY, texDimZ, z0, n, out,
                                               axisScale);
         },
         take);

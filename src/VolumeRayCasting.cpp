@@ -197,13 +197,20 @@ void VolumeRenderer::UpdateOccupancyTexture()
     occupancyWindow = maxIntensity;
 }
 
-bool VolumeRenderer::SharesGradients() const
+int VolumeRenderer::SamplesPerGradient() const
 {
     // Voxels a step spans along the axis whose voxels are shortest in the
-    // displayed space, where the largest side is 1.
+    // displayed space, where the largest side is 1. The samples of a pass lie
+    // up to (n - 1) / 2 steps from its middle.
     const Vec3 half = BoxHalfExtents();
     const float perUnit = std::max({float(dimX) / half.x, float(dimY) / half.y, float(dimZ) / half.z});
-    return std::max(stepSize, 0.0001f) * perUnit <= 0.75f;
+    const float voxels = std::max(stepSize, 0.0001f) * perUnit;
+    for (int n = 4; n >= 2; --n) {
+        if (0.5f * float(n - 1) * voxels <= 0.375f) {
+            return n;
+        }
+    }
+    return 1;
 }
 
 void VolumeRenderer::UpdateRayTransferTexture()
@@ -338,8 +345,9 @@ void VolumeRenderer::RenderRayCasting()
     glActiveTexture(GL_TEXTURE4);
     glMatrixMode(GL_MODELVIEW);
 
+    const int shared = SamplesPerGradient();
     aShaderObject* const program =
-        SharesGradients() && rayCastingSharedProgram ? rayCastingSharedProgram : rayCastingProgram;
+        shared > 1 && rayCastingSharedPrograms[shared - 2] ? rayCastingSharedPrograms[shared - 2] : rayCastingProgram;
     if (program) {
         program->bind();
         program->setUniform1i("adaptiveStepSize", adaptiveStepSize ? 1 : 0);
@@ -349,11 +357,11 @@ void VolumeRenderer::RenderRayCasting()
         program->setUniform1i("entry_tex", 0);
         program->setUniform1i("exit_tex", 1);
         program->setUniform1i("transfer_tex", 2);
-        program->setUniform1i("density_tex", 3);
         program->setUniform1i("occupancy_tex", 5);
         // Each build of the shader has only the uniforms it reads.
         if (gradientsFromDensities) {
             const Vec3 scale = GradientScale();
+            program->setUniform1i("density_tex", 3);
             glUniform3f(program->uniformLocation("texelCount"), float(texDimX), float(texDimY),
                         float(texDimZ));
             glUniform3f(program->uniformLocation("gradientScale"), scale.x, scale.y, scale.z);

@@ -36,7 +36,7 @@ VolumeRenderer::VolumeRenderer(Display* display, const char* basePath, TransferF
     entryTexture = exitTexture = none;
     occupancyTexture = none;
     rayCastingProgram = nullptr;
-    rayCastingSharedProgram = nullptr;
+    std::fill(std::begin(rayCastingSharedPrograms), std::end(rayCastingSharedPrograms), nullptr);
 
     cubeList = glGenLists(1);
     BuildCubeList();

@@ -21,7 +21,9 @@ void VolumeRenderer::DeleteShaders()
     DeleteProgram(intensityGradient2dProgram);
     DeleteProgram(intensityGradient3dProgram);
     DeleteProgram(rayCastingProgram);
-    DeleteProgram(rayCastingSharedProgram);
+    for (aShaderObject*& program : rayCastingSharedPrograms) {
+        DeleteProgram(program);
+    }
     for (aVertexShader* shader : vertexShaders) {
         delete shader;
     }
@@ -62,16 +64,20 @@ void VolumeRenderer::LoadShaders()
         // a software rasteriser runs both sides of a branch on a uniform.
         if (programs[i] != rayCastingProgram) {
             LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str());
-        } else if (gradientsFromDensities) {
-            LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str(), {"GRADIENTS_FROM_DENSITIES"});
-            rayCastingSharedProgram = new aShaderObject();
-            LoadShaderProgram(rayCastingSharedProgram, vertexPath.c_str(), fragmentPath.c_str(),
-                              {"GRADIENTS_FROM_DENSITIES", "SHARED_GRADIENTS"});
-        } else {
+            continue;
+        }
+        // Without a gradient texture, gradients cost six fetches each: builds
+        // whose passes of 2, 3 or 4 samples share one, for fine steps.
+        if (!gradientsFromDensities) {
             LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str());
-            rayCastingSharedProgram = new aShaderObject();
-            LoadShaderProgram(rayCastingSharedProgram, vertexPath.c_str(), fragmentPath.c_str(),
-                              {"SHARED_GRADIENTS"});
+            continue;
+        }
+        LoadShaderProgram(programs[i], vertexPath.c_str(), fragmentPath.c_str(), {"GRADIENTS_FROM_DENSITIES"});
+        const char* const samples[3] = {"SAMPLES_PER_PASS 2", "SAMPLES_PER_PASS 3", "SAMPLES_PER_PASS 4"};
+        for (int shared = 0; shared < 3; ++shared) {
+            rayCastingSharedPrograms[shared] = new aShaderObject();
+            LoadShaderProgram(rayCastingSharedPrograms[shared], vertexPath.c_str(), fragmentPath.c_str(),
+                              {"GRADIENTS_FROM_DENSITIES", "SHARED_GRADIENTS", samples[shared]});
         }
     }
 }

@@ -211,15 +211,15 @@ void VolumeRenderer::BuildGradientTexture(uint32_t slabPlanes)
     glGenTextures(1, &gradientTexture);
     glBindTexture(GL_TEXTURE_3D, gradientTexture);
     SetTextureParameters(GL_TEXTURE_3D);
-    // A signed float format: unsized GL_RGB would clamp negative components to
-    // 0. Allocated once, then filled slab by slab with half floats, which the
-    // driver stores as they are.
+    // A signed float format: unsized GL_RGBA would clamp negative components
+    // to 0. Allocated once, then filled slab by slab with half floats, which
+    // the driver stores as they are: the gradient, and the density in alpha.
     BeginTightRows();
-    glTexImage3D(GL_TEXTURE_3D, 0, GL_RGB16F, GLsizei(texDimX), GLsizei(texDimY), GLsizei(texDimZ), 0, GL_RGB,
+    glTexImage3D(GL_TEXTURE_3D, 0, GL_RGBA16F, GLsizei(texDimX), GLsizei(texDimY), GLsizei(texDimZ), 0, GL_RGBA,
                  GL_HALF_FLOAT, nullptr);
     const GLenum error = glGetError();
     if (error == GL_OUT_OF_MEMORY) {
-        const uint64_t bytes = uint64_t(texDimX) * texDimY * texDimZ * 6;
+        const uint64_t bytes = uint64_t(texDimX) * texDimY * texDimZ * 8;
         LogFailed(("Data file: '" + volumeFile + "' needs " + std::to_string(bytes) +
                    " bytes for its gradient texture of " + std::to_string(texDimX) + " x " + std::to_string(texDimY) +
                    " x " + std::to_string(texDimZ) + " texels, which cannot be allocated")
@@ -228,7 +228,7 @@ void VolumeRenderer::BuildGradientTexture(uint32_t slabPlanes)
         LogFailedAt(reinterpret_cast<const char*>(glewGetErrorString(error)), "Volume", __LINE__);
     }
     ComputeGradientSlabs(slabPlanes, [this](uint32_t z0, uint32_t planes, const uint16_t* halves) {
-        glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, GLint(z0), GLsizei(texDimX), GLsizei(texDimY), GLsizei(planes), GL_RGB,
+        glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, GLint(z0), GLsizei(texDimX), GLsizei(texDimY), GLsizei(planes), GL_RGBA,
                         GL_HALF_FLOAT, halves);
     });
     EndTightRows();

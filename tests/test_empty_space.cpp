@@ -227,11 +227,17 @@ TEST(LargeVolumes, GradientsFromTheDensitiesDrawTheSamePicture)
     });
     Scene scene(ShowDensitiesFrom1000);
     scene.renderer.SetLighting(1.0f);
-    scene.renderer.SetStepSize(0.004f);
+    // A step of 0.84 voxel, whose samples each take their own gradient, and
+    // one of 0.28 voxel, whose passes of three samples share one.
+    const float coarse = 0.012f, fine = 0.004f;
+    scene.renderer.SetStepSize(coarse);
     scene.renderer.Load(volume.c_str());
     ASSERT_NE(scene.renderer.gradientTexture, VolumeRenderer::none);
     ASSERT_FALSE(scene.renderer.gradientsFromDensities);
     const std::vector<uint8_t> withTexture = scene.Frame();
+    scene.renderer.SetStepSize(fine);
+    const std::vector<uint8_t> fineWithTexture = scene.Frame();
+    scene.renderer.SetStepSize(coarse);
     const std::vector<uint16_t> grid(scene.renderer.densities,
                                      scene.renderer.densities + 128 * 64 * 64);
     const std::vector<uint32_t> histogram(scene.renderer.GetHistogram(),
@@ -250,19 +256,40 @@ TEST(LargeVolumes, GradientsFromTheDensitiesDrawTheSamePicture)
     EXPECT_EQ(ReadFile("debug.log"), "[ WARN ] Data file: '" + volume +
                                          "' is too large for a gradient texture of 128 x 64 x 64 texels; the ray "
                                          "caster takes its gradients from the densities, which is slower\n");
+    EXPECT_EQ(scene.renderer.SamplesPerGradient(), 1);
     const std::vector<uint8_t> fromDensities = scene.Frame();
-    int largest = 0;
+    // The largest difference of a channel, and the mean over lit channels.
+    auto compare = [](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t* lit, size_t* shaded) {
+        int largest = 0;
+        double sum = 0.0;
+        size_t count = 0;
+        for (size_t i = 0; i < a.size(); ++i) {
+            largest = std::max(largest, std::abs(int(a[i]) - int(b[i])));
+            if (i % 4 != 3 && a[i] > 20) {
+                sum += std::abs(int(a[i]) - int(b[i]));
+                ++count;
+                *shaded += a[i] < 235;
+            }
+        }
+        *lit = count;
+        return std::make_pair(largest, sum / double(std::max<size_t>(count, 1)));
+    };
     size_t lit = 0, shaded = 0;
-    for (size_t i = 0; i < withTexture.size(); ++i) {
-        largest = std::max(largest, std::abs(int(withTexture[i]) - int(fromDensities[i])));
-        lit += i % 4 != 3 && withTexture[i] > 20;
-        shaded += i % 4 != 3 && withTexture[i] > 20 && withTexture[i] < 235;
-    }
+    const auto [largest, mean] = compare(withTexture, fromDensities, &lit, &shaded);
     EXPECT_GT(lit, 3000u);
     EXPECT_GT(shaded, 1000u) << "the light must vary over the ball";
     // The gradient texture holds half floats; the densities give floats.
     EXPECT_LE(largest, 2);
+    EXPECT_LT(mean, 0.05);
     EXPECT_EQ(scene.LeapDifference(), 0);
+    // Shared gradients lie at most 0.375 voxel from their samples.
+    scene.renderer.SetStepSize(fine);
+    EXPECT_EQ(scene.renderer.SamplesPerGradient(), 3);
+    const auto [fineLargest, fineMean] = compare(fineWithTexture, scene.Frame(), &lit, &shaded);
+    EXPECT_LE(fineLargest, 6);
+    EXPECT_LT(fineMean, 0.2);
+    EXPECT_EQ(scene.LeapDifference(), 0);
+    scene.renderer.SetStepSize(coarse);
 
     // Such a volume goes from the file into the density texture a slab at a
     // time, never whole in memory, with the same histogram and bricks.

@@ -114,18 +114,23 @@ TEST(ParallelLoad, GradientsEqualTheRulesVoxelByVoxel)
     }
 }
 
-TEST(ParallelLoad, HalfFloatGradientsAreTheRoundedFloats)
+// The gradient texture's texels: each voxel's gradient and its density over
+// 4096, rounded to half floats.
+TEST(ParallelLoad, HalfFloatTexelsAreTheRoundedGradientsAndDensities)
 {
     const uint32_t nx = 64, ny = 40, nz = 23;
     const std::vector<uint16_t> grid = Grid(size_t(nx) * ny * nz, 65536);
     const std::vector<float> expected = ReferenceGradients(grid, 65535.0f, nx, ny, nz);
     std::vector<float> quotient(65536);
     VolumeKernels::GradientQuotients(65535.0f, quotient.data());
-    std::vector<uint16_t> halves(expected.size(), 0xFFFF);
-    VolumeKernels::GradientPlanesHalf(grid.data(), quotient.data(), nx, ny, nz, 0, nz, halves.data());
+    std::vector<uint16_t> halves(4 * grid.size(), 0xFFFF);
+    VolumeKernels::GradientDensityHalves(grid.data(), quotient.data(), nx, ny, nz, 0, nz, halves.data());
     size_t mismatches = 0;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        mismatches += halves[i] != VolumeKernels::HalfFromFloat(expected[i]);
+    for (size_t v = 0; v < grid.size(); ++v) {
+        for (size_t c = 0; c < 3; ++c) {
+            mismatches += halves[4 * v + c] != VolumeKernels::HalfFromFloat(expected[3 * v + c]);
+        }
+        mismatches += halves[4 * v + 3] != VolumeKernels::HalfFromFloat(float(grid[v]) / 4096.0f);
     }
     EXPECT_EQ(mismatches, 0u);
 }

@@ -1,3 +1,6 @@
+// Before the window headers, whose macros clash with oneTBB.
+#include "VolumeKernels.h"
+
 #include <GL/glew.h>
 
 #include "Volume.h"
@@ -231,13 +234,17 @@ TEST_F(VolumeLoadTest, GradientTextureHoldsSignedVectorsOfTheExamples)
     samples[1 + 4 * (1 + 4 * 1)] = 100;
     Load(Write("g.dat", 4, 4, 4, samples));
 
-    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->gradientTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_RGB16F);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->gradientTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA16F);
     const std::vector<float> image =
-        TextureImage<float>(GL_TEXTURE_3D, renderer->gradientTexture, GL_RGB, GL_FLOAT, 64 * 3);
+        TextureImage<float>(GL_TEXTURE_3D, renderer->gradientTexture, GL_RGBA, GL_FLOAT, 64 * 4);
     auto at = [&image](int x, int y, int z) {
-        const size_t i = 3 * size_t(x + 4 * (y + 4 * z));
+        const size_t i = 4 * size_t(x + 4 * (y + 4 * z));
         return Vector{image[i], image[i + 1], image[i + 2]};
     };
+    // Alpha holds the density over 4096, exact for 100 as a half float.
+    for (int v = 0; v < 64; ++v) {
+        EXPECT_EQ(image[4 * size_t(v) + 3], v == 1 + 4 * (1 + 4 * 1) ? 100.0f / 4096.0f : 0.0f) << v;
+    }
     EXPECT_EQ(at(2, 1, 1), (Vector{1, 0, 0}));
     EXPECT_EQ(at(1, 2, 1), (Vector{0, 1, 0}));
     EXPECT_EQ(at(1, 1, 2), (Vector{0, 0, 1}));
@@ -347,24 +354,24 @@ TEST_F(VolumeLoadTest, GradientTextureBuiltBySlabsEqualsOneBuiltAtOnce)
     ASSERT_EQ(renderer->texDimZ, 32u);
     const uint64_t count = PaddedCount();
 
-    // Today's texture: all vectors as floats in one upload, converted by the driver.
-    const std::vector<float> floats = ReferenceGradients(renderer->densities, float(renderer->GetMaxDensity()),
-                                                         renderer->texDimX, renderer->texDimY, renderer->texDimZ);
-    GLuint atOnce = 0;
-    glGenTextures(1, &atOnce);
-    glBindTexture(GL_TEXTURE_3D, atOnce);
-    glTexImage3D(GL_TEXTURE_3D, 0, GL_RGB16F, 64, 32, 32, 0, GL_RGB, GL_FLOAT, floats.data());
-    const std::vector<uint16_t> expected =
-        TextureImage<uint16_t>(GL_TEXTURE_3D, atOnce, GL_RGB, GL_HALF_FLOAT, 3 * count);
-    glDeleteTextures(1, &atOnce);
+    // Every vector and density over 4096, rounded to half floats.
+    const std::vector<float> vectors = ReferenceGradients(renderer->densities, float(renderer->GetMaxDensity()),
+                                                          renderer->texDimX, renderer->texDimY, renderer->texDimZ);
+    std::vector<uint16_t> expected(4 * count);
+    for (uint64_t v = 0; v < count; ++v) {
+        for (int c = 0; c < 3; ++c) {
+            expected[4 * v + c] = VolumeKernels::HalfFromFloat(vectors[3 * v + c]);
+        }
+        expected[4 * v + 3] = VolumeKernels::HalfFromFloat(float(renderer->densities[v]) / 4096.0f);
+    }
 
     for (uint32_t slab : {0u, 1u, 3u, 5u, 7u, 32u}) {
         if (slab != 0) {
             renderer->BuildGradientTexture(slab);
         }
-        EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->gradientTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_RGB16F);
+        EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->gradientTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA16F);
         const std::vector<uint16_t> built =
-            TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->gradientTexture, GL_RGB, GL_HALF_FLOAT, 3 * count);
+            TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->gradientTexture, GL_RGBA, GL_HALF_FLOAT, 4 * count);
         size_t mismatches = 0;
         for (size_t i = 0; i < built.size(); ++i) {
             mismatches += built[i] != expected[i];
@@ -725,12 +732,12 @@ TEST_F(VolumeLoadTest, ReducesGridsTheDriverCannotHold)
 TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
 {
     // 30 x 20 x 10 pads to 32 x 32 x 16: 16384 samples. Ray casting holds 2
-    // bytes a sample for the grid, 8 for the gradient texture (half floats, with
-    // the alpha channel a driver may add), one slab of 16 planes of half-float
-    // gradients (98304 bytes), 2 for the 3D texture and 8 bytes for each of the
+    // bytes a sample for the grid, 8 for the gradient texture (half floats:
+    // the gradient and the density), one slab of 16 planes of its texels
+    // (131072 bytes), 2 for the 3D texture and 8 bytes for each of the
     // 31 x 21 x 11 bricks of one voxel of the ray caster's empty-space leaps
     // (laid half a voxel off the voxels, so one more a side than the data
-    // fill): 352200 bytes. Without the gradient texture and its slab, which
+    // fill): 384968 bytes. Without the gradient texture and its slab, which
     // it can do without, 122824.
     const std::string path = Write("limited.dat", 30, 20, 10, Spread(6000));
     auto refusal = [&](uint64_t needed, const char* what) {
@@ -746,13 +753,13 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
         },
         testing::ExitedWithCode(1), "");
     EXPECT_EQ(ReadFile("debug.log"), refusal(122824, ""));
-    for (const uint64_t limit : {uint64_t(122824), uint64_t(352199), uint64_t(352200)}) {
+    for (const uint64_t limit : {uint64_t(122824), uint64_t(384967), uint64_t(384968)}) {
         VolumeRenderer::SetMemoryLimit(limit);
         Load(path);
         VolumeRenderer::SetMemoryLimit(0);
         EXPECT_EQ(renderer->GetDimX(), 30u);
-        EXPECT_EQ(renderer->gradientsFromDensities, limit < 352200) << limit;
-        EXPECT_EQ(renderer->gradientTexture == VolumeRenderer::none, limit < 352200) << limit;
+        EXPECT_EQ(renderer->gradientsFromDensities, limit < 384968) << limit;
+        EXPECT_EQ(renderer->gradientTexture == VolumeRenderer::none, limit < 384968) << limit;
     }
 
     // The gradient colour map of the volume texture cannot do without the
@@ -766,18 +773,18 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
     LogOpen();
     EXPECT_EXIT(
         {
-            VolumeRenderer::SetMemoryLimit(294911);
+            VolumeRenderer::SetMemoryLimit(327679);
             Load(path);
         },
         testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), refusal(294912, ", its gradient texture"));
+    EXPECT_EQ(ReadFile("debug.log"), refusal(327680, ", its gradient texture"));
 
     // Exactly enough is enough.
-    VolumeRenderer::SetMemoryLimit(294912);
+    VolumeRenderer::SetMemoryLimit(327680);
     Load(path);
     VolumeRenderer::SetMemoryLimit(0);
     EXPECT_EQ(renderer->GetDimX(), 30u);
-    EXPECT_EQ(renderer->LoadPeakBytes(), 294912u);
+    EXPECT_EQ(renderer->LoadPeakBytes(), 327680u);
     EXPECT_NE(renderer->gradientTexture, VolumeRenderer::none);
 }
 
@@ -818,8 +825,7 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
                                          "samples, which cannot be allocated");
 
     // 512 MiB of densities fit, the gradient texture that the gradient colour
-    // map needs (1.5 GiB of half floats, more in a driver that adds an alpha
-    // channel) does not.
+    // map needs (2 GiB of half floats) does not.
     const std::string gradients = Write("gradients.dat", 1024, 512, 512, {});
     EXPECT_EXIT(
         {
@@ -834,7 +840,7 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
                                          "' ends early: 268435456 of 268435456 samples are missing and read as "
                                          "0\n[FAILED] Data file: '" +
                                          gradients +
-                                         "' needs 1610612736 bytes for its gradient texture of 1024 x 512 x 512 "
+                                         "' needs 2147483648 bytes for its gradient texture of 1024 x 512 x 512 "
                                          "texels, which cannot be allocated");
 }
 }  // namespace
