@@ -37,8 +37,11 @@ for method in ray-casting volume-texture slices; do
 done
 echo
 # The head with ct.tf, then with head.tf (a thin veil of skin over an opaque
-# skull), and the vessel tree.
+# skull), the vessel tree, and the real CT head of docs/ (64 x 64 x 93, drawn
+# with cubic voxels as VTK gets it) with its skull and with head.tf's veil.
+docs="$here/../docs"
 /usr/bin/python3 "$here/vtk_compare.py" bin/volren-render samples/head256.dat samples/ct.tf \
-    samples/head256.dat samples/head.tf samples/vessels256.dat samples/vessels.tf
+    samples/head256.dat samples/head.tf samples/vessels256.dat samples/vessels.tf \
+    "$docs/headsq_ct.dat" "$docs/headsq_ct_skull.tf" "$docs/headsq_ct.dat" samples/head.tf
 echo
 /usr/bin/python3 "$here/scan_memory.py" bin

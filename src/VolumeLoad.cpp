@@ -380,11 +380,12 @@ uint64_t VolumeRenderer::LoadPeakBytes(bool withGradients) const
             bytes += pre ? 4 * voxels + SlabBuffers(*this, 4 * planeXY, texDimZ) : 2 * voxels;
             break;
         case RayCasting: {
-            // The 3D texture, and per brick its density range (4 bytes), its
+            // The density texture, unless the gradient texture carries the
+            // densities, and per brick its density range (4 bytes), its
             // occupancy and distance bytes and their texture (1 byte each).
             const uint64_t bricks =
                 BrickGrid::BricksFor(dimX, dimY, dimZ, BrickGrid::SideFor(dimX, dimY, dimZ));
-            bytes += 2 * voxels + 8 * bricks;
+            bytes += (withGradients ? 0 : 2 * voxels) + 8 * bricks;
             break;
         }
         default:

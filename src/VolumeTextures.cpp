@@ -333,7 +333,10 @@ void VolumeRenderer::RebuildRayCastingTextures()
     if (brickGrid.Empty()) {
         brickGrid.Build(densities, texDimX, texDimY, dimX, dimY, dimZ);
     }
-    BuildDensityTexture(*this);
+    // The gradient texture carries the densities too, where there is one.
+    if (gradientsFromDensities || gradientTexture == none) {
+        BuildDensityTexture(*this);
+    }
 }
 
 void VolumeRenderer::RebuildTextures()

@@ -141,6 +141,30 @@ TEST_F(VolumeLoadTest, PadsEachAxisToAPowerOfTwoWithZeros)
     EXPECT_EQ(renderer->GetHistogram()[0], 256u * 256u * 15u);
 }
 
+namespace {
+// The densities the ray caster samples from the gradient texture's alpha, and
+// those a grid should give there: each over 4096, as a half float.
+std::vector<uint16_t> CarriedDensities(GLuint gradientTexture, size_t count)
+{
+    const std::vector<uint16_t> texels =
+        TextureImage<uint16_t>(GL_TEXTURE_3D, gradientTexture, GL_RGBA, GL_HALF_FLOAT, 4 * count);
+    std::vector<uint16_t> alpha(count);
+    for (size_t i = 0; i < count; ++i) {
+        alpha[i] = texels[4 * i + 3];
+    }
+    return alpha;
+}
+
+std::vector<uint16_t> HalvesOf(const uint16_t* densities, size_t count)
+{
+    std::vector<uint16_t> halves(count);
+    for (size_t i = 0; i < count; ++i) {
+        halves[i] = VolumeKernels::HalfFromFloat(float(densities[i]) / 4096.0f);
+    }
+    return halves;
+}
+}  // namespace
+
 TEST_F(VolumeLoadTest, PowersOfTwoAndAxesOfOneNeedNoPadding)
 {
     const std::vector<uint16_t> cube = Pattern(8, 4, 2);
@@ -164,6 +188,8 @@ TEST_F(VolumeLoadTest, PowersOfTwoAndAxesOfOneNeedNoPadding)
     EXPECT_EQ(renderer->texCoordMaxY, 0.75f);
     const std::vector<uint16_t> expected = {column[0], column[1], column[2], 0, column[3], column[4], column[5], 0};
     EXPECT_EQ(std::vector<uint16_t>(renderer->densities, renderer->densities + 8), expected);
+    EXPECT_EQ(CarriedDensities(renderer->gradientTexture, 8), HalvesOf(expected.data(), 8));
+    renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
     EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_WIDTH), 1);
     EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 8),
               expected);
@@ -456,30 +482,31 @@ TEST_F(VolumeLoadTest, PreClassifiedVolumeTextureHoldsTheColoursOfEvaluate)
     // Padding takes the colour of density 0.
     EXPECT_EQ(texels[count - 1], transferFunction.Evaluate(0).Packed());
 
-    // Under "Ray Casting" the same texture holds densities.
+    // Under "Ray Casting" the gradient texture carries the densities.
     renderer->SetRenderMethod(VolumeRenderer::RayCasting);
-    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
-    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, count),
-              std::vector<uint16_t>(renderer->densities, renderer->densities + count));
+    EXPECT_EQ(CarriedDensities(renderer->gradientTexture, count), HalvesOf(renderer->densities, count));
     EXPECT_NE(renderer->entryTexture, VolumeRenderer::none);
     EXPECT_NE(renderer->exitTexture, VolumeRenderer::none);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
+// The ray caster samples its densities from the gradient texture, whatever the
+// classification; no density texture is uploaded beside it.
 TEST_F(VolumeLoadTest, RayCastingLoadKeepsDensitiesUnderPreClassification)
 {
     renderer->SetClassification(VolumeRenderer::PreClassification);
     Load(Write("r.dat", 7, 6, 5, Spread(210)));
-    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
-    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
-              std::vector<uint16_t>(renderer->densities, renderer->densities + 512));
+    ASSERT_NE(renderer->gradientTexture, VolumeRenderer::none);
+    EXPECT_EQ(CarriedDensities(renderer->gradientTexture, 512), HalvesOf(renderer->densities, 512));
+    EXPECT_EQ(renderer->volumeTexture, VolumeRenderer::none);
+    EXPECT_FALSE(renderer->volumeTextureHoldsDensities);
 }
 
 TEST_F(VolumeLoadTest, RayCastingKeepsTheResidentDensityTextureWhenNothingChanges)
 {
     Load(Write("keep.dat", 7, 6, 5, Spread(210)));
-    const GLuint resident = renderer->volumeTexture;
-    const std::vector<uint16_t> densities(renderer->densities, renderer->densities + 512);
+    const GLuint resident = renderer->gradientTexture;
+    const std::vector<uint16_t> carried = HalvesOf(renderer->densities, 512);
 
     // Neither the classification nor, with pre-classification selected, a new
     // transfer function changes what the ray caster samples.
@@ -487,25 +514,46 @@ TEST_F(VolumeLoadTest, RayCastingKeepsTheResidentDensityTextureWhenNothingChange
     renderer->SetClassification(VolumeRenderer::PreClassification);
     transferFunction.AddSample(3, 255, 100);
     renderer->UpdateTransferFunction();
-    EXPECT_EQ(renderer->volumeTexture, resident);
-    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
-              densities);
+    EXPECT_EQ(renderer->gradientTexture, resident);
+    EXPECT_EQ(CarriedDensities(renderer->gradientTexture, 512), carried);
 
-    // A pre-classified 3D texture in between is replaced by the densities again.
+    // A pre-classified 3D texture in between leaves it as it is.
     renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
     EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA8);
     renderer->SetRenderMethod(VolumeRenderer::RayCasting);
-    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
-    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
-              densities);
+    EXPECT_EQ(renderer->gradientTexture, resident);
+    EXPECT_EQ(CarriedDensities(renderer->gradientTexture, 512), carried);
 
     // Another volume of the same size is uploaded.
     std::vector<uint16_t> other = Spread(210);
     std::reverse(other.begin(), other.end());
     Load(Write("other.dat", 7, 6, 5, other));
-    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
-              std::vector<uint16_t>(renderer->densities, renderer->densities + 512));
-    EXPECT_NE(std::vector<uint16_t>(renderer->densities, renderer->densities + 512), densities);
+    EXPECT_EQ(CarriedDensities(renderer->gradientTexture, 512), HalvesOf(renderer->densities, 512));
+    EXPECT_NE(HalvesOf(renderer->densities, 512), carried);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+// Without a gradient texture, the ray caster's density texture stays resident
+// while nothing changes what it samples.
+TEST_F(VolumeLoadTest, RayCastingWithoutGradientTextureKeepsItsDensityTexture)
+{
+    const std::string path = Write("lean.dat", 7, 6, 5, Spread(210));
+    Load(path);
+    const std::vector<uint16_t> grid(renderer->densities, renderer->densities + 512);
+    const uint64_t lean = renderer->LoadPeakBytes(false);
+    VolumeRenderer::SetMemoryLimit(lean);
+    Load(path);
+    VolumeRenderer::SetMemoryLimit(0);
+    ASSERT_TRUE(renderer->gradientsFromDensities);
+    // Streamed from the file into the texture: no grid in memory.
+    EXPECT_EQ(renderer->densities, nullptr);
+    const GLuint resident = renderer->volumeTexture;
+    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, resident, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512), grid);
+    renderer->SetClassification(VolumeRenderer::PreClassification);
+    transferFunction.AddSample(3, 255, 100);
+    renderer->UpdateTransferFunction();
+    EXPECT_EQ(renderer->volumeTexture, resident);
+    EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
@@ -734,11 +782,11 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
     // 30 x 20 x 10 pads to 32 x 32 x 16: 16384 samples. Ray casting holds 2
     // bytes a sample for the grid, 8 for the gradient texture (half floats:
     // the gradient and the density), one slab of 16 planes of its texels
-    // (131072 bytes), 2 for the 3D texture and 8 bytes for each of the
-    // 31 x 21 x 11 bricks of one voxel of the ray caster's empty-space leaps
-    // (laid half a voxel off the voxels, so one more a side than the data
-    // fill): 384968 bytes. Without the gradient texture and its slab, which
-    // it can do without, 122824.
+    // (131072 bytes) and 8 bytes for each of the 31 x 21 x 11 bricks of one
+    // voxel of the ray caster's empty-space leaps (laid half a voxel off the
+    // voxels, so one more a side than the data fill): 352200 bytes. Without
+    // the gradient texture and its slab, which it can do without, but with 2
+    // bytes a sample for the density texture instead, 122824.
     const std::string path = Write("limited.dat", 30, 20, 10, Spread(6000));
     auto refusal = [&](uint64_t needed, const char* what) {
         return "[FAILED] Data file: '" + path + "' needs " + std::to_string(needed) +
@@ -753,13 +801,13 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
         },
         testing::ExitedWithCode(1), "");
     EXPECT_EQ(ReadFile("debug.log"), refusal(122824, ""));
-    for (const uint64_t limit : {uint64_t(122824), uint64_t(384967), uint64_t(384968)}) {
+    for (const uint64_t limit : {uint64_t(122824), uint64_t(352199), uint64_t(352200)}) {
         VolumeRenderer::SetMemoryLimit(limit);
         Load(path);
         VolumeRenderer::SetMemoryLimit(0);
         EXPECT_EQ(renderer->GetDimX(), 30u);
-        EXPECT_EQ(renderer->gradientsFromDensities, limit < 384968) << limit;
-        EXPECT_EQ(renderer->gradientTexture == VolumeRenderer::none, limit < 384968) << limit;
+        EXPECT_EQ(renderer->gradientsFromDensities, limit < 352200) << limit;
+        EXPECT_EQ(renderer->gradientTexture == VolumeRenderer::none, limit < 352200) << limit;
     }
 
     // The gradient colour map of the volume texture cannot do without the
