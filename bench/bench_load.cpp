@@ -193,13 +193,14 @@ void BuildVolumeTexture(benchmark::State& state, int index, uint8_t classificati
 void TransferFunctionChange(benchmark::State& state, int index)
 {
     Volume& v = volumes[index];
+    const uint8_t method = v.renderer->renderMethod;
     v.renderer->renderMethod = VolumeRenderer::VolumeTexture;
     v.renderer->classification = VolumeRenderer::PreClassification;
     for (auto _ : state) {
         v.renderer->UpdateTransferFunction();
         glFinish();
     }
-    v.renderer->renderMethod = VolumeRenderer::RayCasting;
+    v.renderer->renderMethod = method;
     state.SetItemsProcessed(int64_t(state.iterations() * Padded(v)));
 }
 
@@ -268,6 +269,10 @@ int main(int argc, char** argv)
                  std::to_string(v.dimZ) + ".dat";
         WriteVolume(v);
         v.renderer = std::make_unique<VolumeRenderer>(display, "", &transferFunction);
+        // The stages work on the grid in memory, which the ray caster of a
+        // volume without a gradient texture never holds: it streams the file
+        // into its density texture.
+        v.renderer->renderMethod = VolumeRenderer::VolumeTexture;
         v.renderer->ReadDensities(v.path.c_str());
         v.renderer->ComputeHistogram();
         v.colors.resize(Padded(v));
