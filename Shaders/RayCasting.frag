@@ -58,9 +58,9 @@ const float opaque = 0.99;
 // pass, with the leaps over empty bricks.
 const int maxIterations = 8192;
 
-// Densities arrive as 16-bit normalised luminance; texel k of the lookup
-// texture holds densities 2k and 2k + 1, so density d lies at (d + 0.5) / 4096,
-// kept between the centres of the end texels.
+// d in density levels; texel k of the lookup texture holds densities 2k and
+// 2k + 1, so density d lies at (d + 0.5) / 4096, kept between the centres of
+// the end texels, and the nearest texel is read.
 vec4 Classify(float d)
 {
     return texture1D(transfer_tex, clamp((d + 0.5) / 4096.0, 0.5 / 2048.0, 1.0 - 0.5 / 2048.0));
