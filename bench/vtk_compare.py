@@ -232,7 +232,7 @@ def main():
         print("| %s | %.1f | %.1f | %.1f | %.2f | %s | %s | %d, %.3f, %d |"
               % (name, leaping[0], marching[0], cpu[0], leaping[0] / cpu[0], gpu_ms, gpu_ratio,
                  int(difference.max()), float(difference.mean()), far))
-    print("target: volren / CPU at most 0.67, leaping vs marching: largest at most 8, mean under 0.25")
+    print("target: volren / CPU at most 0.5, leaping vs marching: largest at most 8, mean under 0.25")
     print("pictures: %s" % folder)
     return 0
 
