@@ -300,7 +300,10 @@ std::string Inflated(const std::string& path, size_t limit)
     return head;
 }
 
-bool LooksLikeNifti(const std::string& head, bool analyzePair)
+// A NIfTI header by its magic, or, without one, a header of the right size in a
+// file whose name the image library would read as NIfTI or Analyze anyway:
+// such a file must not reach it unchecked.
+bool LooksLikeNifti(const std::string& head, bool niftiName)
 {
     if (head.size() < 348) {
         return false;
@@ -310,7 +313,7 @@ bool LooksLikeNifti(const std::string& head, bool analyzePair)
     const bool sized = size == 348 || size == 0x5C010000;
     const bool magic =
         head.compare(344, 4, std::string("n+1\0", 4)) == 0 || head.compare(344, 4, std::string("ni1\0", 4)) == 0;
-    return sized && (magic || analyzePair);
+    return sized && (magic || niftiName);
 }
 
 bool CheckNifti(const std::string& path, const std::string& head, bool compressed, uint64_t limit, HeaderCheck& check,
@@ -978,14 +981,14 @@ bool CheckHeader(const std::string& path, uint64_t memoryLimit, HeaderCheck& che
     }
     const std::string head = ReadHead(path, headLimit);
     const bool gzip = head.size() >= 2 && uint8_t(head[0]) == 0x1f && uint8_t(head[1]) == 0x8b;
-    const bool analyzePair = EndsWith(path, ".hdr");
+    const bool niftiName = EndsWith(path, ".hdr") || EndsWith(path, ".nii");
     if (gzip) {
         const std::string inflated = Inflated(path, 352);
-        if (LooksLikeNifti(inflated, false)) {
+        if (LooksLikeNifti(inflated, EndsWith(path, ".nii.gz"))) {
             check.format = ScanFormat::Nifti;
             return CheckNifti(path, inflated, true, memoryLimit, check, error);
         }
-    } else if (LooksLikeNifti(head, analyzePair)) {
+    } else if (LooksLikeNifti(head, niftiName)) {
         check.format = ScanFormat::Nifti;
         return CheckNifti(path, head, false, memoryLimit, check, error);
     }

@@ -489,6 +489,26 @@ TEST(Import, BadInputLeavesNothingBehind)
     expect(in + "/header.mha", "cannot be read");
     WriteFile(in + "/garbage.nii", std::string(400, 'x'));
     expect(in + "/garbage.nii", "not a format volren-import reads");
+    // A NIfTI header without its magic is still checked before the image
+    // library, which reads such a file as Analyze: one whose sizes lie in the
+    // other byte order than its size field (the library would swap them to
+    // 1280 x 1024 x 768 and allocate 2 GB), and one that cannot hold its
+    // samples.
+    const auto header = [](int16_t dims, int16_t x, int16_t y, int16_t z, float offset) {
+        std::string h(352, '\0');
+        const int32_t size = 348;
+        const int16_t dim[8] = {dims, x, y, z, 1, 1, 1, 1};
+        const int16_t type[2] = {4, 16};
+        std::memcpy(&h[0], &size, 4);
+        std::memcpy(&h[40], dim, sizeof dim);
+        std::memcpy(&h[70], type, sizeof type);
+        std::memcpy(&h[108], &offset, 4);
+        return h;
+    };
+    WriteFile(in + "/swapped.nii", header(0x0300, 0x0500, 0x0400, 0x0300, 352.0f));
+    expect(in + "/swapped.nii", "its header gives 768 dimensions");
+    WriteFile(in + "/short.nii", header(3, 1280, 1024, 768, 352.0f));
+    expect(in + "/short.nii", "is truncated: its samples need 2013265920 bytes, the file holds 0");
     expect(in, "no DICOM series in this folder");
 
     const auto image =
