@@ -5,9 +5,8 @@
 // by texture matrix 1 so that the largest side is 1 and every voxel has its
 // true proportions (steps, opacity and lighting are measured there); bricks
 // of 1 or 4 voxels a side, laid half a voxel off the voxels, texture matrix 2
-// (with a shift); the 3D
-// textures, texture matrix 3, of which the data fill only a share; the
-// occupancy texture, texture matrix 5 from bricks.
+// (with a shift); the 3D textures, texture matrix 3, of which the data fill
+// only a share; the occupancy texture, texture matrix 5 from bricks.
 uniform sampler2D entry_tex;
 uniform sampler2D exit_tex;
 uniform sampler1D transfer_tex;
@@ -216,7 +215,8 @@ void main()
             if (k >= end) {
                 break;
             }
-            // The samples of the pass before this one lie in the empty cube.
+            // The pass's samples before the one landed on lie in the empty
+            // cube.
             k = n * int(floor(float(k) / float(n)));
         }
         vec3 along = textureRay * stepT;
