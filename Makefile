@@ -18,7 +18,7 @@ FUZZ_SECONDS ?= 60
 TSAN_BUILD ?= build-tsan
 TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp
 
-.PHONY: all deps configure build run test sanitize-test tsan-test fuzz bench format
+.PHONY: all deps configure build run test sanitize-test tsan-test fuzz bench format format-check
 
 all: build
 
@@ -68,3 +68,7 @@ bench: build
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+# Fails, naming the places, where make format would change a file.
+format-check: deps
+	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')

@@ -248,8 +248,8 @@ void aShaderProgram::defineAfterVersion(const char* name)
     const std::string text = shaderSource ? shaderSource : "";
     const size_t lineEnd = text.find('\n');
     const size_t split = lineEnd == std::string::npos ? text.size() : lineEnd + 1;
-    const std::string defined =
-        text.substr(0, split) + (lineEnd == std::string::npos ? "\n" : "") + "#define " + name + "\n" + text.substr(split);
+    const std::string defined = text.substr(0, split) + (lineEnd == std::string::npos ? "\n" : "") + "#define " + name +
+                                "\n" + text.substr(split);
     if (sourceOwned) {
         delete[] shaderSource;
     }

@@ -4,10 +4,10 @@
 // the driver's copy is counted. Stages run on all cores, as in the program.
 #include <GL/glew.h>
 
-#include "Display.h"
-#include "Volume.h"
+#include "Viewer.h"
+#include "VolumeRenderer.h"
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QWindow>
 
 #include <benchmark/benchmark.h>
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "Log.h"
 #include "Platform.h"
 #include "TransferFunction.h"
 
@@ -32,18 +33,9 @@ struct Volume {
 };
 
 Display* display = nullptr;
-TransferFunction transferFunction;
+// The engine's start-up transfer function.
+TransferFunction* transferFunction = nullptr;
 Volume volumes[2] = {{256, 256, 113, {}, {}, {}}, {512, 512, 256, {}, {}, {}}};
-
-void StartupTransferFunction()
-{
-    const int channel[14] = {0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 3, 3, 3, 3};
-    const uint8_t value[14] = {10, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 100, 150, 255};
-    const uint32_t position[14] = {0, 1, 20000, 0, 100, 500, 20000, 0, 600, 20000, 0, 2000, 6000, 20000};
-    for (int i = 0; i < 14; ++i) {
-        transferFunction.AddSample(channel[i], value[i], position[i]);
-    }
-}
 
 // A ball of soft tissue in a bony shell, with some noise, like a scan.
 void WriteVolume(const Volume& v)
@@ -123,7 +115,7 @@ void PreClassification(benchmark::State& state, int index)
 {
     Volume& v = volumes[index];
     for (auto _ : state) {
-        transferFunction.Classify(v.colors.data(), v.renderer->densities, Padded(v));
+        transferFunction->Classify(v.colors.data(), v.renderer->densities, Padded(v));
         benchmark::DoNotOptimize(v.colors.data());
     }
     state.SetItemsProcessed(int64_t(state.iterations() * Padded(v)));
@@ -136,7 +128,7 @@ void PreClassificationPerVoxel(benchmark::State& state, int index)
     const uint64_t count = Padded(v);
     for (auto _ : state) {
         for (uint64_t i = 0; i < count; ++i) {
-            v.colors[i] = transferFunction.Evaluate(v.renderer->densities[i]).Packed();
+            v.colors[i] = transferFunction->Evaluate(v.renderer->densities[i]).Packed();
         }
         benchmark::DoNotOptimize(v.colors.data());
     }
@@ -247,18 +239,16 @@ int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     PreparePlatform();
-    QApplication application(argc, argv);
+    QGuiApplication application(argc, argv);
+    LogOpen();
     QWindow window;
     window.resize(64, 64);
-    Display view;
-    view.CreateContext(&window);
+    // The engine's start-up: context, GLEW, the start-up transfer function.
+    Viewer viewer;
+    viewer.Start(&window, QByteArray());
     window.show();
-    if (glewInit() != GLEW_OK) {
-        std::fprintf(stderr, "volren_bench_load: GLEW cannot be initialised\n");
-        return 1;
-    }
-    display = &view;
-    StartupTransferFunction();
+    display = &viewer.display;
+    transferFunction = &viewer.transferFunction;
 
     char folder[] = "/tmp/volren-bench-XXXXXX";
     if (!mkdtemp(folder)) {
@@ -268,12 +258,14 @@ int main(int argc, char** argv)
         v.path = std::string(folder) + "/" + std::to_string(v.dimX) + "x" + std::to_string(v.dimY) + "x" +
                  std::to_string(v.dimZ) + ".dat";
         WriteVolume(v);
-        v.renderer = std::make_unique<VolumeRenderer>(display, "", &transferFunction);
+        v.renderer = std::make_unique<VolumeRenderer>(display, "", transferFunction);
         // The stages work on the grid in memory, which the ray caster of a
         // volume without a gradient texture never holds: it streams the file
         // into its density texture.
         v.renderer->renderMethod = VolumeRenderer::VolumeTexture;
-        v.renderer->ReadDensities(v.path.c_str());
+        if (!v.renderer->ReadDensities(v.path.c_str())) {
+            return 1;
+        }
         v.renderer->ComputeHistogram();
         v.colors.resize(Padded(v));
     }
@@ -286,6 +278,7 @@ int main(int argc, char** argv)
         std::remove(v.path.c_str());
     }
     rmdir(folder);
-    view.ReleaseContext();
+    viewer.Stop();
+    LogClose();
     return 0;
 }

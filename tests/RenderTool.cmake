@@ -9,7 +9,7 @@ function(run expected_rc)
 endfunction()
 
 file(MAKE_DIRECTORY ${OUT})
-set(common ${DATA}/blob.dat --program-folder ${DATA}/shaders)
+set(common ${DATA}/blob.dat)
 
 # A PNG of the requested size; the size sits in the IHDR chunk, big-endian.
 run(0 ${common} -o ${OUT}/slices.png --method slices --classification pre --size 64x48)
@@ -58,5 +58,13 @@ foreach(option tf method classification colormap blend view rotate turn pan dist
   endif()
 endforeach()
 
-# A missing volume is fatal: exit 1 with the program's log entry.
-run(1 ${DATA}/none.dat -o ${OUT}/none.png --program-folder ${DATA}/shaders)
+# A volume or transfer function that cannot be read ends the tool with
+# status 1 and one line naming the file and the cause.
+run(1 ${DATA}/none.dat -o ${OUT}/none.png)
+if(NOT last_err MATCHES "volren-render: [^\n]*/none.dat: cannot be opened: No such file or directory\n$")
+  message(FATAL_ERROR "not one line naming the missing volume: ${last_err}")
+endif()
+run(1 ${common} -o ${OUT}/none.png --tf ${DATA}/none.tf)
+if(NOT last_err MATCHES "volren-render: [^\n]*/none.tf: cannot be opened\n$")
+  message(FATAL_ERROR "not one line naming the missing transfer function: ${last_err}")
+endif()

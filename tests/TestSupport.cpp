@@ -75,17 +75,15 @@ GLWindow::GLWindow(int width, int height)
     EnsureApplication();
     window = new QWindow();
     window->resize(width, height);
-    display.CreateContext(window);
+    // The program's own start-up: context, GLEW, renderer, transfer function.
+    viewer.Start(window, QByteArray::fromStdString(ProgramFolder()));
     window->show();
-    glewInit();
-    while (glGetError() != GL_NO_ERROR) {
-    }
     display.Resize(width, height);
 }
 
 GLWindow::~GLWindow()
 {
-    display.ReleaseContext();
+    viewer.Stop();
     delete window;
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Display.h"
+#include "Viewer.h"
 
 class QWindow;
 class QWidget;
@@ -41,12 +41,14 @@ private:
     bool owner = false;
 };
 
-// A shown window with the project's own Display on it, GLEW initialised.
+// A shown window started as the program starts its render panel: the
+// engine's display on it, GLEW initialised.
 class GLWindow {
 public:
     explicit GLWindow(int width = 537, int height = 595);
     ~GLWindow();
-    Display display;
+    Viewer viewer;
+    Display& display = viewer.display;
     QWindow* window;
 };
 

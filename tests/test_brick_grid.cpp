@@ -75,46 +75,47 @@ TEST(BrickGrid, RangesAreThoseOfTheVoxelsThatSamplesInsideFilter)
         }
     }
     for (uint32_t side : sides) {
-    SCOPED_TRACE(side);
-    const BrickGrid bricks = grid.Bricks(side);
-    const double b = side;
-    // The box, positions 0 to dim, lies within the bricks.
-    EXPECT_EQ(bricks.BricksX(), uint32_t((37 + bricks.Offset()) / b) + 1);
-    EXPECT_EQ(bricks.BricksY(), uint32_t((21 + bricks.Offset()) / b) + 1);
-    EXPECT_EQ(bricks.BricksZ(), uint32_t((11 + bricks.Offset()) / b) + 1);
-    // The two voxels a sample at position u filters along one axis.
-    auto footprint = [](double u) { return int(std::floor(u - 0.5)); };
-    auto value = [&](int x, int y, int z) -> uint16_t {
-        const bool inside = x >= 0 && y >= 0 && z >= 0 && x < 37 && y < 21 && z < 11;
-        return inside ? grid.At(uint32_t(x), uint32_t(y), uint32_t(z)) : 0;
-    };
-    std::vector<double> across;
-    for (int i = 0; i < 8; ++i) {
-        across.push_back(0.001 + i * (b - 0.002) / 7);
-    }
-    for (uint32_t bz = 0; bz < bricks.BricksZ(); ++bz) {
-        for (uint32_t by = 0; by < bricks.BricksY(); ++by) {
-            for (uint32_t bx = 0; bx < bricks.BricksX(); ++bx) {
-                uint16_t lo = 0xFFFF, hi = 0;
-                for (double sz : across) {
-                    for (double sy : across) {
-                        for (double sx : across) {
-                            const int x = footprint(bx * b - bricks.Offset() + sx);
-                            const int y = footprint(by * b - bricks.Offset() + sy);
-                            const int z = footprint(bz * b - bricks.Offset() + sz);
-                            for (int corner = 0; corner < 8; ++corner) {
-                                const uint16_t v = value(x + (corner & 1), y + (corner >> 1 & 1), z + (corner >> 2));
-                                lo = std::min(lo, v);
-                                hi = std::max(hi, v);
+        SCOPED_TRACE(side);
+        const BrickGrid bricks = grid.Bricks(side);
+        const double b = side;
+        // The box, positions 0 to dim, lies within the bricks.
+        EXPECT_EQ(bricks.BricksX(), uint32_t((37 + bricks.Offset()) / b) + 1);
+        EXPECT_EQ(bricks.BricksY(), uint32_t((21 + bricks.Offset()) / b) + 1);
+        EXPECT_EQ(bricks.BricksZ(), uint32_t((11 + bricks.Offset()) / b) + 1);
+        // The two voxels a sample at position u filters along one axis.
+        auto footprint = [](double u) { return int(std::floor(u - 0.5)); };
+        auto value = [&](int x, int y, int z) -> uint16_t {
+            const bool inside = x >= 0 && y >= 0 && z >= 0 && x < 37 && y < 21 && z < 11;
+            return inside ? grid.At(uint32_t(x), uint32_t(y), uint32_t(z)) : 0;
+        };
+        std::vector<double> across;
+        for (int i = 0; i < 8; ++i) {
+            across.push_back(0.001 + i * (b - 0.002) / 7);
+        }
+        for (uint32_t bz = 0; bz < bricks.BricksZ(); ++bz) {
+            for (uint32_t by = 0; by < bricks.BricksY(); ++by) {
+                for (uint32_t bx = 0; bx < bricks.BricksX(); ++bx) {
+                    uint16_t lo = 0xFFFF, hi = 0;
+                    for (double sz : across) {
+                        for (double sy : across) {
+                            for (double sx : across) {
+                                const int x = footprint(bx * b - bricks.Offset() + sx);
+                                const int y = footprint(by * b - bricks.Offset() + sy);
+                                const int z = footprint(bz * b - bricks.Offset() + sz);
+                                for (int corner = 0; corner < 8; ++corner) {
+                                    const uint16_t v =
+                                        value(x + (corner & 1), y + (corner >> 1 & 1), z + (corner >> 2));
+                                    lo = std::min(lo, v);
+                                    hi = std::max(hi, v);
+                                }
                             }
                         }
                     }
+                    EXPECT_EQ(bricks.Min(bx, by, bz), lo) << bx << "," << by << "," << bz;
+                    EXPECT_EQ(bricks.Max(bx, by, bz), hi) << bx << "," << by << "," << bz;
                 }
-                EXPECT_EQ(bricks.Min(bx, by, bz), lo) << bx << "," << by << "," << bz;
-                EXPECT_EQ(bricks.Max(bx, by, bz), hi) << bx << "," << by << "," << bz;
             }
         }
-    }
     }
 }
 

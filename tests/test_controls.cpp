@@ -22,40 +22,17 @@
 #include "Camera.h"
 #include "TestSupport.h"
 #include "ViewControl.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 using VR = VolumeRenderer;
 
-const std::string& ShaderFolder()
-{
-    static const std::string folder = std::string(std::getenv("VOLREN_SOURCE_DIR")) + "/tests/data/shaders/";
-    return folder;
-}
-
-void WriteVolume(const std::string& path, int dx, int dy, int dz, int density)
-{
-    std::string bytes;
-    auto put = [&bytes](int v) {
-        bytes += char(v & 0xFF);
-        bytes += char((v >> 8) & 0xFF);
-    };
-    put(dx);
-    put(dy);
-    put(dz);
-    for (long i = 0; i < long(dx) * dy * dz; ++i) {
-        put(density);
-    }
-    WriteFile(path, bytes);
-}
-
-// The main window, shown, its renderer reading the test shaders. It is never
+// The main window, shown, its renderer reading the shipped shaders. It is never
 // closed or deleted: closing it ends the process.
 TMainForm* ShowMainForm()
 {
     EnsureApplication();
     auto* form = new TMainForm();
-    form->volumeRenderer->basePath = ShaderFolder().c_str();
     form->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form));
     return form;
@@ -84,7 +61,7 @@ void OpenVolume(TMainForm& form, const std::string& path)
     });
     answer.start();
     Click(form.SpeedButton1);
-    ASSERT_TRUE(form.volumeRenderer->IsLoaded());
+    ASSERT_TRUE(form.viewer.volumeRenderer->IsLoaded());
 }
 
 // Brings a page of the control column to the front by clicking its tab.
@@ -100,8 +77,8 @@ void StepTo(QScrollBar* bar, int position)
 {
     ASSERT_TRUE(bar->isVisible()) << "its page is not shown";
     for (int i = 0; i < 2000 && bar->value() != position; ++i) {
-        const QPoint arrow = bar->value() < position ? QPoint(bar->width() - 4, bar->height() / 2)
-                                                     : QPoint(4, bar->height() / 2);
+        const QPoint arrow =
+            bar->value() < position ? QPoint(bar->width() - 4, bar->height() / 2) : QPoint(4, bar->height() / 2);
         QTest::mouseClick(bar, Qt::LeftButton, {}, arrow);
     }
     ASSERT_EQ(bar->value(), position) << bar->objectName().toStdString();
@@ -123,13 +100,12 @@ TEST(Controls, ClassificationColourMapAndBlendButtonsSendTheirValues)
 {
     ScratchFolder scratch;
     TMainForm* form = ShowMainForm();
-    VR& r = *form->volumeRenderer;
+    VR& r = *form->viewer.volumeRenderer;
     EXPECT_EQ(r.blendMode, VR::DefaultBlend);
 
-    const std::pair<QRadioButton*, int> classifications[] = {
-        {form->RadioButton10, VR::PreClassification},
-        {form->RadioButton11, VR::ShaderClassification},
-        {form->RadioButton19, VR::NoClassification}};
+    const std::pair<QRadioButton*, int> classifications[] = {{form->RadioButton10, VR::PreClassification},
+                                                             {form->RadioButton11, VR::ShaderClassification},
+                                                             {form->RadioButton19, VR::NoClassification}};
     for (const auto& [button, value] : classifications) {
         Click(button);
         EXPECT_EQ(r.classification, value) << button->text().toStdString();
@@ -156,7 +132,7 @@ TEST(Controls, MethodButtonsSetTheMethodAndTheGroups)
 {
     ScratchFolder scratch;
     TMainForm* form = ShowMainForm();
-    VR& r = *form->volumeRenderer;
+    VR& r = *form->viewer.volumeRenderer;
     auto groups = [form] {
         return std::array<bool, 3>{form->GroupBox1->isEnabled(), form->GroupBox10->isEnabled(),
                                    form->GroupBox9->isEnabled()};
@@ -179,7 +155,7 @@ TEST(Controls, SpecificSliceStaysWhenTheMethodChanges)
 {
     ScratchFolder scratch;
     TMainForm* form = ShowMainForm();
-    VR& r = *form->volumeRenderer;
+    VR& r = *form->viewer.volumeRenderer;
 
     ShowPage(*form, form->TabSheet2);
     Click(form->RadioButton1);
@@ -208,7 +184,7 @@ TEST(Controls, LoweringTheSliceCountPullsTheSliceBarDownWithoutTellingTheRendere
 {
     ScratchFolder scratch;
     TMainForm* form = ShowMainForm();
-    VR& r = *form->volumeRenderer;
+    VR& r = *form->viewer.volumeRenderer;
     ShowPage(*form, form->TabSheet2);
     Click(form->RadioButton2);
 
@@ -236,7 +212,7 @@ TEST(Controls, RayCastingControlsShowAndSendTheirValues)
 {
     ScratchFolder scratch;
     TMainForm* form = ShowMainForm();
-    VR& r = *form->volumeRenderer;
+    VR& r = *form->viewer.volumeRenderer;
     EXPECT_EQ(form->Panel15->text(), QString()) << "the boxes stay empty until a bar moves";
     EXPECT_FLOAT_EQ(r.stepSize, 0.01f);
 
@@ -273,7 +249,7 @@ TEST(Controls, AnArrowAtTheEndOfItsRangeStillNotifies)
 {
     ScratchFolder scratch;
     TMainForm* form = ShowMainForm();
-    VR& r = *form->volumeRenderer;
+    VR& r = *form->viewer.volumeRenderer;
     ShowPage(*form, form->TabSheet2);
     const auto clickArrow = [](QScrollBar* bar, bool right) {
         QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(right ? bar->width() - 4 : 4, bar->height() / 2));
@@ -304,11 +280,12 @@ TEST(Controls, CameraButtonsReplaceRotationAndViewStack)
 {
     ScratchFolder scratch;
     TMainForm* form = ShowMainForm();
-    VR& r = *form->volumeRenderer;
-    ViewControl& view = form->viewControl;
+    VR& r = *form->viewer.volumeRenderer;
+    ViewControl& view = form->viewer.viewControl;
     view.freeRotation = Vec3{10, 20, 30};
     const float framed = view.distance;
-    EXPECT_EQ(framed, Camera::FramedDistance(form->display.width, form->display.height)) << "framed from the start";
+    EXPECT_EQ(framed, Camera::FramedDistance(form->viewer.display.width, form->viewer.display.height))
+        << "framed from the start";
 
     struct Case {
         QPushButton* button;
@@ -317,9 +294,9 @@ TEST(Controls, CameraButtonsReplaceRotationAndViewStack)
         float angle;
     };
     const Case cases[] = {
-        {form->SpeedButton10, VR::Left, {0, 1, 0}, 90},  {form->SpeedButton8, VR::Down, {1, 0, 0}, 270},
-        {form->SpeedButton9, VR::Back, {0, 1, 0}, 180},  {form->SpeedButton11, VR::Right, {0, 1, 0}, 270},
-        {form->SpeedButton7, VR::Up, {1, 0, 0}, 90},     {form->SpeedButton12, VR::Front, {0, 0, 0}, 0},
+        {form->SpeedButton10, VR::Left, {0, 1, 0}, 90}, {form->SpeedButton8, VR::Down, {1, 0, 0}, 270},
+        {form->SpeedButton9, VR::Back, {0, 1, 0}, 180}, {form->SpeedButton11, VR::Right, {0, 1, 0}, 270},
+        {form->SpeedButton7, VR::Up, {1, 0, 0}, 90},    {form->SpeedButton12, VR::Front, {0, 0, 0}, 0},
     };
     for (const Case& c : cases) {
         // Whatever the mouse did before, the button shows its side framed.
@@ -359,7 +336,7 @@ TEST(Controls, OpenResetsTheBarsAndFreeRotationTurnsTheStack)
 {
     ScratchFolder scratch;
     TMainForm* form = ShowMainForm();
-    VR& r = *form->volumeRenderer;
+    VR& r = *form->viewer.volumeRenderer;
     ShowPage(*form, form->TabSheet2);
     Click(form->RadioButton1);
     StepTo(form->ScrollBar7, 6);
@@ -367,13 +344,12 @@ TEST(Controls, OpenResetsTheBarsAndFreeRotationTurnsTheStack)
 
     // One axis longer than the bars reach.
     const std::string path = scratch.Path("long.dat");
-    WriteVolume(path, 1100, 3, 2, 500);
+    WriteVolume(path, 1100, 3, 2, [](uint32_t, uint32_t, uint32_t) { return uint16_t(500); });
     OpenVolume(*form, path);
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(path));
     EXPECT_EQ(form->ScrollBar1->value(), 1000);
     EXPECT_EQ(form->Panel3->text(), QStringLiteral("1000"));
-    EXPECT_EQ((std::array<int, 2>{form->ScrollBar2->value(), form->ScrollBar3->value()}),
-              (std::array<int, 2>{3, 2}));
+    EXPECT_EQ((std::array<int, 2>{form->ScrollBar2->value(), form->ScrollBar3->value()}), (std::array<int, 2>{3, 2}));
     EXPECT_EQ(r.sliceCountX, 1100u) << "the load's own count stays until the bar moves";
     EXPECT_EQ((std::array<int, 2>{form->ScrollBar7->maximum(), form->ScrollBar7->value()}),
               (std::array<int, 2>{1100, 1}));
@@ -389,7 +365,7 @@ TEST(Controls, OpenResetsTheBarsAndFreeRotationTurnsTheStack)
     // of the angles it draws with, then turns half a degree.
     form->idleTimer->stop();
     Click(form->CheckBox1);
-    Vec3& angles = form->viewControl.freeRotation;
+    Vec3& angles = form->viewer.viewControl.freeRotation;
     form->OnIdle();
     EXPECT_EQ(angles.y, 0.0f) << "no axis chosen: no free rotation";
     Click(form->CheckBox3);

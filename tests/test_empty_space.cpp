@@ -16,7 +16,7 @@
 #include "StartupTransferFunction.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 struct Scene {
@@ -222,7 +222,8 @@ TEST(LargeVolumes, GradientsFromTheDensitiesDrawTheSamePicture)
     const std::string volume = scratch.Path("ball.dat");
     WriteVolume(volume, 70, 60, 50, [](uint32_t x, uint32_t y, uint32_t z) -> uint16_t {
         const double r = std::sqrt(std::pow(x + 0.5 - 35, 2) + std::pow(y + 0.5 - 30, 2) + std::pow(z + 0.5 - 25, 2));
-        const double core = std::sqrt(std::pow(x + 0.5 - 42, 2) + std::pow(y + 0.5 - 26, 2) + std::pow(z + 0.5 - 22, 2));
+        const double core =
+            std::sqrt(std::pow(x + 0.5 - 42, 2) + std::pow(y + 0.5 - 26, 2) + std::pow(z + 0.5 - 22, 2));
         return uint16_t(std::clamp(2000.0 - 150.0 * (r - 18.0), 0.0, 2000.0) + (core < 6.0 ? 1500.0 : 0.0));
     });
     Scene scene(ShowDensitiesFrom1000);
@@ -238,8 +239,7 @@ TEST(LargeVolumes, GradientsFromTheDensitiesDrawTheSamePicture)
     scene.renderer.SetStepSize(fine);
     const std::vector<uint8_t> fineWithTexture = scene.Frame();
     scene.renderer.SetStepSize(coarse);
-    const std::vector<uint16_t> grid(scene.renderer.densities,
-                                     scene.renderer.densities + 128 * 64 * 64);
+    const std::vector<uint16_t> grid(scene.renderer.densities, scene.renderer.densities + 128 * 64 * 64);
     const std::vector<uint32_t> histogram(scene.renderer.GetHistogram(),
                                           scene.renderer.GetHistogram() + scene.renderer.GetMaxDensity() + 1);
     const BrickGrid bricks = scene.renderer.brickGrid;
@@ -303,8 +303,8 @@ TEST(LargeVolumes, GradientsFromTheDensitiesDrawTheSamePicture)
     for (uint32_t z = 0; z < bricks.BricksZ(); ++z) {
         for (uint32_t y = 0; y < bricks.BricksY(); ++y) {
             for (uint32_t x = 0; x < bricks.BricksX(); ++x) {
-                differentBricks += streamed.Min(x, y, z) != bricks.Min(x, y, z) ||
-                                   streamed.Max(x, y, z) != bricks.Max(x, y, z);
+                differentBricks +=
+                    streamed.Min(x, y, z) != bricks.Min(x, y, z) || streamed.Max(x, y, z) != bricks.Max(x, y, z);
             }
         }
     }

@@ -10,33 +10,10 @@
 #include "Camera.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 using VR = VolumeRenderer;
-
-std::string ShaderFolder() { return std::string(std::getenv("VOLREN_SOURCE_DIR")) + "/tests/data/shaders/"; }
-
-// Writes a volume file whose density at (x, y, z) is given by the function.
-void WriteVolume(const std::string& path, int dx, int dy, int dz, const std::function<int(int, int, int)>& density)
-{
-    std::string bytes;
-    auto put = [&bytes](int v) {
-        bytes += char(v & 0xFF);
-        bytes += char((v >> 8) & 0xFF);
-    };
-    put(dx);
-    put(dy);
-    put(dz);
-    for (int z = 0; z < dz; ++z) {
-        for (int y = 0; y < dy; ++y) {
-            for (int x = 0; x < dx; ++x) {
-                put(density(x, y, z));
-            }
-        }
-    }
-    WriteFile(path, bytes);
-}
 
 void SetChannel(TransferFunction& tf, int channel, std::initializer_list<std::pair<int, uint32_t>> points)
 {
@@ -80,7 +57,7 @@ struct Scene {
     ScratchFolder scratch;
     GLWindow gl;
     TransferFunction tf;
-    std::string base = ShaderFolder();
+    std::string base = ProgramFolder();
     VolumeRenderer renderer{&gl.display, base.c_str(), &tf};
 
     Scene()

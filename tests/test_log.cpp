@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Log.h"
+#include "PowerOfTwo.h"
 #include "TestSupport.h"
 
 TEST(Log, WarningsEndTheirLineAndPrintPercentLiterally)

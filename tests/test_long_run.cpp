@@ -5,11 +5,13 @@
 #include <cmath>
 #include <malloc.h>
 #include <set>
+#include <string_view>
+#include <vector>
 
 #include "Display.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 // Bytes the allocator has handed out and not had back, in every arena and in
@@ -60,7 +62,12 @@ TEST(LongRun, CyclesEveryModeWithoutLeaks)
     long allocatedAfterWarmUp = 0;
     std::set<GLuint> texturesAfterFirst;
     GLuint highestName = 0;
-    int frames = 0;
+    // Each frame's picture in the first cycle, by its place in the cycle; every
+    // later cycle must draw the same ones.
+    std::vector<size_t> firstPictures;
+    int changed = 0;
+    size_t frames = 0;
+    std::vector<uint8_t> pixels(96 * 96 * 4);
     for (int cycle = 0; cycle < cycles; ++cycle) {
         for (uint8_t method = 0; method < 3; ++method) {
             renderer.SetRenderMethod(method);
@@ -78,8 +85,16 @@ TEST(LongRun, CyclesEveryModeWithoutLeaks)
                             gl.display.Clear();
                             glTranslatef(0.0f, 0.0f, -60.0f);
                             renderer.Render();
+                            glReadPixels(0, 0, 96, 96, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+                            const size_t picture = std::hash<std::string_view>()(
+                                std::string_view(reinterpret_cast<const char*>(pixels.data()), pixels.size()));
+                            const size_t frame = frames++ % 432;
+                            if (cycle == 0) {
+                                firstPictures.push_back(picture);
+                            } else {
+                                changed += picture != firstPictures[frame];
+                            }
                             gl.display.Swap();
-                            ++frames;
                         }
                     }
                 }
@@ -102,7 +117,10 @@ TEST(LongRun, CyclesEveryModeWithoutLeaks)
             allocatedAfterWarmUp = AllocatedKilobytes();
         }
     }
-    EXPECT_EQ(frames, cycles * 432);
+    ASSERT_EQ(firstPictures.size(), 432u);
+    EXPECT_EQ(changed, 0) << "frames drawn otherwise than in the first cycle";
+    // The settings change the picture, so a frame drawn wrong would show.
+    EXPECT_GT(std::set<size_t>(firstPictures.begin(), firstPictures.end()).size(), 30u);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     // A leak of 200 bytes a frame over the 5184 frames of the second half
     // exceeds a megabyte.

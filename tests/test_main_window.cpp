@@ -31,7 +31,7 @@
 #include "TestSupport.h"
 #include "TransferFunction.h"
 #include "Transferfunceditor.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 void Answer(QMessageBox::StandardButton button)
@@ -130,7 +130,7 @@ TEST(MainWindow, StartsWithTheLayoutsInitialState)
     EXPECT_FALSE(form.GroupBox1->isEnabled());
     EXPECT_FALSE(form.GroupBox9->isEnabled());
     EXPECT_FALSE(form.GroupBox10->isEnabled());
-    EXPECT_EQ(form.volumeRenderer->renderMethod, VolumeRenderer::RayCasting);
+    EXPECT_EQ(form.viewer.volumeRenderer->renderMethod, VolumeRenderer::RayCasting);
 
     const auto bars = form.findChildren<QScrollBar*>(QRegularExpression(QStringLiteral("^ScrollBar\\d+$")));
     EXPECT_EQ(bars.size(), 11);
@@ -145,11 +145,12 @@ TEST(MainWindow, StartsWithTheLayoutsInitialState)
     }
 
     // The start-up transfer function is unsaved, without a file name.
-    EXPECT_TRUE(form.transferFunction->IsModified());
-    EXPECT_FALSE(form.transferFunction->HasFileName());
-    EXPECT_EQ(form.transferFunction->SampleCount(3), 4u);
-    EXPECT_FLOAT_EQ(form.viewControl.distance, Camera::FramedDistance(form.display.width, form.display.height));
-    EXPECT_FALSE(form.volumeRenderer->IsLoaded());
+    EXPECT_TRUE(form.viewer.transferFunction.IsModified());
+    EXPECT_FALSE(form.viewer.transferFunction.HasFileName());
+    EXPECT_EQ(form.viewer.transferFunction.SampleCount(3), 4u);
+    EXPECT_FLOAT_EQ(form.viewer.viewControl.distance,
+                    Camera::FramedDistance(form.viewer.display.width, form.viewer.display.height));
+    EXPECT_FALSE(form.viewer.volumeRenderer->IsLoaded());
 }
 
 TEST(MainWindow, EmptiesTheLogAndShowsZeroFpsAtOnce)
@@ -185,8 +186,8 @@ TEST(MainWindow, CannotBeMadeSmallerThanItsMinimum)
     EXPECT_EQ(form.Panel1->width(), 1000 - 255);
     EXPECT_EQ(form.Panel2->x(), 1000 - 256);
     EXPECT_EQ(form.Panel2->width(), 256);
-    EXPECT_EQ(form.display.width, form.renderContainer->width());
-    EXPECT_EQ(form.display.height, form.renderContainer->height());
+    EXPECT_EQ(form.viewer.display.width, form.renderContainer->width());
+    EXPECT_EQ(form.viewer.display.height, form.renderContainer->height());
 }
 
 TEST(MainWindow, CancelKeepsTheWindowAndItsFrames)
@@ -309,7 +310,7 @@ TEST(MainWindow, FramesOfAVolumeGoOnWhileAFileDialogIsOpen)
         const int dx = int(x) - 16, dy = int(y) - 16, dz = int(z) - 16;
         return uint16_t(dx * dx + dy * dy + dz * dz < 144 ? 2500 : 0);
     });
-    form.volumeRenderer->Load(scratch.Path("ball.dat").c_str());
+    form.viewer.volumeRenderer->Load(scratch.Path("ball.dat").c_str());
     int framesWhileOpen = -1;
     WhenModalOpens(QStringLiteral("FileOpenDialog"), [&form, &framesWhileOpen](QWidget* modal) {
         framesWhileOpen = CountFrames(form, 1000);
@@ -357,7 +358,8 @@ TEST(MainWindow, ExceptionsFromAHandlerOrAFrameAreShownAndTheProgramGoesOn)
             CloseExceptionBox(form, QStringLiteral("thrown by a handler"), handlerShown);
             QTest::mouseClick(form.SpeedButton13, Qt::LeftButton);
             if (!QTest::qWaitFor([&handlerShown] { return handlerShown; }, 5000) ||
-                form.viewControl.distance <= Camera::FramedDistance(form.display.width, form.display.height)) {
+                form.viewer.viewControl.distance <=
+                    Camera::FramedDistance(form.viewer.display.width, form.viewer.display.height)) {
                 std::_Exit(31);
             }
             if (CountFrames(form, 200) == 0) {
@@ -490,7 +492,7 @@ TEST(MainWindow, ATypedFileNameLeavesNoCompletionListBehindAndTheShortcutsWorkAt
     WhenModalOpens(QStringLiteral("TFOpenDialog"),
                    [&](QWidget* modal) { TypeFileName(modal, scratch.Path("head.tf")); });
     QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
-    EXPECT_EQ(form.transferFunction->SampleCount(3), 1u);
+    EXPECT_EQ(form.viewer.transferFunction.SampleCount(3), 1u);
     EXPECT_FALSE(AnyPopupShown());
     EXPECT_TRUE(CtrlOOpensTheDialog(form));
 
@@ -498,7 +500,7 @@ TEST(MainWindow, ATypedFileNameLeavesNoCompletionListBehindAndTheShortcutsWorkAt
     WhenModalOpens(QStringLiteral("FileOpenDialog"),
                    [&](QWidget* modal) { TypeFileName(modal, scratch.Path("ball.dat")); });
     QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&form] { return form.volumeRenderer->IsLoaded(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&form] { return form.viewer.volumeRenderer->IsLoaded(); }, 5000));
     EXPECT_FALSE(AnyPopupShown());
     EXPECT_TRUE(CtrlOOpensTheDialog(form));
 
@@ -508,7 +510,7 @@ TEST(MainWindow, ATypedFileNameLeavesNoCompletionListBehindAndTheShortcutsWorkAt
         asked = true;
         qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Cancel)->click();
     });
-    form.transferFunction->SetModified(true);
+    form.viewer.transferFunction.SetModified(true);
     QTest::keyClick(form.windowHandle(), Qt::Key_E, Qt::ControlModifier);
     EXPECT_TRUE(QTest::qWaitFor([&asked] { return asked; }, 3000));
 }

@@ -18,7 +18,7 @@
 #include "Log.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 std::atomic<bool> trackAllocations{false};
@@ -53,34 +53,34 @@ std::string Corrupt(std::string bytes, std::mt19937& random, int kind, size_t co
         }
     };
     switch (kind) {
-    case 0:  // truncation
-        bytes.resize(random() % bytes.size());
-        break;
-    case 1:  // flipped bits
-        for (int n = 1 + int(random() % 4); n > 0; --n) {
-            bytes[random() % bytes.size()] ^= char(1 << (random() % 8));
-        }
-        break;
-    case 2: {  // a huge count or size
-        const uint32_t huge[] = {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 0x10000u, uint32_t(random())};
-        put32(countsAt + 4 * (random() % countFields), huge[random() % 5]);
-        break;
-    }
-    case 3:  // garbage appended, header bytes replaced
-        for (int n = 1 + int(random() % 64); n > 0; --n) {
-            bytes.push_back(randomByte());
-        }
-        bytes[random() % std::min<size_t>(bytes.size(), countsAt + 4 * countFields)] = randomByte();
-        break;
-    default:  // several at once
-        for (int n = 0; n < 3; ++n) {
-            bytes = Corrupt(bytes.empty() ? std::string(1, '\0') : bytes, random, int(random() % 4), countsAt,
-                            countFields);
-            if (bytes.empty()) {
-                break;
+        case 0:  // truncation
+            bytes.resize(random() % bytes.size());
+            break;
+        case 1:  // flipped bits
+            for (int n = 1 + int(random() % 4); n > 0; --n) {
+                bytes[random() % bytes.size()] ^= char(1 << (random() % 8));
             }
+            break;
+        case 2: {  // a huge count or size
+            const uint32_t huge[] = {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 0x10000u, uint32_t(random())};
+            put32(countsAt + 4 * (random() % countFields), huge[random() % 5]);
+            break;
         }
-        break;
+        case 3:  // garbage appended, header bytes replaced
+            for (int n = 1 + int(random() % 64); n > 0; --n) {
+                bytes.push_back(randomByte());
+            }
+            bytes[random() % std::min<size_t>(bytes.size(), countsAt + 4 * countFields)] = randomByte();
+            break;
+        default:  // several at once
+            for (int n = 0; n < 3; ++n) {
+                bytes = Corrupt(bytes.empty() ? std::string(1, '\0') : bytes, random, int(random() % 4), countsAt,
+                                countFields);
+                if (bytes.empty()) {
+                    break;
+                }
+            }
+            break;
     }
     return bytes;
 }
@@ -123,6 +123,7 @@ TEST(Mutation, TransferFunctionReaderSurvivesCorruptFiles)
         WriteFile("corrupt.tf", bytes);
 
         TransferFunction tf;
+        tf.AddSample(1, 9, 99);
         LogOpen();
         largestAllocation = 0;
         trackAllocations = true;
@@ -136,8 +137,8 @@ TEST(Mutation, TransferFunctionReaderSurvivesCorruptFiles)
         for (int c = 0; c < 4; ++c) {
             samples += tf.SampleCount(c);
         }
-        ASSERT_LE(samples * 8, bytes.size()) << "mutation " << i;
         if (ok) {
+            ASSERT_LE(samples * 8, bytes.size()) << "mutation " << i;
             ++loaded;
             ASSERT_EQ(log, "") << "mutation " << i;
             ASSERT_FALSE(tf.IsModified());
@@ -146,8 +147,11 @@ TEST(Mutation, TransferFunctionReaderSurvivesCorruptFiles)
                                     "[ WARN ] TransferFunction: Invalid transfer function file!\n",
                                     "[ WARN ] TransferFunction: Reading sample failed!\n"}))
                 << "mutation " << i << ": " << log;
+            // The function the corrupt file would have replaced stays.
             ASSERT_TRUE(tf.IsModified());
             ASSERT_FALSE(tf.HasFileName());
+            ASSERT_EQ(tf.SampleCount(0) + tf.SampleCount(1) + tf.SampleCount(2) + tf.SampleCount(3), 1u);
+            ASSERT_EQ(tf.Channel(1).front().position, 99u);
         }
     }
     // Both outcomes occur, so the corruptions reach past the magic number.
@@ -155,8 +159,8 @@ TEST(Mutation, TransferFunctionReaderSurvivesCorruptFiles)
     EXPECT_LT(loaded, 2900);
 }
 
-// The volume loader ends the program on bad input, so every corrupt file is
-// read in a child process. This process never makes a GL context: the
+// The volume loader refuses bad input; every corrupt file is read in a child
+// process all the same, so that a crash or a hang is caught. This process never makes a GL context: the
 // children share nothing with a driver, and the driver's size limits read as
 // unknown, so the memory checks and allocations are what stops large headers.
 TEST(Mutation, VolumeLoaderSurvivesCorruptFiles)
@@ -201,7 +205,10 @@ TEST(Mutation, VolumeLoaderSurvivesCorruptFiles)
             VolumeRenderer::SetMemoryLimit(uint64_t(256) << 20);
             LogOpen();
             VolumeRenderer renderer(nullptr, "", nullptr);
-            renderer.ReadVolumeData("corrupt.dat");
+            if (!renderer.ReadVolumeData("corrupt.dat")) {
+                LogClose();
+                std::_Exit(renderer.IsLoaded() || renderer.loadError.empty() ? 21 : 1);
+            }
             // The gradients as the load makes them, slab by slab: every half
             // float finite (exponent bits not all set).
             const uint64_t plane = uint64_t(renderer.texDimX) * renderer.texDimY;
@@ -237,9 +244,9 @@ TEST(Mutation, VolumeLoaderSurvivesCorruptFiles)
         } else {
             ++refused;
             ASSERT_EQ(WEXITSTATUS(status), 1) << "mutation " << i << ": " << log;
-            const bool clear = rest == "[FAILED] Data file: Density data value exceeds maximum of 2^12 (4096)" ||
-                               (rest.rfind("[FAILED] Data file: 'corrupt.dat' ", 0) == 0 &&
-                                rest.find('\n') == std::string::npos);
+            const bool clear =
+                rest == "[ WARN ] Data file: Density data value exceeds maximum of 2^12 (4096)\n" ||
+                (rest.rfind("[ WARN ] Data file: 'corrupt.dat' ", 0) == 0 && rest.find('\n') == rest.size() - 1);
             ASSERT_TRUE(clear) << "mutation " << i << ": " << log;
         }
     }

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 std::string VolumeHeader(uint16_t dimX, uint16_t dimY, uint16_t dimZ)
@@ -37,7 +37,7 @@ protected:
     {
         EnsureApplication();
         form = new TMainForm();
-        form->volumeRenderer->basePath = basePath.c_str();
+        form->viewer.volumeRenderer->basePath = basePath.c_str();
         form->show();
         form->activateWindow();
         if (!QTest::qWaitForWindowActive(form)) {
@@ -102,8 +102,8 @@ TEST_F(OpenVolumeTest, CtrlOLoadsTheChosenFileAndResetsTheSliceBars)
     // Single slices sent before the load stay with the renderer.
     Child<QScrollBar>("ScrollBar7")->setValue(5);
     Child<QScrollBar>("ScrollBar4")->setValue(3);
-    ASSERT_EQ(form->volumeRenderer->stackSliceX, 5);
-    ASSERT_EQ(form->volumeRenderer->volumeSliceX, 3);
+    ASSERT_EQ(form->viewer.volumeRenderer->stackSliceX, 5);
+    ASSERT_EQ(form->viewer.volumeRenderer->volumeSliceX, 3);
 
     const std::string path = scratch.Path("long.dat");
     WriteFile(path, VolumeHeader(1200, 2, 2) + std::string(2 * 1200 * 2 * 2, '\x01'));
@@ -116,9 +116,9 @@ TEST_F(OpenVolumeTest, CtrlOLoadsTheChosenFileAndResetsTheSliceBars)
                                     QStringLiteral("All files (*)")}));
     EXPECT_EQ(selectedFilter, filters.front());
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(path));
-    ASSERT_NE(form->volumeRenderer->densities, nullptr);
-    EXPECT_EQ(form->volumeRenderer->GetDimX(), 1200u);
-    EXPECT_EQ(form->volumeRenderer->densities[0], 257);
+    ASSERT_NE(form->viewer.volumeRenderer->densities, nullptr);
+    EXPECT_EQ(form->viewer.volumeRenderer->GetDimX(), 1200u);
+    EXPECT_EQ(form->viewer.volumeRenderer->densities[0], 257);
 
     // "Number of Slices" stops at 1000 while the renderer keeps all 1200.
     EXPECT_EQ(BarOf("ScrollBar1"), (Bar{1, 1000, 1000}));
@@ -127,7 +127,7 @@ TEST_F(OpenVolumeTest, CtrlOLoadsTheChosenFileAndResetsTheSliceBars)
     EXPECT_EQ(Box("Panel3"), QStringLiteral("1000"));
     EXPECT_EQ(Box("Panel7"), QStringLiteral("2"));
     EXPECT_EQ(Box("Panel8"), QStringLiteral("2"));
-    EXPECT_EQ(form->volumeRenderer->sliceCountX, 1200u);
+    EXPECT_EQ(form->viewer.volumeRenderer->sliceCountX, 1200u);
 
     // The slice method's bars run over the full dimensions.
     EXPECT_EQ(BarOf("ScrollBar7"), (Bar{1, 1200, 1}));
@@ -145,8 +145,8 @@ TEST_F(OpenVolumeTest, CtrlOLoadsTheChosenFileAndResetsTheSliceBars)
     EXPECT_EQ(Box("Panel10"), QStringLiteral("1"));
     EXPECT_EQ(Box("Panel11"), QStringLiteral("1"));
 
-    EXPECT_EQ(form->volumeRenderer->stackSliceX, 5);
-    EXPECT_EQ(form->volumeRenderer->volumeSliceX, 3);
+    EXPECT_EQ(form->viewer.volumeRenderer->stackSliceX, 5);
+    EXPECT_EQ(form->viewer.volumeRenderer->volumeSliceX, 3);
 }
 
 TEST_F(OpenVolumeTest, OpensTheSampleHead)
@@ -156,10 +156,10 @@ TEST_F(OpenVolumeTest, OpensTheSampleHead)
     Open(path);
 
     EXPECT_EQ(form->windowTitle(), QFileInfo(path).absoluteFilePath());
-    ASSERT_TRUE(form->volumeRenderer->IsLoaded());
-    EXPECT_EQ(form->volumeRenderer->texDimZ, 256u);
-    EXPECT_GT(form->volumeRenderer->GetMaxDensity(), 3000u);
-    EXPECT_LE(form->volumeRenderer->GetMaxDensity(), 4096u);
+    ASSERT_TRUE(form->viewer.volumeRenderer->IsLoaded());
+    EXPECT_EQ(form->viewer.volumeRenderer->texDimZ, 256u);
+    EXPECT_GT(form->viewer.volumeRenderer->GetMaxDensity(), 3000u);
+    EXPECT_LE(form->viewer.volumeRenderer->GetMaxDensity(), 4096u);
     EXPECT_EQ(BarOf("ScrollBar1"), (Bar{1, 1000, 208}));
     EXPECT_EQ(BarOf("ScrollBar2"), (Bar{1, 1000, 244}));
     EXPECT_EQ(BarOf("ScrollBar3"), (Bar{1, 1000, 256}));
@@ -169,7 +169,7 @@ TEST_F(OpenVolumeTest, OpensTheSampleHead)
 
     // Frames go on over the loaded volume.
     QTest::qWait(200);
-    EXPECT_TRUE(form->volumeRenderer->IsLoaded());
+    EXPECT_TRUE(form->viewer.volumeRenderer->IsLoaded());
 }
 
 TEST_F(OpenVolumeTest, CancelledDialogChangesNothing)
@@ -178,7 +178,7 @@ TEST_F(OpenVolumeTest, CancelledDialogChangesNothing)
     Open(QString());
     EXPECT_EQ(dialogName, QStringLiteral("FileOpenDialog"));
     EXPECT_EQ(form->windowTitle(), title);
-    EXPECT_EQ(form->volumeRenderer->densities, nullptr);
+    EXPECT_EQ(form->viewer.volumeRenderer->densities, nullptr);
     EXPECT_EQ(BarOf("ScrollBar7"), (Bar{1, 1000, 1}));
 }
 }  // namespace

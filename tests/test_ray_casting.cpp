@@ -103,8 +103,8 @@ Difference Compare(const QImage& a, const QImage& b)
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            for (int channel : {std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                                std::abs(qBlue(p) - qBlue(q))}) {
+            for (int channel :
+                 {std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))}) {
                 d.largest = std::max(d.largest, channel);
                 sum += channel;
             }
@@ -194,8 +194,14 @@ TEST(RayCastingGeometry, ThinShellIsWholeWithAndWithoutLeaps)
     for (const char* step : {"0.01", "0.003"}) {
         const QStringList common = {QStringLiteral("--distance"), QStringLiteral("3"), QStringLiteral("--step"),
                                     QString::fromLatin1(step)};
-        const QImage leaping = Render(scratch, volume, tf, QStringList(common) << "--adaptive" << "1", "shell_1.png");
-        const QImage marching = Render(scratch, volume, tf, QStringList(common) << "--adaptive" << "0", "shell_0.png");
+        const QImage leaping = Render(scratch, volume, tf,
+                                      QStringList(common) << "--adaptive"
+                                                          << "1",
+                                      "shell_1.png");
+        const QImage marching = Render(scratch, volume, tf,
+                                       QStringList(common) << "--adaptive"
+                                                           << "0",
+                                       "shell_0.png");
         const Difference d = Compare(leaping, marching);
         EXPECT_LE(d.largest, 8) << step;
         EXPECT_LT(d.mean, 0.25) << step;
@@ -273,10 +279,10 @@ TEST(RayCastingGeometry, CameraInsideOrCloseSeesTheVolume)
     colours.AddSample(3, 40, 2900), colours.AddSample(3, 255, 2950), colours.AddSample(3, 255, 4095);
     ASSERT_TRUE(colours.Save(tf.c_str()));
 
-    const QImage centre = Render(scratch, volume, tf,
-                                 {QStringLiteral("--distance"), QStringLiteral("0"), QStringLiteral("--lighting"),
-                                  QStringLiteral("0")},
-                                 "inside.png");
+    const QImage centre =
+        Render(scratch, volume, tf,
+               {QStringLiteral("--distance"), QStringLiteral("0"), QStringLiteral("--lighting"), QStringLiteral("0")},
+               "inside.png");
     // The marker fills the middle, the far wall the rest of the panel.
     auto meanColour = [&](int x0, int y0, int r, int channel) {
         double sum = 0;

@@ -13,14 +13,14 @@
 #include <cstdlib>
 
 #include "TestSupport.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 // The frame the program draws, read back before its swap, top row first.
 QImage ProgramFrame(TMainForm& form)
 {
     form.DrawFrame();
-    QImage frame(form.display.width, form.display.height, QImage::Format_RGBA8888);
+    QImage frame(form.viewer.display.width, form.viewer.display.height, QImage::Format_RGBA8888);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, frame.width(), frame.height(), GL_RGBA, GL_UNSIGNED_BYTE, frame.bits());
     return frame.mirrored().convertToFormat(QImage::Format_RGB888);
@@ -63,18 +63,18 @@ TEST(RenderTool, DrawsThePicturesOfTheProgramsFrameLoop)
     // The driver takes the window's size from the swaps of the first frames.
     QTest::qWait(300);
     form.idleTimer->stop();
-    form.volumeRenderer->Load(volume.c_str());
+    form.viewer.volumeRenderer->Load(volume.c_str());
     form.FrameVolume();
     form.CameraForwardActionExecute();
     // As a left drag and a middle drag would.
-    form.viewControl.Turn(30, -20);
-    form.viewControl.Pan(12, -7);
-    const QSize size(form.display.width, form.display.height);
+    form.viewer.viewControl.Turn(30, -20);
+    form.viewer.viewControl.Pan(12, -7);
+    const QSize size(form.viewer.display.width, form.viewer.display.height);
 
     const QImage rayCast = ProgramFrame(form);
     const QImage toolRayCast = ToolFrame(
         scratch, volume, size,
-        {QStringLiteral("--distance"), QString::number(double(form.viewControl.distance), 'g', 9),
+        {QStringLiteral("--distance"), QString::number(double(form.viewer.viewControl.distance), 'g', 9),
          QStringLiteral("--turn"), QStringLiteral("30,-20"), QStringLiteral("--pan"), QStringLiteral("12,-7")});
     ASSERT_EQ(toolRayCast.size(), rayCast.size());
     EXPECT_EQ(DifferingPixels(rayCast, toolRayCast), 0);

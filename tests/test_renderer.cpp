@@ -2,7 +2,7 @@
 
 #include "TestSupport.h"
 #include "TransferFunction.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 void ExpectVector(GLenum light, GLenum name, std::array<float, 4> expected, int count = 4)

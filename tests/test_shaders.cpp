@@ -2,7 +2,7 @@
 // drawn on a real OpenGL context and read back.
 #include <GL/glew.h>
 
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #include <QCoreApplication>
 #include <QImage>

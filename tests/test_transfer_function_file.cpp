@@ -57,10 +57,15 @@ std::string Logged(Operation operation)
     return ReadFile("debug.log");
 }
 
-void ExpectFailedLoadState(const TransferFunction& tf)
+// A failed load keeps the function, its unsaved state and its file name.
+void ExpectFailedLoadState(const TransferFunction& tf, const TransferFunction& before)
 {
-    EXPECT_TRUE(tf.IsModified());
-    EXPECT_FALSE(tf.HasFileName());
+    EXPECT_EQ(tf.IsModified(), before.IsModified());
+    EXPECT_EQ(tf.HasFileName(), before.HasFileName());
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(Channel(tf, c), Channel(before, c)) << "channel " << c;
+    }
+    EXPECT_STRNE(tf.Error(), "");
 }
 }  // namespace
 
@@ -105,22 +110,24 @@ TEST(TransferFunctionFile, RefusedFiles)
     ScratchFolder scratch;
     TransferFunction tf;
     FillStartupTransferFunction(tf);
+    tf.SetModified(true);
+    const TransferFunction before = tf;
 
     EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("missing.tf")); }),
               "[ WARN ] TransferFunction: Failed to open file!\n");
-    ExpectFailedLoadState(tf);
-    EXPECT_EQ(tf.SampleCount(0) + tf.SampleCount(1) + tf.SampleCount(2) + tf.SampleCount(3), 0u);
+    ExpectFailedLoadState(tf, before);
+    EXPECT_STREQ(tf.Error(), "cannot be opened");
 
     WriteFile("magic.tf", Header(1, 0, 0, 0, 28, 0x0046540A) + Record(5, 5));
     EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("magic.tf")); }),
               "[ WARN ] TransferFunction: Invalid transfer function file!\n");
-    ExpectFailedLoadState(tf);
-    EXPECT_EQ(tf.SampleCount(0), 0u);
+    ExpectFailedLoadState(tf, before);
+    EXPECT_STREQ(tf.Error(), "is not a transfer function file");
 
     WriteFile("short.tf", Header(0, 0, 0, 0).substr(0, 27));
     EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("short.tf")); }),
               "[ WARN ] TransferFunction: Reading header failed!\n");
-    ExpectFailedLoadState(tf);
+    ExpectFailedLoadState(tf, before);
 
     WriteFile("empty.tf", "");
     EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("empty.tf")); }),
@@ -184,29 +191,30 @@ TEST(TransferFunctionFile, CountsBeyondTheData)
     ScratchFolder scratch;
     WriteFile("cut.tf", Header(1, 2, 0, 0) + Record(1, 10) + Record(2, 20) + Record(3, 30).substr(0, 7));
     TransferFunction tf;
+    tf.AddSample(3, 77, 500);
+    const TransferFunction before = tf;
     EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("cut.tf")); }), "[ WARN ] TransferFunction: Reading sample failed!\n");
-    ExpectFailedLoadState(tf);
-    // What was read before the failure stays.
-    EXPECT_EQ(Channel(tf, 0), (Points{{1, 10}}));
-    EXPECT_EQ(Channel(tf, 1), (Points{{2, 20}}));
+    // Nothing of what was read before the failure replaces the function.
+    ExpectFailedLoadState(tf, before);
+    EXPECT_STREQ(tf.Error(), "ends before the samples its header counts");
 }
 
 TEST(TransferFunctionFile, CountsSummingPastTheWordSizeDoNotWrapAround)
 {
     ScratchFolder scratch;
     TransferFunction tf;
+    FillStartupTransferFunction(tf);
+    const TransferFunction before = tf;
     // In 32 bits these totals wrap to 0 and to 1, which the data would satisfy.
     WriteFile("wrap0.tf", Header(0xFFFFFFFFu, 1, 0, 0) + Record(1, 10) + Record(2, 20));
     EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("wrap0.tf")); }),
               "[ WARN ] TransferFunction: Reading sample failed!\n");
-    EXPECT_EQ(Channel(tf, 0), (Points{{1, 10}, {2, 20}}));
-    ExpectFailedLoadState(tf);
+    ExpectFailedLoadState(tf, before);
 
     WriteFile("wrap1.tf", Header(0x80000000u, 0x80000000u, 1, 0) + Record(3, 30));
     EXPECT_EQ(Logged([&] { EXPECT_FALSE(tf.Load("wrap1.tf")); }),
               "[ WARN ] TransferFunction: Reading sample failed!\n");
-    EXPECT_EQ(Channel(tf, 0), (Points{{3, 30}}));
-    EXPECT_TRUE(tf.Channel(2).empty());
+    ExpectFailedLoadState(tf, before);
 }
 
 TEST(TransferFunctionFile, SavingOverALongerFileLeavesExactlyTheNewContent)

@@ -19,7 +19,7 @@
 #include "TestSupport.h"
 #include "TransferFunction.h"
 #include "ViewControl.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 using VR = VolumeRenderer;
 
@@ -298,16 +298,16 @@ struct Window {
         // The driver takes the window's size from the swaps of the first frames.
         QTest::qWait(300);
         form.idleTimer->stop();
-        OpaqueWhite(*form.transferFunction);
+        OpaqueWhite(form.viewer.transferFunction);
         WriteEllipsoid(scratch.Path("ellipsoid.dat"));
-        form.volumeRenderer->Load(scratch.Path("ellipsoid.dat").c_str());
+        form.viewer.volumeRenderer->Load(scratch.Path("ellipsoid.dat").c_str());
         form.FrameVolume();
     }
 
     Picture Frame()
     {
         form.DrawFrame();
-        return ReadPicture(form.display.width, form.display.height);
+        return ReadPicture(form.viewer.display.width, form.viewer.display.height);
     }
 
     QWindow* panel() { return form.renderWindow; }
@@ -352,7 +352,7 @@ TEST(ViewMouse, HorizontalDragTurnsAboutTheVerticalAxis)
     const QPoint from = w.centre() - QPoint(90, 0);
     w.Drag(Qt::LeftButton, {}, from, from + QPoint(180, 0));
     const Outline turned = Measure(w.Frame());
-    EXPECT_EQ(w.form.volumeRenderer->viewStack, VR::Left);
+    EXPECT_EQ(w.form.viewer.volumeRenderer->viewStack, VR::Left);
     // Seen end on, the ellipsoid is deeper: its outline grows a little.
     EXPECT_NEAR(turned.height, front.height, 0.05 * front.height) << "the vertical axis stays";
     EXPECT_LT(turned.width, 0.5 * front.width) << "the thin side faces the viewer";
@@ -365,7 +365,7 @@ TEST(ViewMouse, HorizontalDragTurnsAboutTheVerticalAxis)
     w.form.SpeedButton12->click();
     w.Drag(Qt::LeftButton, {}, w.centre(), w.centre() + QPoint(0, 60));
     const Outline tilted = Measure(w.Frame());
-    EXPECT_EQ(w.form.volumeRenderer->viewStack, VR::Front);
+    EXPECT_EQ(w.form.viewer.volumeRenderer->viewStack, VR::Front);
     EXPECT_NEAR(tilted.width, front.width, 4.0);
     EXPECT_GT(std::abs(tilted.height - front.height), 5.0);
 
@@ -390,7 +390,8 @@ TEST(ViewMouse, WheelZoomsWithoutPassingThroughAndDragsPan)
 
     // However far it turns, the wheel stops before the volume.
     w.Wheel(200);
-    EXPECT_EQ(w.form.viewControl.distance, Camera::NearestDistance(w.form.volumeRenderer->BoxHalfExtents()));
+    EXPECT_EQ(w.form.viewer.viewControl.distance,
+              Camera::NearestDistance(w.form.viewer.volumeRenderer->BoxHalfExtents()));
     w.form.SpeedButton12->click();
 
     // A middle drag moves the centre with the mouse (y up in the picture), a
@@ -416,7 +417,7 @@ TEST(ViewMouse, MovingFramesAreCoarserAndTheRestingFrameIsExact)
     w.Drag(Qt::LeftButton, {}, w.centre(), w.centre() + QPoint(40, 0));
     w.form.SpeedButton12->click();
     // As after frames of a second each.
-    w.form.motionQuality.movingFactor = 5;
+    w.form.viewer.motionQuality.movingFactor = 5;
     const Picture moving = w.Frame();
     EXPECT_FALSE(moving == still);
     ExpectSameOutline(Measure(moving), Measure(still), 6.0, "coarse frame");

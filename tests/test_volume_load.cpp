@@ -3,7 +3,7 @@
 
 #include <GL/glew.h>
 
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -88,7 +88,16 @@ protected:
         return path;
     }
 
-    void Load(const std::string& path) { renderer->Load(path.c_str()); }
+    bool Load(const std::string& path) { return renderer->Load(path.c_str()); }
+
+    // The log so far; it starts again empty.
+    std::string Logged()
+    {
+        LogClose();
+        const std::string log = ReadFile("debug.log");
+        LogOpen();
+        return log;
+    }
 
     uint16_t Density(uint32_t x, uint32_t y, uint32_t z) const
     {
@@ -196,18 +205,39 @@ TEST_F(VolumeLoadTest, PowersOfTwoAndAxesOfOneNeedNoPadding)
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
-TEST_F(VolumeLoadDeathTest, AcceptsDensity4096AndEndsAbove)
+TEST_F(VolumeLoadTest, AcceptsDensity4096AndRefusesAboveKeepingTheVolumeShown)
 {
     std::vector<uint16_t> samples(27, 1000);
     samples[13] = 4096;
-    Load(Write("max.dat", 3, 3, 3, samples));
+    const std::string max = Write("max.dat", 3, 3, 3, samples);
+    ASSERT_TRUE(Load(max));
     EXPECT_EQ(renderer->GetMaxDensity(), 4096u);
     EXPECT_EQ(renderer->GetHistogram()[4096], 1u);
+    const GLuint gradients = renderer->gradientTexture;
 
-    samples[13] = 4097;
-    const std::string path = Write("over.dat", 3, 3, 3, samples);
-    EXPECT_EXIT(Load(path), testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: Density data value exceeds maximum of 2^12 (4096)");
+    // The last sample of a file larger than one block of the check.
+    std::vector<uint16_t> large(130 * 90 * 100, 2000);
+    large.back() = 4097;
+    const std::string over = Write("over.dat", 130, 90, 100, large);
+    const std::string entry = "[ WARN ] Data file: Density data value exceeds maximum of 2^12 (4096)\n";
+    EXPECT_FALSE(Load(over));
+    EXPECT_EQ(renderer->loadError, "holds a density above 4096, the largest a volume data file may hold");
+    EXPECT_EQ(Logged(), entry);
+    // The volume shown before stays as it was.
+    ASSERT_TRUE(renderer->IsLoaded());
+    EXPECT_EQ(renderer->GetDimX(), 3u);
+    EXPECT_EQ(renderer->GetMaxDensity(), 4096u);
+    EXPECT_EQ(renderer->gradientTexture, gradients);
+    EXPECT_EQ(Density(1, 1, 1), 4096);
+
+    // With nothing shown the load itself finds the sample, and leaves nothing.
+    renderer->Load(nullptr);
+    EXPECT_FALSE(Load(over));
+    EXPECT_FALSE(renderer->IsLoaded());
+    EXPECT_EQ(Logged(), entry);
+    // The next file loads as ever.
+    EXPECT_TRUE(Load(max));
+    EXPECT_EQ(renderer->GetMaxDensity(), 4096u);
 }
 
 TEST_F(VolumeLoadTest, ShortFileLoadsZerosAndWarns)
@@ -709,21 +739,28 @@ void LimitAddressSpace(uint64_t headroom)
     setrlimit(RLIMIT_AS, &limit);
 }
 
-TEST_F(VolumeLoadDeathTest, EndsOnFilesThatCannotBeRead)
+TEST_F(VolumeLoadTest, RefusesFilesThatCannotBeReadKeepingTheVolumeShown)
 {
+    ASSERT_TRUE(Load(Write("shown.dat", 5, 4, 3, std::vector<uint16_t>(60, 1500))));
     const std::string missing = scratch.Path("missing.dat");
-    EXPECT_EXIT(Load(missing), testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"),
-              "[FAILED] Data file: '" + missing + "' cannot be opened: No such file or directory");
-
     const std::string stub = scratch.Path("stub.dat");
     WriteFile(stub, std::string("\x04\x00\x04\x00", 4));
-    EXPECT_EXIT(Load(stub), testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + stub + "' is shorter than its 6-byte header");
-
     const std::string empty = Write("empty.dat", 4, 0, 4, {});
-    EXPECT_EXIT(Load(empty), testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + empty + "' has a size of 0 (4 x 0 x 4)");
+    const std::pair<std::string, std::string> cases[] = {
+        {missing, "cannot be opened: No such file or directory"},
+        {stub, "is shorter than its 6-byte header"},
+        {empty, "has a size of 0 (4 x 0 x 4)"},
+    };
+    std::string log;
+    for (const auto& [path, cause] : cases) {
+        EXPECT_FALSE(Load(path)) << path;
+        EXPECT_EQ(renderer->loadError, cause);
+        log += "[ WARN ] Data file: '" + path + "' " + cause + "\n";
+        EXPECT_TRUE(renderer->IsLoaded()) << path;
+        EXPECT_EQ(renderer->GetDimX(), 5u) << path;
+        EXPECT_EQ(Density(4, 3, 2), 1500) << path;
+    }
+    EXPECT_EQ(Logged(), log);
 }
 
 // A grid wider than the driver's textures is drawn at half its samples along
@@ -777,7 +814,7 @@ TEST_F(VolumeLoadTest, ReducesGridsTheDriverCannotHold)
     EXPECT_TRUE(renderer->reducedResolution.empty());
 }
 
-TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
+TEST_F(VolumeLoadTest, RefusesWhatTheMemoryLimitCannotHold)
 {
     // 30 x 20 x 10 pads to 32 x 32 x 16: 16384 samples. Ray casting holds 2
     // bytes a sample for the grid, 8 for the gradient texture (half floats:
@@ -789,18 +826,15 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
     // bytes a sample for the density texture instead, 122824.
     const std::string path = Write("limited.dat", 30, 20, 10, Spread(6000));
     auto refusal = [&](uint64_t needed, const char* what) {
-        return "[FAILED] Data file: '" + path + "' needs " + std::to_string(needed) +
+        return "[ WARN ] Data file: '" + path + "' needs " + std::to_string(needed) +
                " bytes for its padded grid of 32 x 32 x 16 samples" + what +
                " and the textures of the current method, more than the " + std::to_string(needed - 1) +
-               " bytes of this machine's memory";
+               " bytes of this machine's memory\n";
     };
-    EXPECT_EXIT(
-        {
-            VolumeRenderer::SetMemoryLimit(122823);
-            Load(path);
-        },
-        testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), refusal(122824, ""));
+    VolumeRenderer::SetMemoryLimit(122823);
+    EXPECT_FALSE(Load(path));
+    EXPECT_FALSE(renderer->IsLoaded());
+    EXPECT_EQ(Logged(), refusal(122824, ""));
     for (const uint64_t limit : {uint64_t(122824), uint64_t(352199), uint64_t(352200)}) {
         VolumeRenderer::SetMemoryLimit(limit);
         Load(path);
@@ -819,13 +853,11 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
     // A fresh log: the lean loads above noted that they do without it.
     LogClose();
     LogOpen();
-    EXPECT_EXIT(
-        {
-            VolumeRenderer::SetMemoryLimit(327679);
-            Load(path);
-        },
-        testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), refusal(327680, ", its gradient texture"));
+    VolumeRenderer::SetMemoryLimit(327679);
+    EXPECT_FALSE(Load(path));
+    EXPECT_EQ(Logged(), refusal(327680, ", its gradient texture"));
+    // The volume loaded before stays.
+    EXPECT_TRUE(renderer->IsLoaded());
 
     // Exactly enough is enough.
     VolumeRenderer::SetMemoryLimit(327680);
@@ -836,7 +868,7 @@ TEST_F(VolumeLoadDeathTest, RefusesWhatTheMemoryLimitCannotHold)
     EXPECT_NE(renderer->gradientTexture, VolumeRenderer::none);
 }
 
-TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
+TEST_F(VolumeLoadDeathTest, RefusesWhatMemoryCannotHoldAndEndsOnlyWhereTheDriverRunsOut)
 {
     GLint max3d = 0;
     glGetIntegerv(GL_MAX_3D_TEXTURE_SIZE, &max3d);
@@ -847,12 +879,13 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
     // counted in 64 bits, must be read whole before it could be reduced.
     const uint64_t memory = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
     const std::string huge = Write("huge.dat", 65535, 65535, 65535, {});
-    EXPECT_EXIT(Load(huge), testing::ExitedWithCode(1), "");
-    const std::string log = ReadFile("debug.log");
-    const std::string head = "[FAILED] Data file: '" + huge + "' needs ";
-    const std::string tail = " bytes for its padded grid of 65536 x 65536 x 65536 samples and the textures of the "
-                             "current method, more than the " +
-                             std::to_string(memory) + " bytes of this machine's memory";
+    EXPECT_FALSE(Load(huge));
+    const std::string log = Logged();
+    const std::string head = "[ WARN ] Data file: '" + huge + "' needs ";
+    const std::string tail =
+        " bytes for its padded grid of 65536 x 65536 x 65536 samples and the textures of the "
+        "current method, more than the " +
+        std::to_string(memory) + " bytes of this machine's memory\n";
     // Checks that go on where they fail: a death test below runs this test
     // again up to its own statement, with a fresh log.
     const bool framed = log.rfind(head, 0) == 0 && log.size() > head.size() + tail.size() &&
@@ -862,15 +895,20 @@ TEST_F(VolumeLoadDeathTest, EndsWhenMemoryRunsOut)
 
     // 2 GiB of densities against 512 MiB of headroom.
     const std::string grid = Write("grid.dat", 1024, 1024, 1024, {});
+    // The child tells by its status that the load failed without ending it.
     EXPECT_EXIT(
         {
+            LogClose();
+            LogOpen();
             LimitAddressSpace(uint64_t(512) << 20);
-            Load(grid);
+            const bool loaded = Load(grid);
+            LogClose();
+            std::_Exit(loaded ? 0 : 5);
         },
-        testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile("debug.log"), "[FAILED] Data file: '" + grid +
+        testing::ExitedWithCode(5), "");
+    EXPECT_EQ(ReadFile("debug.log"), "[ WARN ] Data file: '" + grid +
                                          "' needs 2147483648 bytes for its padded grid of 1024 x 1024 x 1024 "
-                                         "samples, which cannot be allocated");
+                                         "samples, which cannot be allocated\n");
 
     // 512 MiB of densities fit, the gradient texture that the gradient colour
     // map needs (2 GiB of half floats) does not.

@@ -1,9 +1,9 @@
-// volren-render: draws a volume as the program's frame loop does, into a
-// hidden window, and writes the last frame as a PNG; optionally compares it
-// with a baseline picture.
+// volren-render: draws a volume through the program's engine, into a hidden
+// window, and writes the last frame as a PNG; optionally compares it with a
+// baseline picture. Its options map onto the engine's settings.
 #include <GL/glew.h>
 
-#include "Display.h"
+#include "Viewer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -21,15 +21,10 @@
 #include <optional>
 #include <vector>
 
-#include "Log.h"
 #include "DisplayRetry.h"
+#include "Log.h"
 #include "Platform.h"
-#include "ScanLoader.h"
-#include "StartupTransferFunction.h"
-#include "TransferFunction.h"
-#include "MotionQuality.h"
-#include "ViewControl.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 constexpr int exitUsage = 2;
@@ -83,28 +78,14 @@ bool FlagOption(const QCommandLineParser& parser, const QString& option, bool fa
     return Choice(parser, option, {QStringLiteral("0"), QStringLiteral("1")}, fallback ? 1 : 0) == 1;
 }
 
+// The engine's settings and what the tool does with its picture.
 struct Settings {
+    ViewSettings view;
     QString volume;
     QString output;
     QString transferFunction;
     QString reference;
     QString programFolder;
-    int method = VolumeRenderer::RayCasting;
-    int classification = VolumeRenderer::NoClassification;
-    int colorMap = VolumeRenderer::Intensity;
-    int blend = VolumeRenderer::DefaultBlend;
-    int view = VolumeRenderer::Front;
-    bool rotate = false;
-    Vec3 freeRotation;
-    float turn[2] = {0.0f, 0.0f};
-    float pan[2] = {0.0f, 0.0f};
-    std::optional<float> distance;
-    int width = 537;
-    int height = 595;
-    std::optional<float> step;
-    std::optional<float> maxIntensity;
-    std::optional<bool> adaptive;
-    std::optional<bool> lighting;
     int frames = 1;
     int drag = 0;
     double threshold = 0.5;
@@ -214,21 +195,22 @@ Settings ParseArguments(const QStringList& arguments)
     s.programFolder = parser.value(QStringLiteral("program-folder"));
 
     // The option values are the enumerations' numbers in order.
-    s.method =
+    ViewSettings& v = s.view;
+    v.method = uint8_t(
         Choice(parser, QStringLiteral("method"),
-               {QStringLiteral("slices"), QStringLiteral("volume-texture"), QStringLiteral("ray-casting")}, s.method);
-    s.classification =
-        Choice(parser, QStringLiteral("classification"),
-               {QStringLiteral("pre"), QStringLiteral("shaders"), QStringLiteral("none")}, s.classification);
-    s.colorMap = Choice(parser, QStringLiteral("colormap"), {QStringLiteral("intensity"), QStringLiteral("gradient")},
-                        s.colorMap);
-    s.blend = Choice(parser, QStringLiteral("blend"),
-                     {QStringLiteral("blend"), QStringLiteral("max"), QStringLiteral("min"), QStringLiteral("default")},
-                     s.blend);
-    s.view = Choice(parser, QStringLiteral("view"),
-                    {QStringLiteral("left"), QStringLiteral("down"), QStringLiteral("back"), QStringLiteral("right"),
-                     QStringLiteral("up"), QStringLiteral("front")},
-                    s.view);
+               {QStringLiteral("slices"), QStringLiteral("volume-texture"), QStringLiteral("ray-casting")}, v.method));
+    v.classification =
+        uint8_t(Choice(parser, QStringLiteral("classification"),
+                       {QStringLiteral("pre"), QStringLiteral("shaders"), QStringLiteral("none")}, v.classification));
+    v.colorMap = uint8_t(Choice(parser, QStringLiteral("colormap"),
+                                {QStringLiteral("intensity"), QStringLiteral("gradient")}, v.colorMap));
+    v.blend = uint8_t(Choice(
+        parser, QStringLiteral("blend"),
+        {QStringLiteral("blend"), QStringLiteral("max"), QStringLiteral("min"), QStringLiteral("default")}, v.blend));
+    v.view = int8_t(Choice(parser, QStringLiteral("view"),
+                           {QStringLiteral("left"), QStringLiteral("down"), QStringLiteral("back"),
+                            QStringLiteral("right"), QStringLiteral("up"), QStringLiteral("front")},
+                           v.view));
 
     if (parser.isSet(QStringLiteral("rotate"))) {
         const QStringList parts = parser.value(QStringLiteral("rotate")).split(QLatin1Char(','));
@@ -242,11 +224,11 @@ Settings ParseArguments(const QStringList& arguments)
             UsageError(QStringLiteral("--rotate takes three numbers X,Y,Z, not '%1'")
                            .arg(parser.value(QStringLiteral("rotate"))));
         }
-        s.rotate = true;
-        s.freeRotation = Vec3{angles[0], angles[1], angles[2]};
+        v.freeRotate = true;
+        v.rotation = Vec3{angles[0], angles[1], angles[2]};
     }
     for (const auto& [option, pair] :
-         {std::pair{QStringLiteral("turn"), s.turn}, std::pair{QStringLiteral("pan"), s.pan}}) {
+         {std::pair{QStringLiteral("turn"), v.turn}, std::pair{QStringLiteral("pan"), v.pan}}) {
         if (!parser.isSet(option)) {
             continue;
         }
@@ -260,36 +242,32 @@ Settings ParseArguments(const QStringList& arguments)
             UsageError(QStringLiteral("--%1 takes two numbers, not '%2'").arg(option, parser.value(option)));
         }
     }
-    s.distance = FloatOption(parser, QStringLiteral("distance"));
-    if (s.distance && !(*s.distance >= 0.0f)) {
+    v.distance = FloatOption(parser, QStringLiteral("distance"));
+    if (v.distance && !(*v.distance >= 0.0f)) {
         UsageError(QStringLiteral("--distance must be 0 or more"));
     }
     if (parser.isSet(QStringLiteral("size"))) {
         const QStringList parts = parser.value(QStringLiteral("size")).split(QLatin1Char('x'));
         bool okW = false, okH = false;
         if (parts.size() == 2) {
-            s.width = parts[0].toInt(&okW);
-            s.height = parts[1].toInt(&okH);
+            v.width = parts[0].toInt(&okW);
+            v.height = parts[1].toInt(&okH);
         }
-        if (!okW || !okH || s.width < 1 || s.height < 1 || s.width > 16384 || s.height > 16384) {
+        if (!okW || !okH || v.width < 1 || v.height < 1 || v.width > 16384 || v.height > 16384) {
             UsageError(QStringLiteral("--size takes WxH with each side 1 to 16384, not '%1'")
                            .arg(parser.value(QStringLiteral("size"))));
         }
     }
-    s.step = FloatOption(parser, QStringLiteral("step"));
-    if (s.step && *s.step <= 0.0f) {
+    v.step = FloatOption(parser, QStringLiteral("step")).value_or(v.step);
+    if (v.step <= 0.0f) {
         UsageError(QStringLiteral("--step must be greater than 0"));
     }
-    s.maxIntensity = FloatOption(parser, QStringLiteral("max-intensity"));
-    if (s.maxIntensity && (*s.maxIntensity < 0.0f || *s.maxIntensity > 1.0f)) {
+    v.maxIntensity = FloatOption(parser, QStringLiteral("max-intensity")).value_or(v.maxIntensity);
+    if (v.maxIntensity < 0.0f || v.maxIntensity > 1.0f) {
         UsageError(QStringLiteral("--max-intensity must lie in 0 to 1"));
     }
-    if (parser.isSet(QStringLiteral("adaptive"))) {
-        s.adaptive = FlagOption(parser, QStringLiteral("adaptive"), true);
-    }
-    if (parser.isSet(QStringLiteral("lighting"))) {
-        s.lighting = FlagOption(parser, QStringLiteral("lighting"), true);
-    }
+    v.adaptiveStep = FlagOption(parser, QStringLiteral("adaptive"), v.adaptiveStep);
+    v.lighting = FlagOption(parser, QStringLiteral("lighting"), v.lighting);
     if (parser.isSet(QStringLiteral("drag"))) {
         bool ok = false;
         s.drag = parser.value(QStringLiteral("drag")).toInt(&ok);
@@ -365,7 +343,8 @@ int Compare(const Settings& s, const QImage& picture)
     }
     const QString diffPath = DiffPath(s.output);
     if (!diff.save(diffPath, "PNG")) {
-        LogFailed(("volren-render: Writing file '" + diffPath + "' failed!").toLocal8Bit().constData());
+        std::fprintf(stderr, "volren-render: %s: cannot be written\n", diffPath.toLocal8Bit().constData());
+        return 1;
     }
     std::fprintf(stderr, "volren-render: the picture differs from '%s'; see '%s' and '%s'\n",
                  s.reference.toLocal8Bit().constData(), s.output.toLocal8Bit().constData(),
@@ -384,37 +363,37 @@ double Seconds() { return std::chrono::duration<double>(std::chrono::steady_cloc
 
 // Frames as the program draws them while the mouse turns the view, then the
 // view turned back: the resolution is chosen from the frames before.
-void Drag(const Settings& s, VolumeRenderer& renderer, Display& display, ViewControl& view)
+void Drag(const Settings& s, Viewer& viewer)
 {
-    MotionQuality quality;
     std::vector<double> times;
     int largest = 1, over = 0;
+    ViewControl& view = viewer.viewControl;
     const QQuaternion before = view.orientation;
     for (int frame = 0; frame < s.drag; ++frame) {
         const double start = Seconds();
-        quality.FrameStarts(start);
-        const int factor = quality.Factor(true);
-        largest = std::max(largest, factor);
-        display.Clear();
-        if (factor > 1) {
-            quality.Begin(display, factor);
-        }
+        viewer.motionQuality.FrameStarts(start);
+        largest = std::max(largest, viewer.motionQuality.Factor(true));
         view.Turn(2.0f * ViewControl::degreesPerPixel, 0.0f);
-        view.Apply(renderer, s.rotate);
-        renderer.Render();
-        if (factor > 1) {
-            quality.End(display);
-        }
-        display.Swap();
+        viewer.DrawFrame(start, true);
+        viewer.Swap();
         glFinish();
         times.push_back((Seconds() - start) * 1000.0);
         // The first two frames measure the drawing.
         over += frame >= 2 && times.back() > MotionQuality::budgetSeconds * 1000.0;
     }
-    quality.Release();
     view.orientation = before;
     std::printf("drag %d median_ms %.3f max_ms %.3f over_budget %d largest_factor %d\n", s.drag, Median(times),
                 *std::max_element(times.begin(), times.end()), over, largest);
+}
+
+// Ends the tool with one line on standard error.
+[[noreturn]] void Fail(const QString& line)
+{
+    std::fprintf(stderr, "volren-render: %s\n", line.toLocal8Bit().constData());
+    LogClose();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(1);
 }
 }  // namespace
 
@@ -432,96 +411,47 @@ int main(int argc, char** argv)
     PreparePlatform();
     QGuiApplication application(argc, argv);
 
-    // The same start as the main window: log, context, transfer function,
+    // The same engine as the main window: log, context, transfer function,
     // renderer, GLEW.
     LogOpen();
     QWindow window;
-    window.resize(s.width, s.height);
-    Display display;
-    display.CreateContext(&window);
-
+    window.resize(s.view.width, s.view.height);
     const QByteArray programFolder =
         (s.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/')
                                    : QDir(s.programFolder).absolutePath() + QLatin1Char('/'))
             .toLocal8Bit();
-    TransferFunction transferFunction;
-    VolumeRenderer renderer(&display, programFolder.constData(), &transferFunction);
+    Viewer viewer;
+    viewer.Start(&window, programFolder);
 
-    const GLenum glewError = glewInit();
-    if (glewError != GLEW_OK) {
-        LogFailed((QByteArray("glew: ") + reinterpret_cast<const char*>(glewGetErrorString(glewError))).constData());
+    if (!s.transferFunction.isEmpty() && !viewer.LoadTransferFunction(s.transferFunction)) {
+        Fail(s.transferFunction + QStringLiteral(": ") + QString::fromUtf8(viewer.transferFunction.Error()));
     }
-    while (glGetError() != GL_NO_ERROR) {
-    }
-    display.Resize(s.width, s.height);
-
-    FillStartupTransferFunction(transferFunction);
-    if (!s.transferFunction.isEmpty() && !transferFunction.Load(s.transferFunction.toLocal8Bit().constData())) {
-        LogFailed(("TransferFunction: Loading file '" + s.transferFunction + "' failed!").toLocal8Bit().constData());
-    }
-
     // Settings before the load, so that the load builds the method's textures once.
-    renderer.SetRenderMethod(uint8_t(s.method));
-    renderer.SetClassification(uint8_t(s.classification));
-    renderer.SetColorMapType(uint8_t(s.colorMap));
-    renderer.SetBlendMode(uint8_t(s.blend));
-    renderer.SetViewStack(int8_t(s.view));
-    if (s.step) {
-        renderer.SetStepSize(*s.step);
+    viewer.Apply(s.view);
+    const OpenResult opened = viewer.Open(s.volume);
+    if (!opened.opened) {
+        Fail(s.volume + QStringLiteral(": ") + opened.error);
     }
-    if (s.maxIntensity) {
-        renderer.SetMaxIntensity(*s.maxIntensity);
-    }
-    if (s.adaptive) {
-        renderer.SetAdaptiveStepSize(*s.adaptive ? 1.0f : 0.0f);
-    }
-    if (s.lighting) {
-        renderer.SetLighting(*s.lighting ? 1.0f : 0.0f);
-    }
-    QString error;
-    if (!ScanLoader::Open(renderer, s.volume, error)) {
-        std::fprintf(stderr, "volren-render: %s: %s\n", s.volume.toLocal8Bit().constData(),
-                     error.toLocal8Bit().constData());
-        LogClose();
-        std::fflush(stderr);
-        std::_Exit(1);
-    }
-    if (!renderer.reducedResolution.empty()) {
+    if (!opened.reducedResolution.isEmpty()) {
         std::fprintf(stderr, "volren-render: %s %s\n", s.volume.toLocal8Bit().constData(),
-                     renderer.reducedResolution.c_str());
+                     opened.reducedResolution.toLocal8Bit().constData());
     }
-
-    // The program's camera: a button's side, framed, then what the mouse would do.
-    ViewControl view;
-    view.SetViewport(s.width, s.height);
-    view.SetBox(renderer.BoxHalfExtents());
-    view.ShowSide(int8_t(s.view));
-    // Unlike the wheel, the option may put the eye anywhere, inside the box too.
-    if (s.distance) {
-        view.distance = *s.distance;
-    }
-    view.Turn(s.turn[0], s.turn[1]);
-    // A pixel of pan is a pixel at the distance chosen.
-    view.Pan(s.pan[0], s.pan[1]);
-    view.freeRotation = s.freeRotation;
+    viewer.PlaceCamera();
 
     if (s.drag > 0) {
-        Drag(s, renderer, display, view);
+        Drag(s, viewer);
     }
 
     // Frames as in the frame loop; each is finished before its time is taken.
-    QImage picture(s.width, s.height, QImage::Format_RGBX8888);
+    QImage image;
     std::vector<double> times;
     for (int frame = 0; frame < s.frames; ++frame) {
         const auto start = std::chrono::steady_clock::now();
-        display.Clear();
-        view.Apply(renderer, s.rotate);
-        renderer.Render();
+        viewer.DrawFrame(Seconds());
         if (frame == s.frames - 1) {
-            glPixelStorei(GL_PACK_ALIGNMENT, 1);
-            glReadPixels(0, 0, s.width, s.height, GL_RGBA, GL_UNSIGNED_BYTE, picture.bits());
+            image = viewer.ReadPicture();
         }
-        display.Swap();
+        viewer.Swap();
         glFinish();
         times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
@@ -530,10 +460,8 @@ int main(int argc, char** argv)
                     *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
     }
 
-    // OpenGL rows run bottom to top; the screen shows no alpha.
-    const QImage image = picture.mirrored().convertToFormat(QImage::Format_RGB888);
     if (!image.save(s.output, "PNG")) {
-        LogFailed(("volren-render: Writing file '" + s.output + "' failed!").toLocal8Bit().constData());
+        Fail(s.output + QStringLiteral(": cannot be written"));
     }
     const int status = s.reference.isEmpty() ? 0 : Compare(s, image);
 

@@ -26,9 +26,8 @@
 
 #include "DisplayRetry.h"
 #include "Platform.h"
-#include "ScanLoader.h"
 #include "Transferfunceditor.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 int main(int argc, char** argv)
 {
@@ -49,13 +48,12 @@ int main(int argc, char** argv)
     form.move(0, 0);
     form.show();
     form.setWindowTitle(QString::fromLocal8Bit(argv[1]));
-    QString error;
-    if (!ScanLoader::Open(*form.volumeRenderer, QString::fromLocal8Bit(argv[1]), error)) {
-        std::fprintf(stderr, "volren-screenshot: %s: %s\n", argv[1], error.toLocal8Bit().constData());
+    const OpenResult opened = form.viewer.Open(QString::fromLocal8Bit(argv[1]));
+    if (!opened.opened) {
+        std::fprintf(stderr, "volren-screenshot: %s: %s\n", argv[1], opened.error.toLocal8Bit().constData());
         std::_Exit(1);
     }
     form.ShowVolumeSizes();
-    form.FrameVolume();
     form.PageControl1->setCurrentIndex(argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 0);
     if (argc > 5) {
         const QString view = QString::fromLocal8Bit(argv[5]);
@@ -71,13 +69,12 @@ int main(int argc, char** argv)
     }
     if (argc > 6 && QString::fromLocal8Bit(argv[6]) != QStringLiteral("-")) {
         const QString function = QString::fromLocal8Bit(argv[6]);
-        if (!form.transferFunction->Load(argv[6])) {
-            std::fprintf(stderr, "volren-screenshot: cannot load %s\n", argv[6]);
-            return 1;
+        if (!form.viewer.LoadTransferFunction(function)) {
+            std::fprintf(stderr, "volren-screenshot: %s: %s\n", argv[6], form.viewer.transferFunction.Error());
+            std::_Exit(1);
         }
         form.transferFunctionFileName = function;
         form.Panel6->setText(QFileInfo(function).fileName());
-        form.volumeRenderer->UpdateTransferFunction();
     }
     if (argc > 7) {
         const QStringList turn = QString::fromLocal8Bit(argv[7]).split(QLatin1Char(','));
@@ -88,7 +85,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "volren-screenshot: the turn is H,V in degrees, not %s\n", argv[7]);
             return 2;
         }
-        form.viewControl.Turn(h, v);
+        form.viewer.viewControl.Turn(h, v);
     }
     const QString out = QString::fromLocal8Bit(argv[2]);
     // A few seconds of frames, so the frame-rate box shows a real rate. The

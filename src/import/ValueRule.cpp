@@ -77,8 +77,7 @@ ValueRule ValueRule::Choose(const SourceInfo& info, const ScalarVolume& volume,
         return ValueRule(1.0, 0.0, 4096.0, "unchanged: integers within 0..4096" + range);
     }
     if (!info.dicom && LooksLikeHounsfield(s)) {
-        return ValueRule(1.0, 1024.0, top, "CT (values look like HU): HU + 1024, clamped to 0..4095" + range,
-                         true);
+        return ValueRule(1.0, 1024.0, top, "CT (values look like HU): HU + 1024, clamped to 0..4095" + range, true);
     }
     return linear(s.minimum, s.maximum, "linear from");
 }

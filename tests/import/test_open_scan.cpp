@@ -36,7 +36,7 @@
 #include "ScanFiles.h"
 #include "TestSupport.h"
 #include "TransferFunction.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 constexpr std::array<size_t, 3> size = {11, 7, 5};
@@ -75,7 +75,7 @@ protected:
     {
         EnsureApplication();
         form = new TMainForm();
-        form->volumeRenderer->basePath = basePath.c_str();
+        form->viewer.volumeRenderer->basePath = basePath.c_str();
         form->show();
         form->activateWindow();
         if (!QTest::qWaitForWindowActive(form)) {
@@ -86,7 +86,7 @@ protected:
 
     uint16_t At(size_t x, size_t y, size_t z) const
     {
-        const VolumeRenderer& r = *form->volumeRenderer;
+        const VolumeRenderer& r = *form->viewer.volumeRenderer;
         return r.densities[(z * r.texDimY + y) * r.texDimX + x];
     }
 
@@ -94,7 +94,7 @@ protected:
     // mapped by the rule that leaves integers within 0..4096 as they are.
     void ExpectScan(const std::string& what) const
     {
-        const VolumeRenderer& r = *form->volumeRenderer;
+        const VolumeRenderer& r = *form->viewer.volumeRenderer;
         ASSERT_TRUE(r.IsLoaded()) << what;
         EXPECT_EQ(r.GetDimX(), size[0]) << what;
         EXPECT_EQ(r.GetDimY(), size[1]) << what;
@@ -216,7 +216,7 @@ TEST_F(OpenScanTest, DicomSeriesFromAnyFileOrItsFolderWithTheSampleFunction)
     EXPECT_EQ(FunctionBox(), QStringLiteral("ct.tf"));
     EXPECT_TRUE(form->transferFunctionFileName.endsWith(QLatin1String("samples/ct.tf")))
         << form->transferFunctionFileName.toStdString();
-    EXPECT_FALSE(form->transferFunction->IsModified());
+    EXPECT_FALSE(form->viewer.transferFunction.IsModified());
 
     Write<Volume<int16_t>>(image, scratch.Path("mri.nii"), itk::NiftiImageIO::New());
     Drop(scratch.Path("mri.nii"));
@@ -241,10 +241,10 @@ TEST_F(OpenScanTest, UnreadableScanLeavesEverythingAsItWas)
     WaitForTitle(scratch.Path("good.nrrd"));
     ExpectScan("the scan before");
     const QString function = FunctionBox();
-    form->viewControl.Turn(30.0f, 10.0f);
-    form->viewControl.SetDistance(form->viewControl.distance * 1.5f);
-    const QQuaternion orientation = form->viewControl.orientation;
-    const float distance = form->viewControl.distance;
+    form->viewer.viewControl.Turn(30.0f, 10.0f);
+    form->viewer.viewControl.SetDistance(form->viewer.viewControl.distance * 1.5f);
+    const QQuaternion orientation = form->viewer.viewControl.orientation;
+    const float distance = form->viewer.viewControl.distance;
 
     const std::string damaged =
         std::string(std::getenv("VOLREN_SOURCE_DIR")) + "/tests/data/import-regression/nifti-nan-offset.nii";
@@ -261,10 +261,10 @@ TEST_F(OpenScanTest, UnreadableScanLeavesEverythingAsItWas)
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(scratch.Path("good.nrrd")));
     ExpectScan("the scan after");
     EXPECT_EQ(FunctionBox(), function);
-    EXPECT_EQ(form->viewControl.distance, distance);
-    EXPECT_EQ(form->viewControl.orientation, orientation);
+    EXPECT_EQ(form->viewer.viewControl.distance, distance);
+    EXPECT_EQ(form->viewer.viewControl.orientation, orientation);
     QTest::qWait(100);
-    EXPECT_TRUE(form->volumeRenderer->IsLoaded());
+    EXPECT_TRUE(form->viewer.volumeRenderer->IsLoaded());
 }
 }  // namespace
 
@@ -344,7 +344,7 @@ TEST_F(OpenScanTest, MemoryLimitRefusesScansByTheirSizes)
         EXPECT_FALSE(form->OpenVolume(QString::fromStdString(path)));
         EXPECT_EQ(message.toStdString().rfind(path + ": is 11 x 7 x 5 voxels, more than the memory holds", 0), 0u)
             << message.toStdString();
-        EXPECT_FALSE(form->volumeRenderer->IsLoaded());
+        EXPECT_FALSE(form->viewer.volumeRenderer->IsLoaded());
     }
     VolumeRenderer::SetMemoryLimit(0);
 }

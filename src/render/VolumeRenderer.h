@@ -39,7 +39,12 @@ public:
     VolumeRenderer& operator=(const VolumeRenderer&) = delete;
 
     bool IsLoaded() const { return histogram != nullptr && transferFunction != nullptr; }
-    void Load(const char* fileName);
+    // Loads a volume data file; false where it cannot be drawn, with the
+    // cause in loadError and a warning in the log. A file refused by its
+    // header, its size or the range of its samples leaves the volume loaded
+    // before as it was; one that fails further on (memory running out on
+    // the way) leaves none.
+    bool Load(const char* fileName);
     void UpdateTransferFunction();
     void Render();
     static ViewStack ViewStackFromAngles(Vec3 angles);
@@ -83,15 +88,24 @@ public:
     bool LoadShaderProgram(aShaderObject* program, const char* vertexPath, const char* fragmentPath,
                            std::initializer_list<const char*> defines = {});
     void DeleteShaders();
-    void ReadVolumeData(const char* fileName);
-    void ReadDensities(const char* fileName);
+    bool ReadVolumeData(const char* fileName);
+    bool ReadDensities(const char* fileName);
+    // Opens a .dat file and reads its sizes; nullptr (refused) where it
+    // cannot be opened, is shorter than its header or has a side of 0.
+    FILE* OpenDataFile(const char* fileName, uint32_t size[3]);
+    // Whether the file would load with the current method: its header, its
+    // sizes and, where samples is set, the range of its samples. Changes
+    // nothing but loadError.
+    bool CheckDataFile(const char* fileName, bool samples);
+    // Sets loadError to the cause, logs the entry as a warning; false.
+    bool Refuse(const std::string& entry, const std::string& cause);
     void ComputeHistogram();
     // The histogram and the largest density from counts of all 65536 values.
     void SetHistogram(const uint32_t* counts);
     // Reads the rest of an open .dat file a slab at a time straight into the
     // density texture, counting the histogram and the bricks' ranges on the
     // way: the grid is never whole in memory, and densities stays null.
-    void StreamDensities(FILE* file);
+    bool StreamDensities(FILE* file);
     // Planes per slab of that (rounded down to a multiple of 4, at least 4);
     // 0, the default, for slabs of about slabBytes.
     uint32_t streamSlabPlanes = 0;
@@ -156,12 +170,12 @@ public:
     // Replaces the loaded grid by one of x by y by z samples, each the mean of
     // a block of the loaded ones, with voxels as much larger; says so in the
     // log and in reducedResolution.
-    void ReduceGrid(uint32_t x, uint32_t y, uint32_t z);
-    void ReduceGridForDriver();
+    bool ReduceGrid(uint32_t x, uint32_t y, uint32_t z);
+    bool ReduceGridForDriver();
     // Loads samples already read (a scan, x fastest, densities 0..4095) with
     // their voxel spacing, through the same steps as a file; name stands for
     // the file in log entries. The caller checks GridRefusal first.
-    void LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t z, const uint16_t* samples, Vec3 spacing);
+    bool LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t z, const uint16_t* samples, Vec3 spacing);
     // The steps of a load after the grid and its histogram: the gradient and
     // transfer textures, the shaders and the method's textures.
     void BuildLoadedTextures();
@@ -199,6 +213,8 @@ public:
     // Why the loaded volume is drawn at fewer samples than it has, in words
     // that follow its file's name; empty where it is drawn whole.
     std::string reducedResolution;
+    // Why the last load failed, in words that follow its file's name.
+    std::string loadError;
     uint32_t dimX = 0, dimY = 0, dimZ = 0;
     // Size of a voxel along each axis; a .dat file's voxels are cubes of 1.
     Vec3 voxelSpacing{1.0f, 1.0f, 1.0f};

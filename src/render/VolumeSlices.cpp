@@ -2,7 +2,7 @@
 // the 3D texture. Both lay out their quads in voxel units centred on the
 // origin and scale them into the box that every method draws, back to front
 // along the axis of the current view stack.
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #include <algorithm>
 
@@ -18,24 +18,24 @@ void SliceQuad(int axis, float p, float hx, float hy, float hz, float s, float t
 {
     glBegin(GL_QUADS);
     switch (axis) {
-    case 0:
-        glTexCoord2f(0, 0), glVertex3f(p, -hy, -hz);
-        glTexCoord2f(0, t), glVertex3f(p, -hy, +hz);
-        glTexCoord2f(s, t), glVertex3f(p, +hy, +hz);
-        glTexCoord2f(s, 0), glVertex3f(p, +hy, -hz);
-        break;
-    case 1:
-        glTexCoord2f(0, 0), glVertex3f(-hx, p, -hz);
-        glTexCoord2f(0, t), glVertex3f(-hx, p, +hz);
-        glTexCoord2f(s, t), glVertex3f(+hx, p, +hz);
-        glTexCoord2f(s, 0), glVertex3f(+hx, p, -hz);
-        break;
-    default:
-        glTexCoord2f(0, 0), glVertex3f(-hx, -hy, p);
-        glTexCoord2f(0, t), glVertex3f(-hx, +hy, p);
-        glTexCoord2f(s, t), glVertex3f(+hx, +hy, p);
-        glTexCoord2f(s, 0), glVertex3f(+hx, -hy, p);
-        break;
+        case 0:
+            glTexCoord2f(0, 0), glVertex3f(p, -hy, -hz);
+            glTexCoord2f(0, t), glVertex3f(p, -hy, +hz);
+            glTexCoord2f(s, t), glVertex3f(p, +hy, +hz);
+            glTexCoord2f(s, 0), glVertex3f(p, +hy, -hz);
+            break;
+        case 1:
+            glTexCoord2f(0, 0), glVertex3f(-hx, p, -hz);
+            glTexCoord2f(0, t), glVertex3f(-hx, p, +hz);
+            glTexCoord2f(s, t), glVertex3f(+hx, p, +hz);
+            glTexCoord2f(s, 0), glVertex3f(+hx, p, -hz);
+            break;
+        default:
+            glTexCoord2f(0, 0), glVertex3f(-hx, -hy, p);
+            glTexCoord2f(0, t), glVertex3f(-hx, +hy, p);
+            glTexCoord2f(s, t), glVertex3f(+hx, +hy, p);
+            glTexCoord2f(s, 0), glVertex3f(+hx, -hy, p);
+            break;
     }
     glEnd();
 }
@@ -44,24 +44,24 @@ void VolumePlane(int axis, float p, float c, float hx, float hy, float hz, float
 {
     glBegin(GL_QUADS);
     switch (axis) {
-    case 0:
-        glTexCoord3f(c, 0, 0), glVertex3f(p, -hy, -hz);
-        glTexCoord3f(c, 0, cz), glVertex3f(p, -hy, +hz);
-        glTexCoord3f(c, cy, cz), glVertex3f(p, +hy, +hz);
-        glTexCoord3f(c, cy, 0), glVertex3f(p, +hy, -hz);
-        break;
-    case 1:
-        glTexCoord3f(0, c, 0), glVertex3f(-hx, p, -hz);
-        glTexCoord3f(0, c, cz), glVertex3f(-hx, p, +hz);
-        glTexCoord3f(cx, c, cz), glVertex3f(+hx, p, +hz);
-        glTexCoord3f(cx, c, 0), glVertex3f(+hx, p, -hz);
-        break;
-    default:
-        glTexCoord3f(0, 0, c), glVertex3f(-hx, -hy, p);
-        glTexCoord3f(0, cy, c), glVertex3f(-hx, +hy, p);
-        glTexCoord3f(cx, cy, c), glVertex3f(+hx, +hy, p);
-        glTexCoord3f(cx, 0, c), glVertex3f(+hx, -hy, p);
-        break;
+        case 0:
+            glTexCoord3f(c, 0, 0), glVertex3f(p, -hy, -hz);
+            glTexCoord3f(c, 0, cz), glVertex3f(p, -hy, +hz);
+            glTexCoord3f(c, cy, cz), glVertex3f(p, +hy, +hz);
+            glTexCoord3f(c, cy, 0), glVertex3f(p, +hy, -hz);
+            break;
+        case 1:
+            glTexCoord3f(0, c, 0), glVertex3f(-hx, p, -hz);
+            glTexCoord3f(0, c, cz), glVertex3f(-hx, p, +hz);
+            glTexCoord3f(cx, c, cz), glVertex3f(+hx, p, +hz);
+            glTexCoord3f(cx, c, 0), glVertex3f(+hx, p, -hz);
+            break;
+        default:
+            glTexCoord3f(0, 0, c), glVertex3f(-hx, -hy, p);
+            glTexCoord3f(0, cy, c), glVertex3f(-hx, +hy, p);
+            glTexCoord3f(cx, cy, c), glVertex3f(+hx, +hy, p);
+            glTexCoord3f(cx, 0, c), glVertex3f(+hx, -hy, p);
+            break;
     }
     glEnd();
 }
@@ -158,8 +158,7 @@ void VolumeRenderer::RenderSlices()
     // classification ends on unit 1) with unit 0's 3D texture enabled.
     glActiveTexture(GL_TEXTURE0);
     glDisable(GL_TEXTURE_3D);
-    const bool shaded =
-        BeginShaderClassification(*this, intensity2dProgram, intensityGradient2dProgram, "density_tex");
+    const bool shaded = BeginShaderClassification(*this, intensity2dProgram, intensityGradient2dProgram, "density_tex");
 
     glActiveTexture(GL_TEXTURE0);
     glEnable(GL_TEXTURE_2D);
@@ -227,8 +226,7 @@ void VolumeRenderer::RenderVolumeTexture()
     // As for the slices: unit 0 may hold an enabled 2D texture of the last frame.
     glActiveTexture(GL_TEXTURE0);
     glDisable(GL_TEXTURE_2D);
-    const bool shaded =
-        BeginShaderClassification(*this, intensity3dProgram, intensityGradient3dProgram, "volume_tex");
+    const bool shaded = BeginShaderClassification(*this, intensity3dProgram, intensityGradient3dProgram, "volume_tex");
 
     glActiveTexture(GL_TEXTURE0);
     glEnable(GL_TEXTURE_3D);

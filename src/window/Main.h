@@ -3,11 +3,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "Display.h"
-#include "MotionQuality.h"
-#include "TransferFunction.h"
-#include "Vec3.h"
-#include "ViewControl.h"
+#include "Viewer.h"
 
 class QAction;
 class QCheckBox;
@@ -21,11 +17,11 @@ class QScrollBar;
 class QTabWidget;
 class QTimer;
 class QWindow;
-class VolumeRenderer;
 class TTransferFuncEditForm;
 
 // The main window: the render panel on the left, the control column on the
-// right, and the idle-time frame loop.
+// right, and the idle-time frame loop. A shell over the engine: its controls
+// map onto the engine's settings, the panel's mouse goes to its camera.
 class TMainForm : public QWidget {
     Q_OBJECT
 
@@ -37,20 +33,28 @@ public:
     void OnIdle();
     // The frame's drawing, before the swap: clear, camera, renderer.
     void DrawFrame();
+    // Gives the engine the settings with one change made.
+    template <typename Edit>
+    void Change(Edit edit)
+    {
+        ViewSettings next = viewer.Settings();
+        edit(next);
+        viewer.Apply(next);
+    }
     void FormResize();
     bool FormCloseQuery();
     [[noreturn]] void FormDestroy();
     // After a volume is loaded: the camera frames its box.
     void FrameVolume();
     bool CanCloseTransferFunc();
+    // Tells of a file that failed in a message box of one line and in the log.
+    void ReportFailure(const QString& title, const QString& fileName, const QString& cause);
 
     // Opens a volume data file or a scan (a DICOM series as a folder or any of
     // its files, NIfTI, NRRD, MetaImage): from Open, the command line or a
-    // drop. A scan that cannot be read is named in a message box and leaves
-    // the volume, transfer function and camera as they were.
-    // Tells in a message box where the volume just opened is drawn at fewer
-    // samples than it has.
-    void WarnOfReducedResolution(const QString& fileName);
+    // drop. A file that cannot be read is named in a message box and leaves
+    // the volume, transfer function and camera as they were; one drawn at
+    // fewer samples than it has is named in one too.
     bool OpenVolume(const QString& fileName);
     // The file or folder named after the program (a desktop's "open with"),
     // opened once the event loop runs and the window is up.
@@ -63,8 +67,9 @@ public:
     void ExitActionExecute(QObject* = nullptr);
     void NewTransferFuncActionExecute(QObject* = nullptr);
     void LoadTransferFuncActionExecute(QObject* = nullptr);
-    void SaveTransferFuncActionExecute(QObject* = nullptr);
-    void SaveAsTransferFuncActionExecute(QObject* = nullptr);
+    // Both false where a save was tried and failed; a cancelled dialog is no failure.
+    bool SaveTransferFuncActionExecute(QObject* = nullptr);
+    bool SaveAsTransferFuncActionExecute(QObject* = nullptr);
     void EditTransferFuncActionExecute(QObject* = nullptr);
     void PreClassificationActionExecute(QObject* = nullptr);
     void ShaderClassificationActionExecute(QObject* = nullptr);
@@ -161,15 +166,10 @@ public:
         *CameraBackAction, *CameraFrontAction, *CameraLeftAction, *CameraRightAction, *CameraBackwardAction,
         *CameraForwardAction;
 
-    Display display;
-    TransferFunction* transferFunction = nullptr;
-    VolumeRenderer* volumeRenderer = nullptr;
+    // The display, transfer function, renderer, camera and moving-frame rule.
+    Viewer viewer;
     float fpsLastTime = 0.0f;
     float fpsFrameCount = 0.0f;
-    // The camera: orientation, distance, pan and free rotation, with the
-    // mouse's rules.
-    ViewControl viewControl;
-    MotionQuality motionQuality;
 
     // The transfer function's file name, shared by the save dialog and Save.
     QString transferFunctionFileName;
@@ -192,16 +192,11 @@ protected:
 
 private:
     void BuildLayout();
-    // A scan's sample transfer function, as if loaded, where the user has not
-    // loaded, cleared or edited one since start-up.
-    void ApplySampleFunction(const QString& path);
-    bool transferFunctionChosen = false;
-    // The function as it was at start-up or as a sample was applied; one that
-    // differs has been edited.
-    std::vector<TransferFunction::Sample> untouchedFunction[4];
     void BuildActions();
     void LayOut();
     void SetCameraView(int8_t stack);
+    // The free rotation's boxes into the settings.
+    void FreeRotationClick();
     void KeepOuterMinimumWidth();
     void PauseFrames();
     void ResumeFrames();

@@ -1,6 +1,6 @@
 // Frame composition: texture environment, blend mode, dispatch to the current
 // method, and the choice of the slice stack from the free-rotation angles.
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #include "Log.h"
 
@@ -9,38 +9,38 @@ void VolumeRenderer::Render()
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glEnable(GL_BLEND);
     switch (blendMode) {
-    case Blend:
-        glBlendEquationEXT(GL_FUNC_ADD);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        break;
-    case MaximumIntensity:
-        glBlendEquationEXT(GL_MAX);
-        glBlendFunc(GL_SRC_COLOR, GL_DST_COLOR);
-        break;
-    case MinimumIntensity:
-        glBlendEquationEXT(GL_MIN);
-        glBlendFunc(GL_SRC_COLOR, GL_DST_COLOR);
-        break;
-    case DefaultBlend:
-        glBlendEquationEXT(GL_FUNC_ADD);
-        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-        break;
-    default:
-        break;
+        case Blend:
+            glBlendEquationEXT(GL_FUNC_ADD);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            break;
+        case MaximumIntensity:
+            glBlendEquationEXT(GL_MAX);
+            glBlendFunc(GL_SRC_COLOR, GL_DST_COLOR);
+            break;
+        case MinimumIntensity:
+            glBlendEquationEXT(GL_MIN);
+            glBlendFunc(GL_SRC_COLOR, GL_DST_COLOR);
+            break;
+        case DefaultBlend:
+            glBlendEquationEXT(GL_FUNC_ADD);
+            glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+            break;
+        default:
+            break;
     }
 
     switch (renderMethod) {
-    case Slices:
-        RenderSlices();
-        break;
-    case VolumeTexture:
-        RenderVolumeTexture();
-        break;
-    case RayCasting:
-        RenderRayCasting();
-        break;
-    default:
-        break;
+        case Slices:
+            RenderSlices();
+            break;
+        case VolumeTexture:
+            RenderVolumeTexture();
+            break;
+        case RayCasting:
+            RenderRayCasting();
+            break;
+        default:
+            break;
     }
 
     const GLenum error = glGetError();
@@ -71,8 +71,8 @@ Sector SectorOf(float a)
 }
 
 using VS = VolumeRenderer::ViewStack;
-constexpr VS L = VolumeRenderer::Left, D = VolumeRenderer::Down, B = VolumeRenderer::Back,
-             R = VolumeRenderer::Right, U = VolumeRenderer::Up, F = VolumeRenderer::Front;
+constexpr VS L = VolumeRenderer::Left, D = VolumeRenderer::Down, B = VolumeRenderer::Back, R = VolumeRenderer::Right,
+             U = VolumeRenderer::Up, F = VolumeRenderer::Front;
 
 // Indexed by the z sector.
 const VS xQuarterTurn[2][4] = {

@@ -1,5 +1,5 @@
 // The shader set: five programs built from the files in Shaders/.
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #include <string>
 

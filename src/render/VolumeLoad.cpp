@@ -1,6 +1,6 @@
 // Loading a volume data file into the padded grid, and the data derived from
 // it: the histogram and the gradient vectors, computed on all cores.
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,13 +14,18 @@
 #include <unistd.h>
 
 #include "Log.h"
+#include "PowerOfTwo.h"
 #include "VolumeKernels.h"
 
 namespace {
-[[noreturn]] void FailLoad(const char* fileName, const std::string& cause)
+// The log entry of a refused file; the user's message is the cause alone.
+std::string Refusal(const char* fileName, const std::string& cause)
 {
-    LogFailed(("Data file: '" + std::string(fileName) + "' " + cause).c_str());
+    return "Data file: '" + std::string(fileName) + "' " + cause;
 }
+
+constexpr const char* overRangeEntry = "Data file: Density data value exceeds maximum of 2^12 (4096)";
+constexpr const char* overRangeCause = "holds a density above 4096, the largest a volume data file may hold";
 
 void CheckGlError(int line)
 {
@@ -40,26 +45,97 @@ bool DriverHolds(uint32_t x, uint32_t y, uint32_t z, GLint internalFormat, GLenu
     if (glTexImage3D == nullptr) {
         return true;
     }
-    glTexImage3D(GL_PROXY_TEXTURE_3D, 0, internalFormat, GLsizei(x), GLsizei(y), GLsizei(z), 0, format, type,
-                 nullptr);
+    glTexImage3D(GL_PROXY_TEXTURE_3D, 0, internalFormat, GLsizei(x), GLsizei(y), GLsizei(z), 0, format, type, nullptr);
     GLint width = 0;
     glGetTexLevelParameteriv(GL_PROXY_TEXTURE_3D, 0, GL_TEXTURE_WIDTH, &width);
     return width != 0;
 }
 }  // namespace
 
-void VolumeRenderer::Load(const char* fileName)
+bool VolumeRenderer::Refuse(const std::string& entry, const std::string& cause)
 {
+    loadError = cause;
+    LogWarning(entry.c_str());
+    return false;
+}
+
+bool VolumeRenderer::Load(const char* fileName)
+{
+    loadError.clear();
+    if (!fileName) {
+        SetupLighting();
+        ReleaseVolumeData();
+        return true;
+    }
+    // What refuses the file is found before the volume shown is let go, so
+    // that a refused file leaves it as it was; a pass over the samples for
+    // their range is worth it only where there is a volume to keep.
+    if (!CheckDataFile(fileName, IsLoaded())) {
+        return false;
+    }
     SetupLighting();
     ReleaseVolumeData();
-    if (!fileName) {
-        return;
-    }
     // A .dat file has cubic voxels.
     voxelSpacing = Vec3{1.0f, 1.0f, 1.0f};
 
-    ReadVolumeData(fileName);
+    if (!ReadVolumeData(fileName)) {
+        ReleaseVolumeData();
+        return false;
+    }
     BuildLoadedTextures();
+    return true;
+}
+
+FILE* VolumeRenderer::OpenDataFile(const char* fileName, uint32_t size[3])
+{
+    FILE* file = std::fopen(fileName, "rb");
+    if (!file) {
+        const std::string cause = std::string("cannot be opened: ") + std::strerror(errno);
+        Refuse(Refusal(fileName, cause), cause);
+        return nullptr;
+    }
+    unsigned char header[6];
+    if (std::fread(header, 1, sizeof header, file) != sizeof header) {
+        std::fclose(file);
+        Refuse(Refusal(fileName, "is shorter than its 6-byte header"), "is shorter than its 6-byte header");
+        return nullptr;
+    }
+    for (int a = 0; a < 3; ++a) {
+        size[a] = ReadU16(header + 2 * a);
+    }
+    if (size[0] == 0 || size[1] == 0 || size[2] == 0) {
+        std::fclose(file);
+        const std::string cause = "has a size of 0 (" + std::to_string(size[0]) + " x " + std::to_string(size[1]) +
+                                  " x " + std::to_string(size[2]) + ")";
+        Refuse(Refusal(fileName, cause), cause);
+        return nullptr;
+    }
+    return file;
+}
+
+bool VolumeRenderer::CheckDataFile(const char* fileName, bool samples)
+{
+    uint32_t size[3];
+    FILE* file = OpenDataFile(fileName, size);
+    if (!file) {
+        return false;
+    }
+    uint32_t drawn[3];
+    const std::string refusal = PlanGrid(size[0], size[1], size[2], drawn);
+    if (!refusal.empty()) {
+        std::fclose(file);
+        return Refuse(Refusal(fileName, refusal), refusal);
+    }
+    bool inRange = true;
+    if (samples) {
+        std::vector<uint16_t> block(size_t(1) << 20);
+        size_t n = 0;
+        while (inRange && (n = std::fread(block.data(), sizeof(uint16_t), block.size(), file)) > 0) {
+            inRange = VolumeKernels::Maximum(block.data(), n) <= 4096;
+        }
+    }
+    std::fclose(file);
+    return inRange || Refuse(overRangeEntry, overRangeCause);
 }
 
 void VolumeRenderer::BuildLoadedTextures()
@@ -81,9 +157,10 @@ void VolumeRenderer::BuildLoadedTextures()
     CheckGlError(__LINE__);
 }
 
-void VolumeRenderer::LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t z, const uint16_t* samples,
+bool VolumeRenderer::LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t z, const uint16_t* samples,
                               Vec3 spacing)
 {
+    loadError.clear();
     SetupLighting();
     ReleaseVolumeData();
     volumeFile = name;
@@ -91,7 +168,9 @@ void VolumeRenderer::LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
     densities = new (std::nothrow) uint16_t[count];
     if (!densities) {
-        FailLoad(name, "needs " + std::to_string(count * 2) + " bytes for its padded grid, which cannot be allocated");
+        const std::string cause =
+            "needs " + std::to_string(count * 2) + " bytes for its padded grid, which cannot be allocated";
+        return Refuse(Refusal(name, cause), cause);
     }
     uint16_t* const grid = densities;
     const uint32_t planes = texDimZ, dx = texDimX, dy = texDimY;
@@ -115,8 +194,12 @@ void VolumeRenderer::LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t
     });
     voxelSpacing = spacing;
     ComputeHistogram();
-    ReduceGridForDriver();
+    if (!ReduceGridForDriver()) {
+        ReleaseVolumeData();
+        return false;
+    }
     BuildLoadedTextures();
+    return true;
 }
 
 void VolumeRenderer::SizeGrid(uint32_t x, uint32_t y, uint32_t z)
@@ -211,7 +294,7 @@ bool VolumeRenderer::DriverHoldsTextures() const
     }
 }
 
-void VolumeRenderer::ReduceGrid(uint32_t x, uint32_t y, uint32_t z)
+bool VolumeRenderer::ReduceGrid(uint32_t x, uint32_t y, uint32_t z)
 {
     const uint32_t whole[3] = {dimX, dimY, dimZ};
     const uint32_t drawn[3] = {x, y, z};
@@ -230,8 +313,9 @@ void VolumeRenderer::ReduceGrid(uint32_t x, uint32_t y, uint32_t z)
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
     uint16_t* const grid = new (std::nothrow) uint16_t[count]();
     if (!grid) {
-        FailLoad(volumeFile.c_str(), "needs " + std::to_string(count * 2) +
-                                         " bytes for its grid at reduced resolution, which cannot be allocated");
+        const std::string cause = "needs " + std::to_string(count * 2) +
+                                  " bytes for its grid at reduced resolution, which cannot be allocated";
+        return Refuse(Refusal(volumeFile.c_str(), cause), cause);
     }
     const uint64_t row = texDimX, plane = uint64_t(texDimX) * texDimY;
     VolumeKernels::ParallelFor(z, 1, [&](uint64_t begin, uint64_t end) {
@@ -261,40 +345,45 @@ void VolumeRenderer::ReduceGrid(uint32_t x, uint32_t y, uint32_t z)
     // The box keeps its sides: the drawn voxels are larger.
     voxelSpacing = Vec3{voxelSpacing.x * float(whole[0]) / float(x), voxelSpacing.y * float(whole[1]) / float(y),
                         voxelSpacing.z * float(whole[2]) / float(z)};
-    reducedResolution = "is drawn at a reduced resolution of " + std::to_string(x) + " x " + std::to_string(y) +
-                        " x " + std::to_string(z) + " of its " + std::to_string(whole[0]) + " x " +
-                        std::to_string(whole[1]) + " x " + std::to_string(whole[2]) +
+    reducedResolution = "is drawn at a reduced resolution of " + std::to_string(x) + " x " + std::to_string(y) + " x " +
+                        std::to_string(z) + " of its " + std::to_string(whole[0]) + " x " + std::to_string(whole[1]) +
+                        " x " + std::to_string(whole[2]) +
                         " samples: the OpenGL driver cannot hold the textures of the current method at full "
                         "resolution";
     LogWarning(("Data file: '" + volumeFile + "' " + reducedResolution).c_str());
+    return true;
 }
 
 // Reduces the grid where the driver cannot hold the current method's textures
 // of it, and counts it again.
-void VolumeRenderer::ReduceGridForDriver()
+bool VolumeRenderer::ReduceGridForDriver()
 {
     uint32_t drawn[3];
     PlanGrid(dimX, dimY, dimZ, drawn);
     if (drawn[0] != dimX || drawn[1] != dimY || drawn[2] != dimZ) {
-        ReduceGrid(drawn[0], drawn[1], drawn[2]);
+        if (!ReduceGrid(drawn[0], drawn[1], drawn[2])) {
+            return false;
+        }
         ComputeHistogram();
     }
+    return true;
 }
 
 // The steps of a load that need no OpenGL context beyond the size limits: the
 // padded grid, its value check and the histogram.
-void VolumeRenderer::ReadVolumeData(const char* fileName)
+bool VolumeRenderer::ReadVolumeData(const char* fileName)
 {
-    ReadDensities(fileName);
-
+    if (!ReadDensities(fileName)) {
+        return false;
+    }
     // A streamed grid has its histogram already.
     if (densities) {
         ComputeHistogram();
     }
     if (maxDensity > 4096) {
-        LogFailed("Data file: Density data value exceeds maximum of 2^12 (4096)");
+        return Refuse(overRangeEntry, overRangeCause);
     }
-    ReduceGridForDriver();
+    return ReduceGridForDriver();
 }
 
 namespace {
@@ -383,8 +472,7 @@ uint64_t VolumeRenderer::LoadPeakBytes(bool withGradients) const
             // The density texture, unless the gradient texture carries the
             // densities, and per brick its density range (4 bytes), its
             // occupancy and distance bytes and their texture (1 byte each).
-            const uint64_t bricks =
-                BrickGrid::BricksFor(dimX, dimY, dimZ, BrickGrid::SideFor(dimX, dimY, dimZ));
+            const uint64_t bricks = BrickGrid::BricksFor(dimX, dimY, dimZ, BrickGrid::SideFor(dimX, dimY, dimZ));
             bytes += (withGradients ? 0 : 2 * voxels) + 8 * bricks;
             break;
         }
@@ -395,43 +483,33 @@ uint64_t VolumeRenderer::LoadPeakBytes(bool withGradients) const
 }
 
 // Opens the file, sets the sizes and fills a new padded grid from it.
-void VolumeRenderer::ReadDensities(const char* fileName)
+bool VolumeRenderer::ReadDensities(const char* fileName)
 {
     delete[] densities;
     densities = nullptr;
     volumeFile = fileName;
-    FILE* file = std::fopen(fileName, "rb");
+    uint32_t size[3];
+    FILE* file = OpenDataFile(fileName, size);
     if (!file) {
-        FailLoad(fileName, std::string("cannot be opened: ") + std::strerror(errno));
+        return false;
     }
-    unsigned char header[6];
-    if (std::fread(header, 1, sizeof header, file) != sizeof header) {
-        std::fclose(file);
-        FailLoad(fileName, "is shorter than its 6-byte header");
-    }
-    dimX = ReadU16(header);
-    dimY = ReadU16(header + 2);
-    dimZ = ReadU16(header + 4);
-    if (dimX == 0 || dimY == 0 || dimZ == 0) {
-        std::fclose(file);
-        FailLoad(fileName, "has a size of 0 (" + std::to_string(dimX) + " x " + std::to_string(dimY) + " x " +
-                               std::to_string(dimZ) + ")");
-    }
-
+    dimX = size[0];
+    dimY = size[1];
+    dimZ = size[2];
     uint32_t drawn[3];
     const std::string refusal = PlanGrid(dimX, dimY, dimZ, drawn);
     if (!refusal.empty()) {
         std::fclose(file);
-        FailLoad(fileName, refusal);
+        return Refuse(Refusal(fileName, refusal), refusal);
     }
     SizeGrid(dimX, dimY, dimZ);
     // A volume the ray caster draws whole without a gradient texture needs
     // its grid only on the way into the density texture.
     if (display != nullptr && glTexImage3D != nullptr && renderMethod == RayCasting && drawn[0] == dimX &&
         drawn[1] == dimY && drawn[2] == dimZ && !UsesGradientTexture()) {
-        StreamDensities(file);
+        const bool streamed = StreamDensities(file);
         std::fclose(file);
-        return;
+        return streamed;
     }
     const std::string padded =
         std::to_string(texDimX) + " x " + std::to_string(texDimY) + " x " + std::to_string(texDimZ);
@@ -439,8 +517,9 @@ void VolumeRenderer::ReadDensities(const char* fileName)
     densities = new (std::nothrow) uint16_t[count];
     if (!densities) {
         std::fclose(file);
-        FailLoad(fileName, "needs " + std::to_string(count * 2) + " bytes for its padded grid of " + padded +
-                               " samples, which cannot be allocated");
+        const std::string cause = "needs " + std::to_string(count * 2) + " bytes for its padded grid of " + padded +
+                                  " samples, which cannot be allocated";
+        return Refuse(Refusal(fileName, cause), cause);
     }
     // Cleared on all cores: the first touch of fresh memory is most of the cost.
     uint16_t* const grid = densities;
@@ -473,13 +552,14 @@ void VolumeRenderer::ReadDensities(const char* fileName)
                     " of " + std::to_string(expected) + " samples are missing and read as 0")
                        .c_str());
     }
+    return true;
 }
 
 namespace {
 // Reads plane z of a .dat file's samples into a padded plane; zeros beyond
 // the data and after the file's end. Counts the samples read.
-void ReadPlane(FILE* file, uint32_t z, uint32_t dimX, uint32_t dimY, uint32_t dimZ, uint32_t texDimX,
-               uint32_t texDimY, uint16_t* out, uint64_t& read, bool& ended)
+void ReadPlane(FILE* file, uint32_t z, uint32_t dimX, uint32_t dimY, uint32_t dimZ, uint32_t texDimX, uint32_t texDimY,
+               uint16_t* out, uint64_t& read, bool& ended)
 {
     std::memset(out, 0, sizeof(uint16_t) * texDimX * texDimY);
     if (z >= dimZ || ended) {
@@ -498,7 +578,7 @@ void ReadPlane(FILE* file, uint32_t z, uint32_t dimX, uint32_t dimY, uint32_t di
 }
 }  // namespace
 
-void VolumeRenderer::StreamDensities(FILE* file)
+bool VolumeRenderer::StreamDensities(FILE* file)
 {
     BuildVolumeTexture(nullptr, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
     volumeTextureHoldsDensities = true;
@@ -511,8 +591,9 @@ void VolumeRenderer::StreamDensities(FILE* file)
     const uint32_t per = std::max<uint32_t>(4, planes / 4 * 4);
     std::unique_ptr<uint16_t[]> slab(new (std::nothrow) uint16_t[(per + 1) * planeXY]);
     if (!slab) {
-        FailLoad(volumeFile.c_str(), "needs " + std::to_string((per + 1) * planeXY * 2) +
-                                         " bytes for a slab of its planes, which cannot be allocated");
+        const std::string cause = "needs " + std::to_string((per + 1) * planeXY * 2) +
+                                  " bytes for a slab of its planes, which cannot be allocated";
+        return Refuse(Refusal(volumeFile.c_str(), cause), cause);
     }
     std::vector<uint32_t> counts(65536, 0), slabCounts(65536);
     uint64_t read = 0;
@@ -527,8 +608,8 @@ void VolumeRenderer::StreamDensities(FILE* file)
         for (uint32_t i = 1; i <= n; ++i) {
             ReadPlane(file, z0 + i, dimX, dimY, dimZ, texDimX, texDimY, slab.get() + i * planeXY, read, ended);
         }
-        glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, GLint(z0), GLsizei(texDimX), GLsizei(texDimY), GLsizei(n),
-                        GL_LUMINANCE, GL_UNSIGNED_SHORT, slab.get());
+        glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, GLint(z0), GLsizei(texDimX), GLsizei(texDimY), GLsizei(n), GL_LUMINANCE,
+                        GL_UNSIGNED_SHORT, slab.get());
         VolumeKernels::CountDensities(slab.get(), n * planeXY, slabCounts.data());
         for (uint32_t v = 0; v < 65536; ++v) {
             counts[v] += slabCounts[v];
@@ -550,6 +631,7 @@ void VolumeRenderer::StreamDensities(FILE* file)
                        .c_str());
     }
     SetHistogram(counts.data());
+    return true;
 }
 
 bool VolumeRenderer::RestoreDensities()
@@ -560,8 +642,8 @@ bool VolumeRenderer::RestoreDensities()
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
     densities = new (std::nothrow) uint16_t[count];
     if (!densities) {
-        LogFailed(("Volume: Not enough memory for the " + std::to_string(count * 2) + " bytes of the density grid")
-                      .c_str());
+        LogFailed(
+            ("Volume: Not enough memory for the " + std::to_string(count * 2) + " bytes of the density grid").c_str());
     }
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
@@ -624,15 +706,16 @@ void VolumeRenderer::ComputeGradientSlabs(
     std::unique_ptr<uint16_t[]> first(new (std::nothrow) uint16_t[each]);
     std::unique_ptr<uint16_t[]> second(per < texDimZ ? new (std::nothrow) uint16_t[each] : nullptr);
     if (!first || (per < texDimZ && !second)) {
-        FailLoad(volumeFile.c_str(), "needs " + std::to_string((second ? 2 : 1) * each * sizeof(uint16_t)) +
-                                         " bytes for the slabs of its gradients, which cannot be allocated");
+        LogFailed(Refusal(volumeFile.c_str(), "needs " + std::to_string((second ? 2 : 1) * each * sizeof(uint16_t)) +
+                                                  " bytes for the slabs of its gradients, which cannot be allocated")
+                      .c_str());
     }
     uint16_t* const buffers[2] = {first.get(), second.get()};
     VolumeKernels::Pipeline(
         texDimZ, per, buffers,
         [this, &quotient, &axisScale](uint32_t z0, uint32_t n, uint16_t* out) {
             VolumeKernels::GradientDensityHalves(densities, quotient.data(), texDimX, texDimY, texDimZ, z0, n, out,
-                                              axisScale);
+                                                 axisScale);
         },
         take);
 }

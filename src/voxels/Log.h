@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstdint>
-
 // Diagnostics log "debug.log" in the working directory. Fatal entries close the
 // log and end the process at once with exit status 1.
 
@@ -10,6 +8,3 @@ void LogClose();
 [[noreturn]] void LogFailed(const char* message);
 [[noreturn]] void LogFailedAt(const char* message, const char* file, int line);
 int LogWarning(const char* message);
-
-// Smallest power of two not below n (n >= 1).
-int NextPowerOfTwo(uint32_t n);

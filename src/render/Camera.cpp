@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 // Half the vertical field of view of the display's projection, and its near plane.
@@ -17,18 +17,18 @@ constexpr float nearPlane = 1.0f;
 QQuaternion Camera::RotationOfButton(int8_t viewStack)
 {
     switch (viewStack) {
-    case VolumeRenderer::Left:
-        return QQuaternion::fromAxisAndAngle(0, 1, 0, 90);
-    case VolumeRenderer::Down:
-        return QQuaternion::fromAxisAndAngle(1, 0, 0, 270);
-    case VolumeRenderer::Back:
-        return QQuaternion::fromAxisAndAngle(0, 1, 0, 180);
-    case VolumeRenderer::Right:
-        return QQuaternion::fromAxisAndAngle(0, 1, 0, 270);
-    case VolumeRenderer::Up:
-        return QQuaternion::fromAxisAndAngle(1, 0, 0, 90);
-    default:
-        return QQuaternion();
+        case VolumeRenderer::Left:
+            return QQuaternion::fromAxisAndAngle(0, 1, 0, 90);
+        case VolumeRenderer::Down:
+            return QQuaternion::fromAxisAndAngle(1, 0, 0, 270);
+        case VolumeRenderer::Back:
+            return QQuaternion::fromAxisAndAngle(0, 1, 0, 180);
+        case VolumeRenderer::Right:
+            return QQuaternion::fromAxisAndAngle(0, 1, 0, 270);
+        case VolumeRenderer::Up:
+            return QQuaternion::fromAxisAndAngle(1, 0, 0, 90);
+        default:
+            return QQuaternion();
     }
 }
 

@@ -4,16 +4,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QProgressDialog>
-#include <QTimer>
 
 #include <cmath>
 #include <limits>
-#include <thread>
 
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #ifdef VOLREN_HAS_IMPORT
 #include "ImageReader.h"
@@ -87,47 +83,6 @@ bool ScanLoader::Read(const QString& path, uint64_t memoryLimit, ScanVolume& sca
 #endif
 }
 
-bool ScanLoader::ReadWithProgress(QWidget* parent, const QString& path, uint64_t memoryLimit, ScanVolume& scan,
-                                  QString& error)
-{
-    std::atomic<bool> cancel{false};
-    std::atomic<bool> done{false};
-    bool ok = false;
-    QEventLoop loop;
-    std::thread worker([&] {
-        ok = Read(path, memoryLimit, scan, error, &cancel);
-        done = true;
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    QProgressDialog progress(QStringLiteral("Reading %1").arg(QFileInfo(path).fileName()), QStringLiteral("Cancel"), 0,
-                             0, parent);
-    progress.setObjectName(QStringLiteral("ScanProgress"));
-    progress.setWindowTitle(QStringLiteral("Open"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    progress.setMinimumDuration(std::numeric_limits<int>::max());
-    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
-    // Only a read that takes longer than a moment shows the dialog.
-    QTimer::singleShot(500, &progress, [&progress, &done] {
-        if (!done) {
-            progress.show();
-        }
-    });
-    if (!done) {
-        loop.exec();
-    }
-    worker.join();
-    progress.reset();
-    // A Cancel pressed as the read ended still means the user wants none of it.
-    if (cancel) {
-        scan = ScanVolume();
-        error = QStringLiteral("cancelled");
-        return false;
-    }
-    return ok;
-}
-
 bool ScanLoader::Fits(VolumeRenderer& renderer, const ScanVolume& scan, QString& error)
 {
     const std::string refusal = renderer.GridRefusal(scan.size[0], scan.size[1], scan.size[2]);
@@ -135,24 +90,10 @@ bool ScanLoader::Fits(VolumeRenderer& renderer, const ScanVolume& scan, QString&
     return refusal.empty();
 }
 
-void ScanLoader::Load(VolumeRenderer& renderer, const QString& path, const ScanVolume& scan)
+bool ScanLoader::Load(VolumeRenderer& renderer, const QString& path, const ScanVolume& scan)
 {
-    renderer.LoadGrid(QFile::encodeName(path).constData(), scan.size[0], scan.size[1], scan.size[2],
-                      scan.densities.data(), scan.spacing);
-}
-
-bool ScanLoader::Open(VolumeRenderer& renderer, const QString& path, QString& error)
-{
-    if (!IsScan(path)) {
-        renderer.Load(QFile::encodeName(path).constData());
-        return true;
-    }
-    ScanVolume scan;
-    if (!Read(path, VolumeRenderer::MemoryLimit(), scan, error) || !Fits(renderer, scan, error)) {
-        return false;
-    }
-    Load(renderer, path, scan);
-    return true;
+    return renderer.LoadGrid(QFile::encodeName(path).constData(), scan.size[0], scan.size[1], scan.size[2],
+                             scan.densities.data(), scan.spacing);
 }
 
 QString ScanLoader::SampleFunction(ScanVolume::Kind kind)

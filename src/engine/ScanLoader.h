@@ -12,7 +12,6 @@
 
 #include "Vec3.h"
 
-class QWidget;
 class VolumeRenderer;
 
 // A scan read and mapped to densities 0..4095, x fastest.
@@ -37,22 +36,12 @@ public:
     static bool Read(const QString& path, uint64_t memoryLimit, ScanVolume& scan, QString& error,
                      const std::atomic<bool>* cancel = nullptr);
 
-    // Reads on a worker thread while the caller's event loop goes on (frames
-    // keep being drawn); a read that takes longer than a moment shows a
-    // progress dialog whose Cancel stops it (error "cancelled").
-    static bool ReadWithProgress(QWidget* parent, const QString& path, uint64_t memoryLimit, ScanVolume& scan,
-                                 QString& error);
-
     // Whether the renderer can hold the scan with its current method: false
     // with the reason (the driver's texture limits, the memory). Window thread.
     static bool Fits(VolumeRenderer& renderer, const ScanVolume& scan, QString& error);
-    // Loads a scan that fits into the renderer. Window thread.
-    static void Load(VolumeRenderer& renderer, const QString& path, const ScanVolume& scan);
-
-    // What the tools do: a .dat file through the renderer's own load (whose
-    // failures end the process with its log entry), a scan read, checked and
-    // loaded on the calling thread. false with the reason for a scan.
-    static bool Open(VolumeRenderer& renderer, const QString& path, QString& error);
+    // Loads a scan that fits into the renderer; false where memory runs out
+    // on the way (the renderer's loadError says so). Window thread.
+    static bool Load(VolumeRenderer& renderer, const QString& path, const ScanVolume& scan);
 
     // The sample transfer function for scans of this kind ("ct.tf",
     // "mri.tf") beside the program or where it is installed; empty if none.

@@ -135,6 +135,19 @@ void CountDensities(const uint16_t* grid, uint64_t count, uint32_t* counts)
     }
 }
 
+uint16_t Maximum(const uint16_t* samples, uint64_t count)
+{
+    return tbb::parallel_reduce(
+        tbb::blocked_range<uint64_t>(0, count, uint64_t(1) << 16), uint16_t(0),
+        [samples](const tbb::blocked_range<uint64_t>& range, uint16_t largest) {
+            for (uint64_t i = range.begin(); i < range.end(); ++i) {
+                largest = std::max(largest, samples[i]);
+            }
+            return largest;
+        },
+        [](uint16_t a, uint16_t b) { return std::max(a, b); });
+}
+
 void GradientQuotients(float divisor, float* quotient)
 {
     // An all-zero volume (divisor 0) gets zero quotients and so zero interior

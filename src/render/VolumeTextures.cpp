@@ -2,7 +2,7 @@
 // function, the gradient texture, the slice stacks and the 3D volume texture.
 // The voxel work runs on the worker threads a slab at a time; only this
 // thread calls OpenGL.
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -346,17 +346,17 @@ void VolumeRenderer::RebuildTextures()
         RestoreDensities();
     }
     switch (renderMethod) {
-    case Slices:
-        RebuildSliceStacks();
-        break;
-    case VolumeTexture:
-        RebuildVolumeTexture();
-        break;
-    case RayCasting:
-        RebuildRayCastingTextures();
-        break;
-    default:
-        break;
+        case Slices:
+            RebuildSliceStacks();
+            break;
+        case VolumeTexture:
+            RebuildVolumeTexture();
+            break;
+        case RayCasting:
+            RebuildRayCastingTextures();
+            break;
+        default:
+            break;
     }
 }
 

@@ -33,8 +33,11 @@ public:
     std::vector<Sample>& Channel(int channel) { return channels[channel]; }
     const std::vector<Sample>& Channel(int channel) const { return channels[channel]; }
 
+    // Both leave the function as it was where they fail, with a warning in
+    // the log and the cause, in words that follow the file's name, in Error().
     bool Load(const char* fileName);
     bool Save(const char* fileName);
+    const char* Error() const { return error; }
 
 private:
     uint8_t EvaluateChannel(int channel, uint32_t position) const;
@@ -42,6 +45,8 @@ private:
     std::vector<Sample> channels[4];
     bool modified = false;
     bool hasFileName = false;
+    // A fixed text: a load allocates nothing beyond what the file holds.
+    const char* error = "";
 };
 
 static_assert(sizeof(TransferFunction::Sample) == 8, "a file record is one in-memory sample");

@@ -35,16 +35,13 @@
 #include <cstdlib>
 
 #include "BusyCursor.h"
-#include "Camera.h"
 #include "ControlStyle.h"
 #include "EmptyTitle.h"
 #include "Log.h"
 #include "MakeWidget.h"
-#include "ScanLoader.h"
-#include "StartupTransferFunction.h"
-#include "TransferFunction.h"
+#include "ScanProgress.h"
 #include "Transferfunceditor.h"
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 namespace {
 // Client size of the window at creation.
@@ -168,27 +165,9 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
     connect(idleTimer, &QTimer::timeout, this, &TMainForm::OnIdle);
     idleTimer->start();
 
-    // 8. The context on the render panel's native window.
-    display.CreateContext(renderWindow);
-
-    // 9, 10. Transfer function and renderer.
-    transferFunction = new TransferFunction();
-    volumeRenderer = new VolumeRenderer(&display, programFolder.constData(), transferFunction);
-
-    // 11. GLEW.
-    const GLenum glewError = glewInit();
-    if (glewError != GLEW_OK) {
-        LogFailed((QByteArray("glew: ") + reinterpret_cast<const char*>(glewGetErrorString(glewError))).constData());
-    }
-    // GLEW's lookup may leave an error in the queue on some drivers.
-    while (glGetError() != GL_NO_ERROR) {
-    }
-
-    // 12. Start-up transfer function.
-    FillStartupTransferFunction(*transferFunction);
-    for (int c = 0; c < 4; ++c) {
-        untouchedFunction[c] = transferFunction->Channel(c);
-    }
+    // 8 to 12. The context on the render panel's native window, the transfer
+    // function, the renderer, GLEW and the start-up transfer function.
+    viewer.Start(renderWindow, programFolder);
 
     // 13. Ray casting.
     RenderRayCastingActionExecute();
@@ -362,8 +341,7 @@ void TMainForm::BuildActions()
     ActionManager = new QObject(this);
     ActionManager->setObjectName(QStringLiteral("ActionManager"));
 
-    auto action = [this](const char* name, const char* category, const char* caption,
-                         void (TMainForm::*handler)(QObject*)) {
+    auto action = [this](const char* name, const char* category, const char* caption, auto handler) {
         QAction* a = new QAction(QString::fromUtf8(caption), ActionManager);
         a->setObjectName(QString::fromLatin1(name));
         a->setProperty("category", QString::fromLatin1(category));
@@ -474,6 +452,9 @@ void TMainForm::BuildActions()
     OnScroll(ScrollBar10, this, [this] { ScrollBar10Scroll(ScrollBar10); });
     OnScroll(ScrollBar11, this, [this] { ScrollBar11Scroll(ScrollBar11); });
     connect(CheckBox5, &QCheckBox::clicked, this, [this] { CheckBox5Click(CheckBox5); });
+    for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4}) {
+        connect(box, &QCheckBox::toggled, this, [this] { FreeRotationClick(); });
+    }
     connect(CheckBox6, &QCheckBox::clicked, this, [this] { CheckBox6Click(CheckBox6); });
 }
 
@@ -546,7 +527,7 @@ void TMainForm::moveEvent(QMoveEvent* event)
 void TMainForm::PauseFrames()
 {
     idleTimer->stop();
-    motionQuality.Pause();
+    viewer.motionQuality.Pause();
 }
 
 void TMainForm::ResumeFrames()
@@ -562,20 +543,23 @@ void TMainForm::ResumeFrames()
 
 void TMainForm::FormResize()
 {
-    if (!display.renderContext) {
+    if (!viewer.Started()) {
         return;
     }
     // The render window fills the panel inside its bevel and its layout's margins.
     const QRect area = Panel1->contentsRect().marginsRemoved(Panel1->layout()->contentsMargins());
     const qreal ratio = renderWindow->devicePixelRatio();
-    display.Resize(int(area.width() * ratio), int(area.height() * ratio));
-    viewControl.SetViewport(area.width(), area.height());
+    Change([&](ViewSettings& s) {
+        s.width = area.width();
+        s.height = area.height();
+        s.pixelRatio = ratio;
+    });
 }
 
 void TMainForm::FrameVolume()
 {
-    viewControl.SetBox(volumeRenderer->BoxHalfExtents());
-    viewControl.Frame();
+    viewer.viewControl.SetBox(viewer.volumeRenderer->BoxHalfExtents());
+    viewer.viewControl.Frame();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
@@ -585,36 +569,36 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     }
     const double now = double(MilliSeconds()) * 0.001;
     switch (event->type()) {
-    case QEvent::MouseButtonPress: {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        viewControl.Press(mouse->button(), mouse->modifiers(), mouse->position());
-        return true;
-    }
-    case QEvent::MouseMove:
-        viewControl.Move(static_cast<QMouseEvent*>(event)->position(), now);
-        return true;
-    case QEvent::MouseButtonRelease:
-        viewControl.Release(static_cast<QMouseEvent*>(event)->button());
-        return true;
-    case QEvent::Wheel:
-        viewControl.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y(), now);
-        return true;
-    case QEvent::DragEnter:
-        dragEnterEvent(static_cast<QDragEnterEvent*>(event));
-        return true;
-    case QEvent::Drop:
-        dropEvent(static_cast<QDropEvent*>(event));
-        return true;
-    default:
-        return QWidget::eventFilter(watched, event);
+        case QEvent::MouseButtonPress: {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            viewer.viewControl.Press(mouse->button(), mouse->modifiers(), mouse->position());
+            return true;
+        }
+        case QEvent::MouseMove:
+            viewer.viewControl.Move(static_cast<QMouseEvent*>(event)->position(), now);
+            return true;
+        case QEvent::MouseButtonRelease:
+            viewer.viewControl.Release(static_cast<QMouseEvent*>(event)->button());
+            return true;
+        case QEvent::Wheel:
+            viewer.viewControl.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y(), now);
+            return true;
+        case QEvent::DragEnter:
+            dragEnterEvent(static_cast<QDragEnterEvent*>(event));
+            return true;
+        case QEvent::Drop:
+            dropEvent(static_cast<QDropEvent*>(event));
+            return true;
+        default:
+            return QWidget::eventFilter(watched, event);
     }
 }
 
 void TMainForm::OnIdle()
 {
-    motionQuality.FrameStarts(double(MilliSeconds()) * 0.001);
+    viewer.motionQuality.FrameStarts(double(MilliSeconds()) * 0.001);
     DrawFrame();
-    display.Swap();
+    viewer.Swap();
 
     const float now = float(MilliSeconds()) * 0.001f;
     const float elapsed = now - fpsLastTime;
@@ -627,33 +611,22 @@ void TMainForm::OnIdle()
     fpsFrameCount = 0.0f;
 }
 
-void TMainForm::DrawFrame()
+void TMainForm::DrawFrame() { viewer.DrawFrame(double(MilliSeconds()) * 0.001); }
+
+void TMainForm::FreeRotationClick()
 {
-    display.Clear();
-    if (volumeRenderer->IsLoaded()) {
-        const bool anyAxis = CheckBox2->isChecked() || CheckBox3->isChecked() || CheckBox4->isChecked();
-        const bool rotate = CheckBox1->isChecked() && anyAxis;
-        const double now = double(MilliSeconds()) * 0.001;
-        // A moving view may be drawn at a lower resolution; a still one never is.
-        const int factor = motionQuality.Factor(viewControl.Moving(now) || rotate);
-        if (factor > 1) {
-            motionQuality.Begin(display, factor);
-        }
-        viewControl.Apply(*volumeRenderer, rotate);
-        if (rotate) {
-            viewControl.AdvanceFreeRotation(CheckBox2->isChecked(), CheckBox3->isChecked(), CheckBox4->isChecked(),
-                                            now);
-        }
-        volumeRenderer->Render();
-        if (factor > 1) {
-            motionQuality.End(display);
-        }
-    }
+    Change([this](ViewSettings& s) {
+        s.rotateAxes[0] = CheckBox2->isChecked();
+        s.rotateAxes[1] = CheckBox3->isChecked();
+        s.rotateAxes[2] = CheckBox4->isChecked();
+        // Without an axis there is no free rotation, not even the one reached.
+        s.freeRotate = CheckBox1->isChecked() && (s.rotateAxes[0] || s.rotateAxes[1] || s.rotateAxes[2]);
+    });
 }
 
 bool TMainForm::CanCloseTransferFunc()
 {
-    if (!transferFunction->IsModified()) {
+    if (!viewer.transferFunction.IsModified()) {
         return true;
     }
     QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), QStringLiteral("Save transfer function ?"),
@@ -661,8 +634,8 @@ bool TMainForm::CanCloseTransferFunc()
     box.setObjectName(QStringLiteral("SavePrompt"));
     switch (box.exec()) {
         case QMessageBox::Yes:
-            SaveTransferFuncActionExecute();
-            return true;
+            // A save that failed keeps the function, and so the window.
+            return SaveTransferFuncActionExecute();
         case QMessageBox::No:
             return true;
         default:
@@ -684,12 +657,7 @@ void TMainForm::closeEvent(QCloseEvent* event)
 void TMainForm::FormDestroy()
 {
     idleTimer->stop();
-    delete transferFunction;
-    transferFunction = nullptr;
-    delete volumeRenderer;
-    volumeRenderer = nullptr;
-    motionQuality.Release();
-    display.ReleaseContext();
+    viewer.Stop();
     LogClose();
     std::fflush(stdout);
     std::_Exit(0);
@@ -707,41 +675,34 @@ void TMainForm::OpenVolumeActionExecute(QObject*)
 
 bool TMainForm::OpenVolume(const QString& fileName)
 {
-    if (!ScanLoader::IsScan(fileName)) {
-        setWindowTitle(fileName);
-        const BusyCursor busy;
-        volumeRenderer->Load(fileName.toLocal8Bit().constData());
-        ShowVolumeSizes();
-        FrameVolume();
-        WarnOfReducedResolution(fileName);
-        return true;
-    }
-    ScanVolume scan;
-    QString error;
-    if (!ScanLoader::ReadWithProgress(this, fileName, VolumeRenderer::MemoryLimit(), scan, error) ||
-        !ScanLoader::Fits(*volumeRenderer, scan, error)) {
-        if (error != QLatin1String("cancelled")) {
-            QMessageBox::warning(this, QStringLiteral("Open"), fileName + QStringLiteral(": ") + error);
+    const OpenResult result =
+        viewer.Open(fileName, [this](const QString& path, uint64_t memory, ScanVolume& scan, QString& error) {
+            return ScanProgress::Read(this, path, memory, scan, error);
+        });
+    if (!result.opened) {
+        if (!result.cancelled) {
+            ReportFailure(QStringLiteral("Open"), fileName, result.error);
         }
         return false;
     }
     setWindowTitle(fileName);
-    ApplySampleFunction(ScanLoader::SampleFunction(scan.kind));
-    const BusyCursor busy;
-    ScanLoader::Load(*volumeRenderer, fileName, scan);
+    if (!result.sampleFunction.isEmpty()) {
+        transferFunctionFileName = result.sampleFunction;
+        Panel6->setText(FileNameOnly(result.sampleFunction));
+    }
     ShowVolumeSizes();
-    FrameVolume();
-    WarnOfReducedResolution(fileName);
+    if (!result.reducedResolution.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Open"),
+                             fileName + QStringLiteral(" ") + result.reducedResolution + QStringLiteral("."));
+    }
     return true;
 }
 
-void TMainForm::WarnOfReducedResolution(const QString& fileName)
+void TMainForm::ReportFailure(const QString& title, const QString& fileName, const QString& cause)
 {
-    if (!volumeRenderer->reducedResolution.empty()) {
-        QMessageBox::warning(this, QStringLiteral("Open"),
-                             fileName + QStringLiteral(" ") +
-                                 QString::fromStdString(volumeRenderer->reducedResolution) + QStringLiteral("."));
-    }
+    const QString line = fileName + QStringLiteral(": ") + cause;
+    LogWarning((title + QStringLiteral(": ") + line).toLocal8Bit().constData());
+    QMessageBox::warning(this, title, line);
 }
 
 void TMainForm::OpenArguments(const QStringList& arguments)
@@ -749,34 +710,6 @@ void TMainForm::OpenArguments(const QStringList& arguments)
     if (arguments.size() > 1) {
         const QString path = arguments[1];
         QTimer::singleShot(0, this, [this, path] { OpenVolume(path); });
-    }
-}
-
-void TMainForm::ApplySampleFunction(const QString& path)
-{
-    const auto same = [](const TransferFunction::Sample& a, const TransferFunction::Sample& b) {
-        return a.value == b.value && a.position == b.position;
-    };
-    bool edited = false;
-    for (int c = 0; c < 4; ++c) {
-        const auto& now = transferFunction->Channel(c);
-        edited = edited || !std::equal(now.begin(), now.end(), untouchedFunction[c].begin(),
-                                       untouchedFunction[c].end(), same);
-    }
-    if (path.isEmpty() || transferFunctionChosen || edited) {
-        return;
-    }
-    if (!transferFunction->Load(path.toLocal8Bit().constData())) {
-        LogWarning(("TransferFunction: the sample '" + path + "' cannot be read").toLocal8Bit().constData());
-        return;
-    }
-    for (int c = 0; c < 4; ++c) {
-        untouchedFunction[c] = transferFunction->Channel(c);
-    }
-    transferFunctionFileName = path;
-    Panel6->setText(FileNameOnly(path));
-    if (volumeRenderer->IsLoaded()) {
-        volumeRenderer->UpdateTransferFunction();
     }
 }
 
@@ -803,7 +736,8 @@ void TMainForm::dropEvent(QDropEvent* event)
 void TMainForm::ShowVolumeSizes()
 {
     // The bars are set without telling the renderer: the load already set its counts.
-    const uint32_t dims[3] = {volumeRenderer->GetDimX(), volumeRenderer->GetDimY(), volumeRenderer->GetDimZ()};
+    const uint32_t dims[3] = {viewer.volumeRenderer->GetDimX(), viewer.volumeRenderer->GetDimY(),
+                              viewer.volumeRenderer->GetDimZ()};
     QScrollBar* counts[3] = {ScrollBar1, ScrollBar2, ScrollBar3};
     QLabel* countPanels[3] = {Panel3, Panel7, Panel8};
     QScrollBar* stackBars[3] = {ScrollBar7, ScrollBar8, ScrollBar9};
@@ -831,8 +765,8 @@ void TMainForm::NewTransferFuncActionExecute(QObject*)
         return;
     }
     Panel6->setText(QStringLiteral("-"));
-    transferFunction->Clear();
-    transferFunctionChosen = true;
+    viewer.transferFunction.Clear();
+    viewer.KeepTransferFunction();
 }
 
 void TMainForm::LoadTransferFuncActionExecute(QObject*)
@@ -844,88 +778,93 @@ void TMainForm::LoadTransferFuncActionExecute(QObject*)
     if (fileName.isEmpty()) {
         return;
     }
-    transferFunctionFileName = fileName;
-    Panel6->setText(FileNameOnly(fileName));
-    transferFunctionChosen = true;
-    if (!transferFunction->Load(fileName.toLocal8Bit().constData())) {
-        LogFailed(("TransferFunction: Loading file '" + fileName + "' failed!").toLocal8Bit().constData());
-    }
     const BusyCursor busy;
-    volumeRenderer->UpdateTransferFunction();
-}
-
-void TMainForm::SaveTransferFuncActionExecute(QObject*)
-{
-    if (!transferFunction->HasFileName()) {
-        SaveAsTransferFuncActionExecute();
+    if (!viewer.LoadTransferFunction(fileName)) {
+        ReportFailure(QStringLiteral("Load"), fileName, QString::fromUtf8(viewer.transferFunction.Error()));
         return;
     }
-    if (!transferFunction->Save(transferFunctionFileName.toLocal8Bit().constData())) {
-        LogFailed(
-            ("TransferFunction: Saving file '" + transferFunctionFileName + "' failed!").toLocal8Bit().constData());
-    }
+    transferFunctionFileName = fileName;
+    Panel6->setText(FileNameOnly(fileName));
 }
 
-void TMainForm::SaveAsTransferFuncActionExecute(QObject*)
+bool TMainForm::SaveTransferFuncActionExecute(QObject*)
+{
+    if (!viewer.transferFunction.HasFileName()) {
+        return SaveAsTransferFuncActionExecute();
+    }
+    if (!viewer.transferFunction.Save(transferFunctionFileName.toLocal8Bit().constData())) {
+        // Unsaved still: closing asks again.
+        viewer.transferFunction.SetModified(true);
+        ReportFailure(QStringLiteral("Save"), transferFunctionFileName,
+                      QString::fromUtf8(viewer.transferFunction.Error()));
+        return false;
+    }
+    return true;
+}
+
+bool TMainForm::SaveAsTransferFuncActionExecute(QObject*)
 {
     if (!transferFunctionFileName.isEmpty()) {
         TFSaveDialog->selectFile(transferFunctionFileName);
     }
     const QString fileName = RunDialog(TFSaveDialog);
     if (fileName.isEmpty()) {
-        return;
+        return true;
+    }
+    if (!viewer.transferFunction.Save(fileName.toLocal8Bit().constData())) {
+        viewer.transferFunction.SetModified(true);
+        ReportFailure(QStringLiteral("Save"), fileName, QString::fromUtf8(viewer.transferFunction.Error()));
+        return false;
     }
     transferFunctionFileName = fileName;
     Panel6->setText(FileNameOnly(fileName));
-    if (!transferFunction->Save(fileName.toLocal8Bit().constData())) {
-        LogFailed(("TransferFunction: Saving file '" + fileName + "' failed!").toLocal8Bit().constData());
-    }
+    return true;
 }
 
 void TMainForm::EditTransferFuncActionExecute(QObject*)
 {
-    editor->SetTransferFunction(transferFunction);
-    editor->SetHistogram(volumeRenderer->GetHistogram(), volumeRenderer->GetMaxDensity());
+    editor->SetTransferFunction(&viewer.transferFunction);
+    editor->SetHistogram(viewer.volumeRenderer->GetHistogram(), viewer.volumeRenderer->GetMaxDensity());
     // The idle timer keeps drawing frames inside the dialog's own loop.
     editor->exec();
     const BusyCursor busy;
-    volumeRenderer->UpdateTransferFunction();
+    viewer.UpdateTransferFunction();
 }
 
 void TMainForm::PreClassificationActionExecute(QObject*)
 {
     const BusyCursor busy;
-    volumeRenderer->SetClassification(VolumeRenderer::PreClassification);
+    Change([](ViewSettings& s) { s.classification = VolumeRenderer::PreClassification; });
 }
 
 void TMainForm::ShaderClassificationActionExecute(QObject*)
 {
     const BusyCursor busy;
-    volumeRenderer->SetClassification(VolumeRenderer::ShaderClassification);
+    Change([](ViewSettings& s) { s.classification = VolumeRenderer::ShaderClassification; });
 }
 
 void TMainForm::NoClassificationActionExecute(QObject*)
 {
     const BusyCursor busy;
-    volumeRenderer->SetClassification(VolumeRenderer::NoClassification);
+    Change([](ViewSettings& s) { s.classification = VolumeRenderer::NoClassification; });
 }
 
 void TMainForm::IntensityColorMapActionExecute(QObject*)
 {
     const BusyCursor busy;
-    volumeRenderer->SetColorMapType(VolumeRenderer::Intensity);
+    Change([](ViewSettings& s) { s.colorMap = VolumeRenderer::Intensity; });
 }
 
 void TMainForm::IntensityGradientColorMapActionExecute(QObject*)
 {
     const BusyCursor busy;
-    volumeRenderer->SetColorMapType(VolumeRenderer::IntensityGradient);
+    Change([](ViewSettings& s) { s.colorMap = VolumeRenderer::IntensityGradient; });
 }
 
 void TMainForm::RenderSlicesActionExecute(QObject*)
 {
     const BusyCursor busy;
-    volumeRenderer->SetRenderMethod(VolumeRenderer::Slices);
+    Change([](ViewSettings& s) { s.method = VolumeRenderer::Slices; });
     GroupBox1->setEnabled(false);
     GroupBox10->setEnabled(false);
     GroupBox9->setEnabled(true);
@@ -934,7 +873,7 @@ void TMainForm::RenderSlicesActionExecute(QObject*)
 void TMainForm::RenderVolumeTextureActionExecute(QObject*)
 {
     const BusyCursor busy;
-    volumeRenderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
+    Change([](ViewSettings& s) { s.method = VolumeRenderer::VolumeTexture; });
     GroupBox1->setEnabled(true);
     GroupBox10->setEnabled(true);
     GroupBox9->setEnabled(false);
@@ -943,47 +882,63 @@ void TMainForm::RenderVolumeTextureActionExecute(QObject*)
 void TMainForm::RenderRayCastingActionExecute(QObject*)
 {
     const BusyCursor busy;
-    volumeRenderer->SetRenderMethod(VolumeRenderer::RayCasting);
+    Change([](ViewSettings& s) { s.method = VolumeRenderer::RayCasting; });
     GroupBox1->setEnabled(false);
     GroupBox10->setEnabled(false);
     GroupBox9->setEnabled(false);
 }
 
-void TMainForm::SlicesRenderAllExecute(QObject*) { volumeRenderer->SetSliceMode(VolumeRenderer::AllSlices); }
+void TMainForm::SlicesRenderAllExecute(QObject*)
+{
+    Change([](ViewSettings& s) { s.sliceMode = VolumeRenderer::AllSlices; });
+}
 
 void TMainForm::SlicesRenderSpecificExecute(QObject*)
 {
-    volumeRenderer->SetSliceMode(VolumeRenderer::StackSpecificSlice);
-    volumeRenderer->SetStackSlices(ScrollBar7->value(), ScrollBar8->value(), ScrollBar9->value());
+    Change([this](ViewSettings& s) {
+        s.sliceMode = VolumeRenderer::StackSpecificSlice;
+        s.stackSlices[0] = ScrollBar7->value();
+        s.stackSlices[1] = ScrollBar8->value();
+        s.stackSlices[2] = ScrollBar9->value();
+    });
 }
 
-void TMainForm::VolTexRenderAllExecute(QObject*) { volumeRenderer->SetSliceMode(VolumeRenderer::AllSlices); }
+void TMainForm::VolTexRenderAllExecute(QObject*)
+{
+    Change([](ViewSettings& s) { s.sliceMode = VolumeRenderer::AllSlices; });
+}
 
 void TMainForm::VolTexRenderSpecificExecute(QObject*)
 {
-    volumeRenderer->SetSliceMode(VolumeRenderer::VolumeSpecificSlice);
-    volumeRenderer->SetVolumeSlices(ScrollBar4->value(), ScrollBar5->value(), ScrollBar6->value());
+    Change([this](ViewSettings& s) {
+        s.sliceMode = VolumeRenderer::VolumeSpecificSlice;
+        s.volumeSlices[0] = ScrollBar4->value();
+        s.volumeSlices[1] = ScrollBar5->value();
+        s.volumeSlices[2] = ScrollBar6->value();
+    });
 }
 
-void TMainForm::BlendBlendActionExecute(QObject*) { volumeRenderer->SetBlendMode(VolumeRenderer::Blend); }
+void TMainForm::BlendBlendActionExecute(QObject*)
+{
+    Change([](ViewSettings& s) { s.blend = VolumeRenderer::Blend; });
+}
 
 void TMainForm::MaximumIntensityBlendActionExecute(QObject*)
 {
-    volumeRenderer->SetBlendMode(VolumeRenderer::MaximumIntensity);
+    Change([](ViewSettings& s) { s.blend = VolumeRenderer::MaximumIntensity; });
 }
 
 void TMainForm::MinimumIntensityBlendActionExecute(QObject*)
 {
-    volumeRenderer->SetBlendMode(VolumeRenderer::MinimumIntensity);
+    Change([](ViewSettings& s) { s.blend = VolumeRenderer::MinimumIntensity; });
 }
 
-void TMainForm::DefaultBlendActionExecute(QObject*) { volumeRenderer->SetBlendMode(VolumeRenderer::DefaultBlend); }
-
-void TMainForm::SetCameraView(int8_t stack)
+void TMainForm::DefaultBlendActionExecute(QObject*)
 {
-    volumeRenderer->SetViewStack(stack);
-    viewControl.ShowSide(stack);
+    Change([](ViewSettings& s) { s.blend = VolumeRenderer::DefaultBlend; });
 }
+
+void TMainForm::SetCameraView(int8_t stack) { viewer.ShowSide(stack); }
 
 void TMainForm::CameraLeftActionExecute(QObject*) { SetCameraView(VolumeRenderer::Left); }
 void TMainForm::CameraDownActionExecute(QObject*) { SetCameraView(VolumeRenderer::Down); }
@@ -991,12 +946,16 @@ void TMainForm::CameraBackActionExecute(QObject*) { SetCameraView(VolumeRenderer
 void TMainForm::CameraRightActionExecute(QObject*) { SetCameraView(VolumeRenderer::Right); }
 void TMainForm::CameraUpActionExecute(QObject*) { SetCameraView(VolumeRenderer::Up); }
 void TMainForm::CameraFrontActionExecute(QObject*) { SetCameraView(VolumeRenderer::Front); }
-void TMainForm::CameraBackwardActionExecute(QObject*) { viewControl.StepBackward(); }
-void TMainForm::CameraForwardActionExecute(QObject*) { viewControl.StepForward(); }
+void TMainForm::CameraBackwardActionExecute(QObject*) { viewer.viewControl.StepBackward(); }
+void TMainForm::CameraForwardActionExecute(QObject*) { viewer.viewControl.StepForward(); }
 
 void TMainForm::SliceScrollBarScroll(QObject*)
 {
-    volumeRenderer->SetSliceCounts(ScrollBar1->value(), ScrollBar2->value(), ScrollBar3->value());
+    Change([this](ViewSettings& s) {
+        s.sliceCounts[0] = ScrollBar1->value();
+        s.sliceCounts[1] = ScrollBar2->value();
+        s.sliceCounts[2] = ScrollBar3->value();
+    });
     QScrollBar* counts[3] = {ScrollBar1, ScrollBar2, ScrollBar3};
     QLabel* countPanels[3] = {Panel3, Panel7, Panel8};
     QScrollBar* volumeBars[3] = {ScrollBar4, ScrollBar5, ScrollBar6};
@@ -1015,7 +974,11 @@ void TMainForm::SlicesSliceScrollBarScroll(QObject*)
     Panel12->setText(QString::number(ScrollBar7->value()));
     Panel13->setText(QString::number(ScrollBar8->value()));
     Panel14->setText(QString::number(ScrollBar9->value()));
-    volumeRenderer->SetStackSlices(ScrollBar7->value(), ScrollBar8->value(), ScrollBar9->value());
+    Change([this](ViewSettings& s) {
+        s.stackSlices[0] = ScrollBar7->value();
+        s.stackSlices[1] = ScrollBar8->value();
+        s.stackSlices[2] = ScrollBar9->value();
+    });
 }
 
 void TMainForm::VolTexSliceScrollBarScroll(QObject*)
@@ -1023,23 +986,33 @@ void TMainForm::VolTexSliceScrollBarScroll(QObject*)
     Panel9->setText(QString::number(ScrollBar4->value()));
     Panel10->setText(QString::number(ScrollBar5->value()));
     Panel11->setText(QString::number(ScrollBar6->value()));
-    volumeRenderer->SetVolumeSlices(ScrollBar4->value(), ScrollBar5->value(), ScrollBar6->value());
+    Change([this](ViewSettings& s) {
+        s.volumeSlices[0] = ScrollBar4->value();
+        s.volumeSlices[1] = ScrollBar5->value();
+        s.volumeSlices[2] = ScrollBar6->value();
+    });
 }
 
 void TMainForm::ScrollBar10Scroll(QObject*)
 {
     const float value = 1.0f / float(ScrollBar10->value());
-    volumeRenderer->SetStepSize(value);
+    Change([value](ViewSettings& s) { s.step = value; });
     Panel15->setText(GeneralFormat(value, 3));
 }
 
 void TMainForm::ScrollBar11Scroll(QObject*)
 {
     const float value = float(ScrollBar11->value()) * 0.001f;
-    volumeRenderer->SetMaxIntensity(value);
+    Change([value](ViewSettings& s) { s.maxIntensity = value; });
     Panel5->setText(GeneralFormat(value, 3));
 }
 
-void TMainForm::CheckBox5Click(QObject*) { volumeRenderer->SetAdaptiveStepSize(CheckBox5->isChecked() ? 1.0f : 0.0f); }
+void TMainForm::CheckBox5Click(QObject*)
+{
+    Change([this](ViewSettings& s) { s.adaptiveStep = CheckBox5->isChecked(); });
+}
 
-void TMainForm::CheckBox6Click(QObject*) { volumeRenderer->SetLighting(CheckBox6->isChecked() ? 1.0f : 0.0f); }
+void TMainForm::CheckBox6Click(QObject*)
+{
+    Change([this](ViewSettings& s) { s.lighting = CheckBox6->isChecked(); });
+}

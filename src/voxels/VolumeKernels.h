@@ -36,6 +36,9 @@ inline void TaskEnds(void*) {}
 // counts[v] := number of entries of grid equal to v, for v = 0 to 65535.
 void CountDensities(const uint16_t* grid, uint64_t count, uint32_t* counts);
 
+// The largest of count samples.
+uint16_t Maximum(const uint16_t* samples, uint64_t count);
+
 // quotient[v] := float(v) / divisor for v = 0 to 65535, or 0 where divisor is 0.
 void GradientQuotients(float divisor, float* quotient);
 
@@ -52,7 +55,7 @@ void GradientPlanes(const uint16_t* grid, const float* quotient, uint32_t dimX, 
 // same vector and the density over 4096, so that one fetch gives the ray
 // caster a sample's density and its gradient.
 void GradientDensityHalves(const uint16_t* grid, const float* quotient, uint32_t dimX, uint32_t dimY, uint32_t dimZ,
-                        uint32_t z0, uint32_t planes, uint16_t* out, const float* axisScale = nullptr);
+                           uint32_t z0, uint32_t planes, uint16_t* out, const float* axisScale = nullptr);
 
 // IEEE binary16 of a float, rounded to nearest even (plain C++).
 uint16_t HalfFromFloat(float value);

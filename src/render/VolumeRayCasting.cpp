@@ -1,6 +1,6 @@
 // Ray casting: the colour cube whose colours are its texture-space positions,
 // the entry and exit images, and the screen-filling pass of the ray caster.
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #include <GL/glu.h>
 
@@ -240,8 +240,7 @@ void VolumeRenderer::UpdateRayTransferTexture()
     glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA16F, GLsizei(BrickGrid::lookupTexels), 0, GL_RGBA, GL_FLOAT,
-                 texels.data());
+    glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA16F, GLsizei(BrickGrid::lookupTexels), 0, GL_RGBA, GL_FLOAT, texels.data());
     rayTransferStep = step;
 }
 
@@ -366,8 +365,7 @@ void VolumeRenderer::RenderRayCasting()
         if (gradientsFromDensities) {
             const Vec3 scale = GradientScale();
             program->setUniform1i("density_tex", 3);
-            glUniform3f(program->uniformLocation("texelCount"), float(texDimX), float(texDimY),
-                        float(texDimZ));
+            glUniform3f(program->uniformLocation("texelCount"), float(texDimX), float(texDimY), float(texDimZ));
             glUniform3f(program->uniformLocation("gradientScale"), scale.x, scale.y, scale.z);
         } else {
             program->setUniform1i("gradient_tex", 4);

@@ -43,13 +43,3 @@ void LogFailedAt(const char* message, const char* file, int line)
 }
 
 int LogWarning(const char* message) { return std::fprintf(Target(), "[ WARN ] %s\n", message); }
-
-int NextPowerOfTwo(uint32_t n)
-{
-    // Shifting instead of 2^ceil(log n / log 2) keeps exact powers of two exact.
-    uint32_t p = 1;
-    while (p < n && p < (1u << 31)) {
-        p <<= 1;
-    }
-    return static_cast<int>(p);
-}

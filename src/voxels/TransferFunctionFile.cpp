@@ -45,24 +45,29 @@ bool ReadAll(int fd, unsigned char* data, size_t size)
 
 bool TransferFunction::Load(const char* fileName)
 {
-    Clear();
+    // Read into a function of its own: a file that fails leaves this one,
+    // with its unsaved changes, as it was.
+    std::vector<Sample> loaded[4];
+    auto fail = [this](const char* entry, const char* cause, int fd) {
+        LogWarning(entry);
+        error = cause;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    };
 
     const int fd = ::open(fileName, O_RDONLY);
     if (fd < 0) {
-        LogWarning("TransferFunction: Failed to open file!");
-        return false;
+        return fail("TransferFunction: Failed to open file!", "cannot be opened", -1);
     }
 
     unsigned char header[headerBytes];
     if (!ReadAll(fd, header, sizeof header)) {
-        LogWarning("TransferFunction: Reading header failed!");
-        ::close(fd);
-        return false;
+        return fail("TransferFunction: Reading header failed!", "is too short for a transfer function's header", fd);
     }
     if (ReadU32(header) != magicNumber) {
-        LogWarning("TransferFunction: Invalid transfer function file!");
-        ::close(fd);
-        return false;
+        return fail("TransferFunction: Invalid transfer function file!", "is not a transfer function file", fd);
     }
     const int32_t headerSize = static_cast<int32_t>(ReadU32(header + 4));
     ::lseek(fd, headerSize, SEEK_SET);
@@ -75,19 +80,22 @@ bool TransferFunction::Load(const char* fileName)
         const uint32_t count = ReadU32(header + 12 + 4 * c);
         const off_t offset = ::lseek(fd, 0, SEEK_CUR);
         const uint64_t left = offset >= 0 && fileSize > offset ? uint64_t(fileSize - offset) / recordBytes : 0;
-        channels[c].reserve(size_t(std::min<uint64_t>(count, left)));
+        loaded[c].reserve(size_t(std::min<uint64_t>(count, left)));
         for (uint32_t i = 0; i < count; ++i) {
             unsigned char record[recordBytes];
             if (!ReadAll(fd, record, sizeof record)) {
-                LogWarning("TransferFunction: Reading sample failed!");
-                ::close(fd);
-                return false;
+                return fail("TransferFunction: Reading sample failed!", "ends before the samples its header counts",
+                            fd);
             }
-            channels[c].push_back(Sample{record[0], ReadU32(record + 4)});
+            loaded[c].push_back(Sample{record[0], ReadU32(record + 4)});
         }
     }
 
     ::close(fd);
+    for (int c = 0; c < 4; ++c) {
+        channels[c] = std::move(loaded[c]);
+    }
+    error = "";
     modified = false;
     hasFileName = true;
     return true;
@@ -115,13 +123,16 @@ bool TransferFunction::Save(const char* fileName)
     const FileWriteResult result = WriteWholeFile(fileName, content);
     if (!result.opened) {
         LogWarning("TransferFunction: File creation failed!");
+        error = "cannot be created or written";
         return false;
     }
     if (!result.complete) {
         LogWarning(result.bytesWritten < size_t(headerBytes) ? "TransferFunction: Writing header failed!"
                                                              : "TransferFunction: Writing samples failed!");
+        error = "could not be written whole";
         return false;
     }
+    error = "";
 
     modified = false;
     hasFileName = true;

@@ -1,6 +1,6 @@
 // The renderer object: construction, destruction, setters and the fixed-function
 // lighting that every load installs.
-#include "Volume.h"
+#include "VolumeRenderer.h"
 
 #include <algorithm>
 #include <cmath>

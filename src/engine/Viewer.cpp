@@ -1,0 +1,217 @@
+#include <GL/glew.h>
+
+#include "Viewer.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+#include "Log.h"
+#include "StartupTransferFunction.h"
+#include "VolumeRenderer.h"
+
+Viewer::Viewer() = default;
+
+Viewer::~Viewer() { delete volumeRenderer; }
+
+void Viewer::Start(QWindow* window, const QByteArray& folder)
+{
+    programFolder = folder;
+    display.CreateContext(window);
+    volumeRenderer = new VolumeRenderer(&display, programFolder.constData(), &transferFunction);
+
+    const GLenum glewError = glewInit();
+    if (glewError != GLEW_OK) {
+        LogFailed((QByteArray("glew: ") + reinterpret_cast<const char*>(glewGetErrorString(glewError))).constData());
+    }
+    // GLEW's lookup may leave an error in the queue on some drivers.
+    while (glGetError() != GL_NO_ERROR) {
+    }
+
+    FillStartupTransferFunction(transferFunction);
+    for (int c = 0; c < 4; ++c) {
+        untouchedFunction[c] = transferFunction.Channel(c);
+    }
+    // The panel's size is not known yet: the first one given frames the view.
+    settings.width = settings.height = 0;
+    Give(settings, true);
+}
+
+void Viewer::Stop()
+{
+    delete volumeRenderer;
+    volumeRenderer = nullptr;
+    motionQuality.Release();
+    display.ReleaseContext();
+}
+
+OpenResult Viewer::Open(const QString& path, const ScanReader& read)
+{
+    OpenResult result;
+    const QByteArray file = QFile::encodeName(path);
+    if (!ScanLoader::IsScan(path)) {
+        if (!volumeRenderer->Load(file.constData())) {
+            result.error = QString::fromStdString(volumeRenderer->loadError);
+            return result;
+        }
+    } else {
+        ScanVolume scan;
+        QString error;
+        const uint64_t memory = VolumeRenderer::MemoryLimit();
+        const bool scanRead = read ? read(path, memory, scan, error) : ScanLoader::Read(path, memory, scan, error);
+        if (!scanRead || !ScanLoader::Fits(*volumeRenderer, scan, error)) {
+            result.cancelled = error == QLatin1String("cancelled");
+            result.error = error;
+            return result;
+        }
+        // Before the load, which then builds its textures with it.
+        result.sampleFunction = ApplySampleFunction(scan.kind);
+        if (!ScanLoader::Load(*volumeRenderer, path, scan)) {
+            result.error = QString::fromStdString(volumeRenderer->loadError);
+            return result;
+        }
+    }
+    result.opened = true;
+    result.reducedResolution = QString::fromStdString(volumeRenderer->reducedResolution);
+    AfterOpen();
+    return result;
+}
+
+void Viewer::AfterOpen()
+{
+    // The load set the renderer's plane counts to the volume's sizes; the
+    // slice bars start again at the first slice, which the renderer hears of
+    // with the next change of a setting.
+    const uint32_t dims[3] = {volumeRenderer->GetDimX(), volumeRenderer->GetDimY(), volumeRenderer->GetDimZ()};
+    for (int a = 0; a < 3; ++a) {
+        settings.sliceCounts[a] = int32_t(dims[a]);
+        settings.stackSlices[a] = 1;
+        settings.volumeSlices[a] = 1;
+    }
+    viewControl.SetBox(volumeRenderer->BoxHalfExtents());
+    viewControl.Frame();
+}
+
+QString Viewer::ApplySampleFunction(ScanVolume::Kind kind)
+{
+    const QString path = ScanLoader::SampleFunction(kind);
+    const auto same = [](const TransferFunction::Sample& a, const TransferFunction::Sample& b) {
+        return a.value == b.value && a.position == b.position;
+    };
+    bool edited = false;
+    for (int c = 0; c < 4; ++c) {
+        const auto& now = transferFunction.Channel(c);
+        edited = edited ||
+                 !std::equal(now.begin(), now.end(), untouchedFunction[c].begin(), untouchedFunction[c].end(), same);
+    }
+    if (path.isEmpty() || transferFunctionChosen || edited) {
+        return {};
+    }
+    if (!transferFunction.Load(QFile::encodeName(path).constData())) {
+        LogWarning(("TransferFunction: the sample '" + path + "' cannot be read").toLocal8Bit().constData());
+        return {};
+    }
+    for (int c = 0; c < 4; ++c) {
+        untouchedFunction[c] = transferFunction.Channel(c);
+    }
+    return path;
+}
+
+void Viewer::Apply(const ViewSettings& next) { Give(next, false); }
+
+void Viewer::Give(const ViewSettings& next, bool all)
+{
+    VolumeRenderer& r = *volumeRenderer;
+    // The renderer's setters build textures again only on a change, so each
+    // setting goes to it as it is. The view stack is the camera's to set
+    // from frame to frame; the plane counts are the load's.
+    r.SetRenderMethod(next.method);
+    r.SetClassification(next.classification);
+    r.SetColorMapType(next.colorMap);
+    r.SetBlendMode(next.blend);
+    r.SetSliceMode(next.sliceMode);
+    if (all || !std::equal(next.sliceCounts, next.sliceCounts + 3, settings.sliceCounts)) {
+        r.SetSliceCounts(next.sliceCounts[0], next.sliceCounts[1], next.sliceCounts[2]);
+    }
+    r.SetStackSlices(next.stackSlices[0], next.stackSlices[1], next.stackSlices[2]);
+    r.SetVolumeSlices(next.volumeSlices[0], next.volumeSlices[1], next.volumeSlices[2]);
+    r.SetStepSize(next.step);
+    r.SetMaxIntensity(next.maxIntensity);
+    r.SetAdaptiveStepSize(next.adaptiveStep ? 1.0f : 0.0f);
+    r.SetLighting(next.lighting ? 1.0f : 0.0f);
+    if (all || next.view != settings.view) {
+        r.SetViewStack(next.view);
+    }
+    if (next.width > 0 && next.height > 0 &&
+        (next.width != settings.width || next.height != settings.height || next.pixelRatio != settings.pixelRatio)) {
+        display.Resize(int(next.width * next.pixelRatio), int(next.height * next.pixelRatio));
+        viewControl.SetViewport(next.width, next.height);
+    }
+    settings = next;
+}
+
+void Viewer::ShowSide(int8_t view)
+{
+    settings.view = view;
+    volumeRenderer->SetViewStack(view);
+    viewControl.ShowSide(view);
+}
+
+void Viewer::PlaceCamera()
+{
+    viewControl.ShowSide(settings.view);
+    // Unlike the wheel, a distance set may put the eye anywhere, inside the box too.
+    if (settings.distance) {
+        viewControl.distance = *settings.distance;
+    }
+    viewControl.Turn(settings.turn[0], settings.turn[1]);
+    viewControl.Pan(settings.pan[0], settings.pan[1]);
+    viewControl.freeRotation = settings.rotation;
+}
+
+bool Viewer::LoadTransferFunction(const QString& path)
+{
+    const bool loaded = transferFunction.Load(QFile::encodeName(path).constData());
+    if (loaded) {
+        transferFunctionChosen = true;
+        UpdateTransferFunction();
+    }
+    return loaded;
+}
+
+void Viewer::UpdateTransferFunction() { volumeRenderer->UpdateTransferFunction(); }
+
+void Viewer::DrawFrame(double now, bool moving)
+{
+    display.Clear();
+    if (!volumeRenderer->IsLoaded()) {
+        return;
+    }
+    const bool turning = settings.rotateAxes[0] || settings.rotateAxes[1] || settings.rotateAxes[2];
+    const bool rotate = settings.freeRotate;
+    // A moving view may be drawn at a lower resolution; a still one never is.
+    const int factor = motionQuality.Factor(moving || viewControl.Moving(now) || (rotate && turning));
+    if (factor > 1) {
+        motionQuality.Begin(display, factor);
+    }
+    viewControl.Apply(*volumeRenderer, rotate);
+    if (rotate && turning) {
+        viewControl.AdvanceFreeRotation(settings.rotateAxes[0], settings.rotateAxes[1], settings.rotateAxes[2], now);
+    }
+    volumeRenderer->Render();
+    if (factor > 1) {
+        motionQuality.End(display);
+    }
+}
+
+void Viewer::Swap() { display.Swap(); }
+
+QImage Viewer::ReadPicture() const
+{
+    QImage picture(display.width, display.height, QImage::Format_RGBX8888);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, display.width, display.height, GL_RGBA, GL_UNSIGNED_BYTE, picture.bits());
+    // OpenGL rows run bottom to top; the screen shows no alpha.
+    return picture.mirrored().convertToFormat(QImage::Format_RGB888);
+}

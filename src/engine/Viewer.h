@@ -1,0 +1,109 @@
+#pragma once
+
+#include "Display.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+#include "MotionQuality.h"
+#include "ScanLoader.h"
+#include "TransferFunction.h"
+#include "ViewControl.h"
+#include "ViewSettings.h"
+
+class QWindow;
+class VolumeRenderer;
+
+// How an open ended.
+struct OpenResult {
+    bool opened = false;
+    // The user cancelled the read.
+    bool cancelled = false;
+    // Why the file did not open, in one line that follows its name.
+    QString error;
+    // Where it opened at fewer samples than it has: why, following its name.
+    QString reducedResolution;
+    // The sample transfer function applied for the scan's kind, if any.
+    QString sampleFunction;
+};
+
+// The engine behind the window and the tools: it owns the display, the
+// transfer function, the renderer, the camera and the moving-frame rule,
+// opens files, applies settings and draws frames. No widgets here; the
+// window maps its controls onto ViewSettings and forwards the mouse.
+class Viewer {
+public:
+    // Reads a scan; the window passes one that shows its progress.
+    using ScanReader = std::function<bool(const QString& path, uint64_t memoryLimit, ScanVolume& scan, QString& error)>;
+
+    Viewer();
+    ~Viewer();
+    Viewer(const Viewer&) = delete;
+    Viewer& operator=(const Viewer&) = delete;
+
+    // The start-up sequence on the render panel's native window: the OpenGL
+    // context, the renderer reading its shaders from programFolder, GLEW and
+    // the start-up transfer function. Its failures end the process: there is
+    // no window yet to tell.
+    void Start(QWindow* window, const QByteArray& programFolder);
+    // Frees the renderer and the context; the context must be current.
+    void Stop();
+    bool Started() const { return volumeRenderer != nullptr; }
+
+    // Opens a volume data file or a scan and frames it. A file that fails
+    // leaves the volume, the transfer function and the camera as they were
+    // (a .dat file refused past its checks, where memory runs out, leaves no
+    // volume) and says why in the result.
+    OpenResult Open(const QString& path, const ScanReader& read = ScanReader());
+
+    // Gives the renderer what differs from the settings it has.
+    void Apply(const ViewSettings& next);
+    const ViewSettings& Settings() const { return settings; }
+    // The camera of the settings: the side of their view framed, then their
+    // distance, turn, pan and rotation.
+    void PlaceCamera();
+    // A camera button: that side, framed.
+    void ShowSide(int8_t view);
+
+    // The transfer function from a .tf file; one that fails leaves it as it
+    // was. Either way the renderer draws the function it then has.
+    bool LoadTransferFunction(const QString& path);
+    // After the function changed in place (the editor, New).
+    void UpdateTransferFunction();
+    // From now on an opened scan keeps the function the user has.
+    void KeepTransferFunction() { transferFunctionChosen = true; }
+
+    // One frame, not yet shown: cleared, the camera placed, the volume drawn,
+    // at the motion rule's resolution while the view moves (or moving is set).
+    // now: seconds of a steady clock.
+    void DrawFrame(double now, bool moving = false);
+    // Shows the frame drawn.
+    void Swap();
+    // The frame drawn, top row first, before Swap.
+    QImage ReadPicture() const;
+
+    Display display;
+    TransferFunction transferFunction;
+    VolumeRenderer* volumeRenderer = nullptr;
+    ViewControl viewControl;
+    MotionQuality motionQuality;
+
+private:
+    // The sample function for a scan of this kind, where the user has not
+    // chosen or edited one; the path applied or empty.
+    QString ApplySampleFunction(ScanVolume::Kind kind);
+    void AfterOpen();
+    // Gives the renderer the settings that differ from those it has, or all.
+    void Give(const ViewSettings& next, bool all);
+
+    ViewSettings settings;
+    QByteArray programFolder;
+    bool transferFunctionChosen = false;
+    // The function as it was at start-up or as a sample was applied; one that
+    // differs has been edited.
+    std::vector<TransferFunction::Sample> untouchedFunction[4];
+};
