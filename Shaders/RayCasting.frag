@@ -22,6 +22,10 @@ uniform int lighting;
 uniform float sampleCount;
 // Density window: densities above maxIntensity * 4096 are transparent.
 uniform float maxIntensity;
+// Added to every pixel's offset of its first sample, in steps: frames of a
+// view at rest, each with another offset, average to the picture of a finer
+// step.
+uniform float sampleOffset;
 // Per brick, in luminance times 255: 0 where the brick may show
 // something, else how many bricks away the nearest such brick is, counted
 // along the axis that needs most. Every brick closer than that is empty.
@@ -156,7 +160,7 @@ void main()
     vec3 displayed = mat3(gl_TextureMatrix[1]) * ray;
     float stepT = stepLength / length(displayed);
     vec3 toViewer = -normalize(displayed);
-    float jitter = Jitter(gl_FragCoord.xy);
+    float jitter = fract(Jitter(gl_FragCoord.xy) + sampleOffset);
     int k = int(ceil(tEnter / stepT - jitter));
     // Pass m takes samples n m to n m + n - 1, with leaps and without, so
     // that the samples of a pass share one gradient alike; a sample before

@@ -72,7 +72,7 @@ def main():
     distance = 20.0
     step = 0.01
 
-    configurations = [(name, [render, volume, "-o", "frame.png", "--tf", tf, "--size", args.size,
+    configurations = [(name, [render, volume, "-o", "frame.png", "--converge", "0", "--tf", tf, "--size", args.size,
                               "--distance", str(distance), "--step", str(step), "--frames", "1"] + extra)
                       for name, extra in (VOLREN[:1] if args.ray_casting_only else VOLREN)]
     if not args.no_vtk:

@@ -72,9 +72,9 @@ def main():
         print("| method | scan at its own spacing | resampled import (512 x 512 x 258) | ratio |")
         print("|---|---:|---:|---:|")
         for name, options in METHODS:
-            direct = statistics.median(peak_kib([render, scan, "-o", out] + options) for _ in range(args.rounds))
+            direct = statistics.median(peak_kib([render, scan, "-o", out, "--converge", "0"] + options) for _ in range(args.rounds))
             imported = statistics.median(
-                peak_kib([render, resampled, "-o", out] + options) for _ in range(args.rounds))
+                peak_kib([render, resampled, "-o", out, "--converge", "0"] + options) for _ in range(args.rounds))
             print("| %s | %.0f MiB | %.0f MiB | %.2f |" % (name, direct / 1024, imported / 1024, direct / imported))
 
 

@@ -20,9 +20,9 @@ if(NOT signature STREQUAL "89504e470d0a1a0a" OR NOT size STREQUAL "0000004000000
   message(FATAL_ERROR "not a 64 x 48 PNG: ${header}")
 endif()
 
-# Timing line.
+# Timing lines: the frames drawn whole, then the view at rest until it converges.
 run(0 ${common} -o ${OUT}/timed.png --method volume-texture --frames 3 --size 32x32)
-if(NOT last_out MATCHES "^frames 3 median_ms [0-9.]+ min_ms [0-9.]+ max_ms [0-9.]+\n$")
+if(NOT last_out MATCHES "^frames 3 median_ms [0-9.]+ min_ms [0-9.]+ max_ms [0-9.]+\nrested frames [0-9]+ ms [0-9.]+\n$")
   message(FATAL_ERROR "unexpected timing line: ${last_out}")
 endif()
 
@@ -42,7 +42,7 @@ if(NOT EXISTS ${OUT}/other.diff.png)
 endif()
 
 # Usage errors exit 2 with a usage line; --help documents every option.
-foreach(bad "--method;foo" "--size;0x10" "--rotate;1,2" "--turn;1" "--pan;a,b" "--distance;-3" "--frames;0" "--threshold;1" "--blend;add" "--bogus")
+foreach(bad "--method;foo" "--size;0x10" "--rotate;1,2" "--turn;1" "--pan;a,b" "--distance;-3" "--frames;0" "--threshold;1" "--blend;add" "--bogus" "--ssim" "--converge;2")
   run(2 ${common} -o ${OUT}/bad.png ${bad})
   if(NOT last_err MATCHES "usage: volren-render")
     message(FATAL_ERROR "no usage line for ${bad}: ${last_err}")
@@ -52,7 +52,7 @@ run(2 -o ${OUT}/bad.png)
 run(2 ${DATA}/blob.dat)
 run(0 --help)
 foreach(option tf method classification colormap blend view rotate turn pan distance size step max-intensity adaptive drag
-               lighting frames reference threshold)
+               lighting converge frames reference threshold ssim)
   if(NOT last_out MATCHES "--${option}")
     message(FATAL_ERROR "--help does not document --${option}")
   endif()

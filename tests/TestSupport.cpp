@@ -78,7 +78,10 @@ GLWindow::GLWindow(int width, int height)
     // The program's own start-up: context, GLEW, renderer, transfer function.
     viewer.Start(window, QByteArray::fromStdString(ProgramFolder()));
     window->show();
-    display.Resize(width, height);
+    ViewSettings panel = viewer.Settings();
+    panel.width = width;
+    panel.height = height;
+    viewer.Apply(panel);
 }
 
 GLWindow::~GLWindow()

@@ -41,10 +41,15 @@ Channels Points(const TransferFunction& tf)
     return channels;
 }
 
-// The frame the window draws now, top row first.
+// The picture the window shows of its view at rest, top row first.
 QImage Frame(TMainForm& form)
 {
-    form.DrawFrame();
+    for (int frames = 0; frames < 100; ++frames) {
+        form.DrawFrame();
+        if (form.viewer.Converged()) {
+            break;
+        }
+    }
     return form.viewer.ReadPicture();
 }
 

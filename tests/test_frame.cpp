@@ -230,15 +230,16 @@ TEST(Frame, BlendCompositesBackToFrontSoTheNearerSlabDominates)
     }
 }
 
+// "Default" takes premultiplied colours, and the pre-classified texels are
+// premultiplied for it: the slabs composite as "over" does, where colours as
+// they are added up to a white wash.
 TEST(Frame, DefaultBlendCompositesPremultipliedBackToFront)
 {
     Scene scene;
     RedGreen(scene.tf);
     scene.renderer.SetBlendMode(VR::DefaultBlend);
     const double a = 64.0 / 255.0;
-    auto premultipliedOver = [](double src, double dst, double alpha) {
-        return std::min(1.0, src + dst * (1 - alpha));
-    };
+    auto premultipliedOver = [](double src, double dst, double alpha) { return src * alpha + dst * (1 - alpha); };
     for (int v = 0; v < 6; ++v) {
         LoadHalves(scene, v % 3);
         scene.Frame(allViews[v]);
@@ -247,7 +248,8 @@ TEST(Frame, DefaultBlendCompositesPremultipliedBackToFront)
         const bool lower = SeesLowerHalf(allViews[v]);
         ExpectNear(pixel, Composite(lower ? green : red, lower ? red : green, a, premultipliedOver), 4, viewNames[v]);
         const int nearChannel = lower ? 0 : 1;
-        EXPECT_EQ(pixel[nearChannel], 255) << viewNames[v];
+        EXPECT_LT(pixel[nearChannel], 240) << viewNames[v] << ": washed out";
+        EXPECT_GT(pixel[nearChannel], 200) << viewNames[v];
         EXPECT_LT(pixel[1 - nearChannel], 40) << viewNames[v];
     }
 }

@@ -17,9 +17,15 @@
 
 namespace {
 // The frame the program draws, read back before its swap, top row first.
+// The frames of the view at rest are drawn until it has converged.
 QImage ProgramFrame(TMainForm& form)
 {
-    form.DrawFrame();
+    int frames = 0;
+    do {
+        form.DrawFrame();
+        ++frames;
+    } while (!form.viewer.Converged() && frames < 100);
+    EXPECT_LT(frames, 100) << "the view at rest does not converge";
     QImage frame(form.viewer.display.width, form.viewer.display.height, QImage::Format_RGBA8888);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, frame.width(), frame.height(), GL_RGBA, GL_UNSIGNED_BYTE, frame.bits());

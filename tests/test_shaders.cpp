@@ -581,13 +581,16 @@ TEST(ColorMaps, GradientMapsBrightenTheRimOfABall)
 {
     ScratchFolder scratch;
     WriteBall(scratch.Path("ball.dat"));
-    // Grey and faint from density 1000 up: the picture sums what each ray meets.
+    // White and faint from density 1000 up: premultiplied under "Default",
+    // each plane adds about 5 levels, so the picture sums what each ray meets.
     Scene scene(scratch.Path("ball.dat"), ProgramFolder(), [](TransferFunction& tf) {
         tf.Clear();
-        for (int channel = 0; channel < 4; ++channel) {
+        for (int channel = 0; channel < 3; ++channel) {
             tf.AddSample(channel, 0, 0);
-            tf.AddSample(channel, 5, 1000);
+            tf.AddSample(channel, 255, 1000);
         }
+        tf.AddSample(3, 0, 0);
+        tf.AddSample(3, 5, 1000);
     });
     scene.renderer.SetClassification(VolumeRenderer::ShaderClassification);
     // The ball's radius of 24 units at a distance of 100 covers 24 / (100 *

@@ -160,6 +160,9 @@ TEST(TransferFunctionActions, AfterNewTheLookupWaitsForEditOrLoad)
     EnsureApplication();
     SaveConstantFunction(scratch.Path("ninety.tf"), 90);
     MainWindow w;
+    // "Blend": the lookup holds the colours as they are ("Default"
+    // premultiplies them).
+    w.form.RadioButton5->click();
 
     // Edit: the editor opens modally over the function while frames go on,
     // and the lookup is built from the function when it closes.

@@ -468,6 +468,8 @@ TEST_F(VolumeLoadTest, AllZeroVolumeHasZeroInteriorGradients)
 
 TEST_F(VolumeLoadTest, LookupTextureAveragesPairsOfDensities)
 {
+    // The colours as the transfer function gives them: "Default" premultiplies them.
+    renderer->SetBlendMode(VolumeRenderer::Blend);
     Load(Write("l.dat", 2, 2, 2, std::vector<uint16_t>(8, 300)));
     EXPECT_EQ(LevelParameter(GL_TEXTURE_1D, renderer->transferTexture, GL_TEXTURE_WIDTH), 2048);
     const std::vector<uint8_t> texels =
@@ -482,6 +484,20 @@ TEST_F(VolumeLoadTest, LookupTextureAveragesPairsOfDensities)
         mismatches += std::memcmp(expected, &texels[4 * k], 4) != 0;
     }
     EXPECT_EQ(mismatches, 0u);
+
+    // Under "Default" the same texels times their opacity; the ray caster's
+    // own lookup keeps the colours as they are.
+    renderer->SetBlendMode(VolumeRenderer::DefaultBlend);
+    const std::vector<uint8_t> premultiplied =
+        TextureImage<uint8_t>(GL_TEXTURE_1D, renderer->transferTexture, GL_RGBA, GL_UNSIGNED_BYTE, 2048 * 4);
+    mismatches = 0;
+    for (size_t i = 0; i < texels.size(); ++i) {
+        const uint8_t alpha = texels[i / 4 * 4 + 3];
+        mismatches += premultiplied[i] != (i % 4 == 3 ? alpha : uint8_t((texels[i] * alpha + 127) / 255));
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(std::vector<uint8_t>(renderer->transferTexels.begin() + 100, renderer->transferTexels.begin() + 104),
+              (std::vector<uint8_t>{0, 128, 21, 2}));
 }
 
 // Densities spread over the whole range, so that every curve segment is used.
@@ -496,6 +512,8 @@ std::vector<uint16_t> Spread(size_t count)
 
 TEST_F(VolumeLoadTest, PreClassifiedVolumeTextureHoldsTheColoursOfEvaluate)
 {
+    // The colours as the transfer function gives them: "Default" premultiplies them.
+    renderer->SetBlendMode(VolumeRenderer::Blend);
     renderer->SetClassification(VolumeRenderer::PreClassification);
     renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
     Load(Write("c.dat", 30, 20, 10, Spread(6000)));
@@ -589,6 +607,8 @@ TEST_F(VolumeLoadTest, RayCastingWithoutGradientTextureKeepsItsDensityTexture)
 
 TEST_F(VolumeLoadTest, PreClassifiedVolumeTextureBuiltBySlabsAcrossManySlabs)
 {
+    // The colours as the transfer function gives them: "Default" premultiplies them.
+    renderer->SetBlendMode(VolumeRenderer::Blend);
     // Planes of 512 x 512 colours (1 MiB): slabs of 8 planes, four of them.
     renderer->SetClassification(VolumeRenderer::PreClassification);
     renderer->SetRenderMethod(VolumeRenderer::VolumeTexture);
@@ -645,6 +665,8 @@ size_t SliceMismatches(const VolumeRenderer& r, GLenum format, GLenum type,
 
 TEST_F(VolumeLoadTest, SliceStacksHoldThePlanesOfTheGrid)
 {
+    // The colours as the transfer function gives them: "Default" premultiplies them.
+    renderer->SetBlendMode(VolumeRenderer::Blend);
     renderer->SetRenderMethod(VolumeRenderer::Slices);
     Load(Write("s.dat", 19, 6, 5, Spread(570)));
     ASSERT_EQ(renderer->sliceTexturesX.size(), 19u);

@@ -23,6 +23,7 @@
 
 #include "DisplayRetry.h"
 #include "Log.h"
+#include "PictureCompare.h"
 #include "Platform.h"
 #include "VolumeRenderer.h"
 
@@ -35,9 +36,9 @@ const char* const usageLine =
     "[--classification pre|shaders|none] [--colormap intensity|gradient] [--blend min|max|blend|default] "
     "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--turn H,V] [--pan X,Y] [--distance D] "
     "[--size WxH] [--step F] "
-    "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--frames N] [--drag N] "
+    "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--converge 0|1] [--frames N] [--drag N] "
     "[--reference BASELINE.png "
-    "[--threshold T]] [--program-folder DIR]";
+    "[--threshold T] [--ssim]] [--program-folder DIR]";
 
 [[noreturn]] void UsageError(const QString& message)
 {
@@ -89,6 +90,7 @@ struct Settings {
     int frames = 1;
     int drag = 0;
     double threshold = 0.5;
+    bool ssim = false;
 };
 
 Settings ParseArguments(const QStringList& arguments)
@@ -98,7 +100,8 @@ Settings ParseArguments(const QStringList& arguments)
         "Draws VOLUME (a .dat file, or a scan: a DICOM series folder or file, NIfTI, NRRD, MetaImage) as the\n"
         "volren program's frame loop does and writes the last frame as a PNG.\n"
         "Defaults are the program's start-up state: ray casting, no classification, intensity colour map,\n"
-        "default blend, front view, the start-up transfer function, a 537x595 panel, the volume framed.\n"
+        "default blend, front view, the program's transfer function for the volume, a 537x595 panel, the\n"
+        "volume framed, the picture of the view at rest.\n"
         "The volume's box has its largest side from -1 to +1; framed, that side spans two thirds of the\n"
         "panel's narrower side.\n"
         "Exit status: 0 written (and like the reference), 1 fatal error (see debug.log),\n"
@@ -109,7 +112,10 @@ Settings ParseArguments(const QStringList& arguments)
         {{QStringLiteral("o"), QStringLiteral("output")},
          QStringLiteral("PNG file to write."),
          QStringLiteral("OUT.png")},
-        {QStringLiteral("tf"), QStringLiteral("Transfer function file (.tf) to use instead of the start-up one."),
+        {QStringLiteral("tf"),
+         QStringLiteral("Transfer function file (.tf) to use; default: the one the program applies to a scan of its "
+                        "kind (the samples' ct.tf for a CT, mri.tf for an MRI, said on standard output), else the "
+                        "start-up one."),
          QStringLiteral("FILE.tf")},
         {QStringLiteral("method"), QStringLiteral("Rendering method: slices, volume-texture or ray-casting."),
          QStringLiteral("M"), QStringLiteral("ray-casting")},
@@ -148,13 +154,20 @@ Settings ParseArguments(const QStringList& arguments)
          QStringLiteral("0|1")},
         {QStringLiteral("lighting"), QStringLiteral("Lighting of the ray caster: 0 or 1; default 1."),
          QStringLiteral("0|1")},
+        {QStringLiteral("converge"),
+         QStringLiteral("Whether the picture written is the ray-cast view at rest, averaged over frames with their "
+                        "samples at other offsets within the step until it converges (1, the default), or a single "
+                        "frame (0)."),
+         QStringLiteral("0|1")},
         {QStringLiteral("drag"),
          QStringLiteral("Before the frames, N frames as during a left drag of 2 pixels a frame, each drawn at the "
                         "resolution the program would choose to stay within 40 ms; prints 'drag N median_ms M max_ms "
                         "x over_budget k largest_factor f'."),
          QStringLiteral("N")},
         {QStringLiteral("frames"),
-         QStringLiteral("Frames to draw; with more than one, prints 'frames N median_ms M min_ms m max_ms x'."),
+         QStringLiteral("Frames to time, each drawn whole; with more than one, prints 'frames N median_ms M min_ms m "
+                        "max_ms x', then 'rested frames N ms T': the frames and milliseconds until the view at rest "
+                        "has converged. The picture written is the view at rest."),
          QStringLiteral("N"), QStringLiteral("1")},
         {QStringLiteral("reference"),
          QStringLiteral("Baseline PNG to compare with by the mean absolute difference per colour channel, in levels "
@@ -163,6 +176,9 @@ Settings ParseArguments(const QStringList& arguments)
         {QStringLiteral("threshold"),
          QStringLiteral("Largest mean absolute difference (levels) that counts as equal; default 0.5."),
          QStringLiteral("T")},
+        {QStringLiteral("ssim"),
+         QStringLiteral("With --reference, also prints 'ssim S': the structural similarity of the grey levels over "
+                        "the box around what either picture draws (1 for the same picture).")},
         {QStringLiteral("program-folder"),
          QStringLiteral("Folder that holds the Shaders folder; default: the folder of this executable."),
          QStringLiteral("DIR")},
@@ -268,6 +284,7 @@ Settings ParseArguments(const QStringList& arguments)
     }
     v.adaptiveStep = FlagOption(parser, QStringLiteral("adaptive"), v.adaptiveStep);
     v.lighting = FlagOption(parser, QStringLiteral("lighting"), v.lighting);
+    v.converge = FlagOption(parser, QStringLiteral("converge"), v.converge);
     if (parser.isSet(QStringLiteral("drag"))) {
         bool ok = false;
         s.drag = parser.value(QStringLiteral("drag")).toInt(&ok);
@@ -283,6 +300,10 @@ Settings ParseArguments(const QStringList& arguments)
         }
     }
     s.reference = parser.value(QStringLiteral("reference"));
+    s.ssim = parser.isSet(QStringLiteral("ssim"));
+    if (s.ssim && s.reference.isEmpty()) {
+        UsageError(QStringLiteral("--ssim needs --reference"));
+    }
     if (parser.isSet(QStringLiteral("threshold"))) {
         if (s.reference.isEmpty()) {
             UsageError(QStringLiteral("--threshold needs --reference"));
@@ -294,25 +315,6 @@ Settings ParseArguments(const QStringList& arguments)
         }
     }
     return s;
-}
-
-// Mean absolute difference per colour channel, in levels; fills diff with the
-// differences scaled by 8 so that small ones show.
-double MeanAbsoluteDifference(const QImage& actual, const QImage& expected, QImage& diff)
-{
-    diff = QImage(actual.size(), QImage::Format_RGB888);
-    double sum = 0.0;
-    for (int y = 0; y < actual.height(); ++y) {
-        const uchar* a = actual.constScanLine(y);
-        const uchar* e = expected.constScanLine(y);
-        uchar* d = diff.scanLine(y);
-        for (int i = 0; i < actual.width() * 3; ++i) {
-            const int delta = std::abs(int(a[i]) - int(e[i]));
-            sum += delta;
-            d[i] = uchar(std::min(255, delta * 8));
-        }
-    }
-    return sum / (double(actual.width()) * actual.height() * 3.0);
 }
 
 QString DiffPath(const QString& output)
@@ -336,8 +338,11 @@ int Compare(const Settings& s, const QImage& picture)
         return exitDifferent;
     }
     QImage diff;
-    const double difference = MeanAbsoluteDifference(picture, expected, diff);
+    const double difference = PictureCompare::MeanAbsoluteDifference(picture, expected, diff);
     std::printf("difference %.4f threshold %.4f\n", difference, s.threshold);
+    if (s.ssim) {
+        std::printf("ssim %.4f\n", PictureCompare::Ssim(picture, expected));
+    }
     if (difference <= s.threshold) {
         return 0;
     }
@@ -432,6 +437,10 @@ int main(int argc, char** argv)
     if (!opened.opened) {
         Fail(s.volume + QStringLiteral(": ") + opened.error);
     }
+    if (!opened.sampleFunction.isEmpty()) {
+        std::printf("transfer function %s, as the program applies it to this scan\n",
+                    opened.sampleFunction.toLocal8Bit().constData());
+    }
     if (!opened.reducedResolution.isEmpty()) {
         std::fprintf(stderr, "volren-render: %s %s\n", s.volume.toLocal8Bit().constData(),
                      opened.reducedResolution.toLocal8Bit().constData());
@@ -442,22 +451,40 @@ int main(int argc, char** argv)
         Drag(s, viewer);
     }
 
-    // Frames as in the frame loop; each is finished before its time is taken.
-    QImage image;
+    // Timed frames as in the frame loop, each drawn whole and finished before
+    // its time is taken.
     std::vector<double> times;
-    for (int frame = 0; frame < s.frames; ++frame) {
-        const auto start = std::chrono::steady_clock::now();
-        viewer.DrawFrame(Seconds());
-        if (frame == s.frames - 1) {
-            image = viewer.ReadPicture();
-        }
-        viewer.Swap();
-        glFinish();
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    }
     if (s.frames > 1) {
+        ViewSettings whole = viewer.Settings();
+        whole.converge = false;
+        viewer.Apply(whole);
+        for (int frame = 0; frame < s.frames; ++frame) {
+            const auto start = std::chrono::steady_clock::now();
+            viewer.DrawFrame(Seconds());
+            viewer.Swap();
+            glFinish();
+            times.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        }
+        viewer.Apply(s.view);
         std::printf("frames %d median_ms %.3f min_ms %.3f max_ms %.3f\n", s.frames, Median(times),
                     *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
+    }
+
+    // The picture of the view at rest, as the window shows it once it has
+    // converged.
+    QImage image;
+    const double rest = Seconds();
+    int rested = 0;
+    do {
+        viewer.DrawFrame(Seconds());
+        image = viewer.ReadPicture();
+        viewer.Swap();
+        ++rested;
+    } while (!viewer.Converged());
+    if (s.frames > 1) {
+        glFinish();
+        std::printf("rested frames %d ms %.1f\n", rested, (Seconds() - rest) * 1000.0);
     }
 
     if (!image.save(s.output, "PNG")) {

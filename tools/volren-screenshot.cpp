@@ -53,6 +53,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "volren-screenshot: %s: %s\n", argv[1], opened.error.toLocal8Bit().constData());
         std::_Exit(1);
     }
+    if (!opened.sampleFunction.isEmpty()) {
+        form.transferFunctionFileName = opened.sampleFunction;
+        form.Panel6->setText(QFileInfo(opened.sampleFunction).fileName());
+        std::printf("transfer function %s, as the program applies it to this scan\n",
+                    opened.sampleFunction.toLocal8Bit().constData());
+    }
     form.ShowVolumeSizes();
     form.PageControl1->setCurrentIndex(argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 0);
     if (argc > 5) {

@@ -27,6 +27,10 @@ struct ViewSettings {
     float maxIntensity = 1.0f;
     bool adaptiveStep = true;
     bool lighting = true;
+    // A ray-cast view at rest shows the average of frames whose samples lie
+    // at other offsets within the step, which converges to the picture of a
+    // fine step; off, every frame is drawn whole, as for timing.
+    bool converge = true;
 
     // The camera: the side of a camera button, then a turn as a left drag
     // gives it (degrees about the screen's vertical and horizontal axes), a

@@ -43,6 +43,7 @@ void Viewer::Stop()
     delete volumeRenderer;
     volumeRenderer = nullptr;
     motionQuality.Release();
+    stillAccumulation.Release();
     display.ReleaseContext();
 }
 
@@ -190,12 +191,27 @@ void Viewer::DrawFrame(double now, bool moving)
     }
     const bool turning = settings.rotateAxes[0] || settings.rotateAxes[1] || settings.rotateAxes[2];
     const bool rotate = settings.freeRotate;
+    const bool still = !moving && !viewControl.Moving(now) && !(rotate && turning);
+    viewControl.Apply(*volumeRenderer, rotate);
+    accumulating = still && settings.converge && volumeRenderer->renderMethod == VolumeRenderer::RayCasting;
+    const bool changed = SceneChanged();
+    if (!accumulating || changed) {
+        stillAccumulation.Reset();
+    }
+    if (accumulating && stillAccumulation.Converged()) {
+        stillAccumulation.Show(display);
+        return;
+    }
+    volumeRenderer->sampleOffset = accumulating ? stillAccumulation.NextOffset() : 0.0f;
+    const float step = volumeRenderer->stepSize;
+    if (accumulating) {
+        volumeRenderer->SetStepSize(step * stillAccumulation.StepShare());
+    }
     // A moving view may be drawn at a lower resolution; a still one never is.
-    const int factor = motionQuality.Factor(moving || viewControl.Moving(now) || (rotate && turning));
+    const int factor = motionQuality.Factor(!still);
     if (factor > 1) {
         motionQuality.Begin(display, factor);
     }
-    viewControl.Apply(*volumeRenderer, rotate);
     if (rotate && turning) {
         viewControl.AdvanceFreeRotation(settings.rotateAxes[0], settings.rotateAxes[1], settings.rotateAxes[2], now);
     }
@@ -203,6 +219,24 @@ void Viewer::DrawFrame(double now, bool moving)
     if (factor > 1) {
         motionQuality.End(display);
     }
+    if (accumulating) {
+        volumeRenderer->SetStepSize(step);
+        stillAccumulation.Add(display);
+    }
+}
+
+bool Viewer::SceneChanged()
+{
+    const VolumeRenderer& r = *volumeRenderer;
+    std::vector<float> scene(16);
+    glGetFloatv(GL_MODELVIEW_MATRIX, scene.data());
+    const Vec3 spacing = r.voxelSpacing;
+    scene.insert(scene.end(), {float(display.width), float(display.height), r.stepSize, r.maxIntensity,
+                               float(r.lighting), float(r.adaptiveStepSize), float(r.renderMethod), float(r.dimX),
+                               float(r.dimY), float(r.dimZ), spacing.x, spacing.y, spacing.z, float(r.generation)});
+    const bool changed = scene != lastScene;
+    lastScene = std::move(scene);
+    return changed;
 }
 
 void Viewer::Swap() { display.Swap(); }

@@ -11,6 +11,7 @@
 
 #include "MotionQuality.h"
 #include "ScanLoader.h"
+#include "StillAccumulation.h"
 #include "TransferFunction.h"
 #include "ViewControl.h"
 #include "ViewSettings.h"
@@ -83,6 +84,9 @@ public:
     void DrawFrame(double now, bool moving = false);
     // Shows the frame drawn.
     void Swap();
+    // Whether the last frame is the view's final picture: converged at rest,
+    // or one that does not converge (moving, not ray cast, converge off).
+    bool Converged() const { return !accumulating || stillAccumulation.Converged(); }
     // The frame drawn, top row first, before Swap.
     QImage ReadPicture() const;
 
@@ -91,8 +95,12 @@ public:
     VolumeRenderer* volumeRenderer = nullptr;
     ViewControl viewControl;
     MotionQuality motionQuality;
+    StillAccumulation stillAccumulation;
 
 private:
+    // Whether what the frame shows differs from the last frame's: the camera,
+    // the panel, the ray caster's settings, the volume and its lookup.
+    bool SceneChanged();
     // The sample function for a scan of this kind, where the user has not
     // chosen or edited one; the path applied or empty.
     QString ApplySampleFunction(ScanVolume::Kind kind);
@@ -102,6 +110,8 @@ private:
 
     ViewSettings settings;
     QByteArray programFolder;
+    bool accumulating = false;
+    std::vector<float> lastScene;
     bool transferFunctionChosen = false;
     // The function as it was at start-up or as a sample was applied; one that
     // differs has been edited.

@@ -140,6 +140,7 @@ bool VolumeRenderer::CheckDataFile(const char* fileName, bool samples)
 
 void VolumeRenderer::BuildLoadedTextures()
 {
+    ++generation;
     gradientsFromDensities = !UsesGradientTexture();
     if (gradientsFromDensities) {
         DeleteGradientTexture();

@@ -357,6 +357,7 @@ void VolumeRenderer::RenderRayCasting()
         program->setUniform1i("lighting", lighting ? 1 : 0);
         program->setUniform1f("sampleCount", stepSize);
         program->setUniform1f("maxIntensity", maxIntensity);
+        program->setUniform1f("sampleOffset", sampleOffset);
         program->setUniform1i("entry_tex", 0);
         program->setUniform1i("exit_tex", 1);
         program->setUniform1i("transfer_tex", 2);

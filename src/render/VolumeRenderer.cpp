@@ -59,6 +59,7 @@ VolumeRenderer::~VolumeRenderer()
     DeleteShaders();
     DeleteSliceTextures();
     DeleteTexture(transferTexture);
+    DeleteTexture(densityLookupTexture);
     DeleteTexture(gradientTexture);
     DeleteTexture(volumeTexture);
     DeleteTexture(entryTexture);
@@ -106,7 +107,14 @@ void VolumeRenderer::SetVolumeSlices(int32_t x, int32_t y, int32_t z)
 
 void VolumeRenderer::SetSliceMode(int32_t mode) { sliceMode = mode; }
 
-void VolumeRenderer::SetBlendMode(uint8_t mode) { blendMode = mode; }
+void VolumeRenderer::SetBlendMode(uint8_t mode)
+{
+    blendMode = mode;
+    // Colours premultiplied for "Default" and as they are for the others.
+    if (IsLoaded() && PremultipliedColors() != premultipliedTextures) {
+        UpdateTransferFunction();
+    }
+}
 
 void VolumeRenderer::SetViewStack(int8_t stack) { viewStack = stack; }
 
@@ -114,6 +122,7 @@ void VolumeRenderer::SetVoxelSpacing(Vec3 spacing)
 {
     auto side = [](float s) { return std::isfinite(s) && s > 0.0f ? s : 1.0f; };
     voxelSpacing = Vec3{side(spacing.x), side(spacing.y), side(spacing.z)};
+    ++generation;
     if (densities && gradientTexture != none) {
         BuildGradientTexture();
     }

@@ -180,6 +180,17 @@ public:
     // transfer textures, the shaders and the method's textures.
     void BuildLoadedTextures();
     void BuildTransferTexture();
+    // Whether the slicing methods composite premultiplied colours: under
+    // "Default", whose blend function takes them so.
+    bool PremultipliedColors() const { return blendMode == DefaultBlend; }
+    // The lookup of the densities themselves, for the slicing methods without
+    // classification: grey levels with 4096 white, and an opacity that grows
+    // with the density, for a stack of `slices` planes across `depth` of the
+    // box's largest side, so that the stack shows as a cloud whatever its
+    // plane count. Built again where these change.
+    GLuint DensityLookup(uint32_t slices, float depth);
+    // The box's side along an axis, with its largest side 1.
+    float BoxDepth(int axis) const;
     void DeleteSliceTextures();
     void BuildSliceTextures(const uint16_t* grid);
     // Classifies the 16-bit grid a block of planes at a time.
@@ -213,6 +224,9 @@ public:
     // Why the loaded volume is drawn at fewer samples than it has, in words
     // that follow its file's name; empty where it is drawn whole.
     std::string reducedResolution;
+    // Counts the loads and the builds of the lookup textures: a picture of
+    // the volume made before is stale where it has changed.
+    uint64_t generation = 0;
     // Why the last load failed, in words that follow its file's name.
     std::string loadError;
     uint32_t dimX = 0, dimY = 0, dimZ = 0;
@@ -237,6 +251,12 @@ public:
     aShaderObject* intensityGradient2dProgram;
     aShaderObject* intensityGradient3dProgram;
     GLuint transferTexture;
+    // Whether the lookup and pre-classified textures hold premultiplied colours.
+    bool premultipliedTextures = false;
+    GLuint densityLookupTexture = none;
+    uint32_t densityLookupSlices = 0;
+    float densityLookupDepth = 0.0f;
+    bool densityLookupPremultiplied = false;
     GLuint gradientTexture;
     // The loaded volume has no gradient texture: the ray caster computes its
     // gradients from the density texture.
@@ -252,6 +272,10 @@ public:
     bool lighting;
     float stepSize;
     float maxIntensity;
+    // The ray caster's offset of every ray's first sample, a share of a step
+    // from 0 to 1: 0 for a single frame, another for each frame of a view at
+    // rest whose frames are averaged.
+    float sampleOffset = 0.0f;
     GLuint cubeList;
     GLuint entryTexture;
     GLuint exitTexture;

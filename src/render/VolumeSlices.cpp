@@ -68,24 +68,28 @@ void VolumePlane(int axis, float p, float c, float hx, float hy, float hz, float
 }  // namespace
 
 // Binds the colour-map program of a slicing method with its lookup and
-// gradient textures; returns whether a program is in use.
-static bool BeginShaderClassification(VolumeRenderer& r, aShaderObject* intensity, aShaderObject* gradient,
-                                      const char* densityUniform)
+// gradient textures; returns the program in use, if any. Without
+// classification the densities go through the grey lookup of a stack of
+// `slices` planes across `depth` of the box's largest side.
+static aShaderObject* BeginShaderClassification(VolumeRenderer& r, aShaderObject* intensity, aShaderObject* gradient,
+                                                const char* densityUniform, uint32_t slices, float depth)
 {
-    if (r.classification != VolumeRenderer::ShaderClassification) {
-        return false;
+    if (r.classification == VolumeRenderer::PreClassification || !intensity) {
+        return nullptr;
     }
-    // A volume too large for a gradient texture shows its intensities.
-    aShaderObject* program = r.colorMapType == VolumeRenderer::Intensity ? intensity
-                             : r.colorMapType == VolumeRenderer::IntensityGradient
-                                 ? (r.gradientTexture != VolumeRenderer::none ? gradient : intensity)
-                                 : nullptr;
-    if (!program) {
-        return false;
+    GLuint lookup = r.transferTexture;
+    aShaderObject* program = intensity;
+    if (r.classification == VolumeRenderer::NoClassification) {
+        lookup = r.DensityLookup(slices, depth);
+    } else if (r.colorMapType == VolumeRenderer::IntensityGradient) {
+        // A volume too large for a gradient texture shows its intensities.
+        program = r.gradientTexture != VolumeRenderer::none && gradient ? gradient : intensity;
+    } else if (r.colorMapType != VolumeRenderer::Intensity) {
+        return nullptr;
     }
     glActiveTexture(GL_TEXTURE1);
     glEnable(GL_TEXTURE_1D);
-    glBindTexture(GL_TEXTURE_1D, r.transferTexture);
+    glBindTexture(GL_TEXTURE_1D, lookup);
     if (program == gradient) {
         glActiveTexture(GL_TEXTURE2);
         glEnable(GL_TEXTURE_3D);
@@ -97,13 +101,13 @@ static bool BeginShaderClassification(VolumeRenderer& r, aShaderObject* intensit
     if (program == gradient) {
         program->setUniform1i("gradient_tex", 2);
     }
-    return true;
+    return program;
 }
 
-static void EndShaderClassification(VolumeRenderer& r, aShaderObject* program)
+static void EndShaderClassification(aShaderObject* program, aShaderObject* gradient)
 {
     program->unbind();
-    if (r.colorMapType == VolumeRenderer::IntensityGradient) {
+    if (program == gradient) {
         glActiveTexture(GL_TEXTURE2);
         glDisable(GL_TEXTURE_3D);
     }
@@ -158,7 +162,10 @@ void VolumeRenderer::RenderSlices()
     // classification ends on unit 1) with unit 0's 3D texture enabled.
     glActiveTexture(GL_TEXTURE0);
     glDisable(GL_TEXTURE_3D);
-    const bool shaded = BeginShaderClassification(*this, intensity2dProgram, intensityGradient2dProgram, "density_tex");
+    const int stackAxis = viewStack >= Left && viewStack <= Front ? StackAxis(viewStack) : 2;
+    const uint32_t planes = stackAxis == 0 ? dimX : stackAxis == 1 ? dimY : dimZ;
+    aShaderObject* const program = BeginShaderClassification(*this, intensity2dProgram, intensityGradient2dProgram,
+                                                             "density_tex", planes, BoxDepth(stackAxis));
 
     glActiveTexture(GL_TEXTURE0);
     glEnable(GL_TEXTURE_2D);
@@ -174,7 +181,7 @@ void VolumeRenderer::RenderSlices()
         const float s = axis == 0 ? texCoordMaxY : texCoordMaxX;
         const float t = axis == 2 ? texCoordMaxY : texCoordMaxZ;
         const int n = int(stack.size());
-        const bool gradientMatrix = shaded && colorMapType == IntensityGradient;
+        const bool gradientMatrix = program && program == intensityGradient2dProgram;
 
         if (sliceMode & StackSpecificSlice) {
             const int32_t chosen = axis == 0 ? stackSliceX : axis == 1 ? stackSliceY : stackSliceZ;
@@ -216,8 +223,8 @@ void VolumeRenderer::RenderSlices()
     }
 
     PopBoxScale();
-    if (shaded) {
-        EndShaderClassification(*this, colorMapType == Intensity ? intensity2dProgram : intensityGradient2dProgram);
+    if (program) {
+        EndShaderClassification(program, intensityGradient2dProgram);
     }
 }
 
@@ -226,7 +233,10 @@ void VolumeRenderer::RenderVolumeTexture()
     // As for the slices: unit 0 may hold an enabled 2D texture of the last frame.
     glActiveTexture(GL_TEXTURE0);
     glDisable(GL_TEXTURE_2D);
-    const bool shaded = BeginShaderClassification(*this, intensity3dProgram, intensityGradient3dProgram, "volume_tex");
+    const int stackAxis = viewStack >= Left && viewStack <= Front ? StackAxis(viewStack) : 2;
+    const uint32_t planes = stackAxis == 0 ? sliceCountX : stackAxis == 1 ? sliceCountY : sliceCountZ;
+    aShaderObject* const program = BeginShaderClassification(*this, intensity3dProgram, intensityGradient3dProgram,
+                                                             "volume_tex", planes, BoxDepth(stackAxis));
 
     glActiveTexture(GL_TEXTURE0);
     glEnable(GL_TEXTURE_3D);
@@ -261,7 +271,7 @@ void VolumeRenderer::RenderVolumeTexture()
     }
 
     PopBoxScale();
-    if (shaded) {
-        EndShaderClassification(*this, colorMapType == Intensity ? intensity3dProgram : intensityGradient3dProgram);
+    if (program) {
+        EndShaderClassification(program, intensityGradient3dProgram);
     }
 }

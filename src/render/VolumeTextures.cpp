@@ -5,6 +5,7 @@
 #include "VolumeRenderer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -105,7 +106,7 @@ void UploadSliceStacks(VolumeRenderer& r, const uint16_t* grid, GLint internalFo
         auto produce = [&](uint32_t k0, uint32_t n, Texel* out) {
             if constexpr (classified) {
                 gather(k0, n, densities.get());
-                r.transferFunction->Classify(out, densities.get(), n * plane);
+                r.transferFunction->Classify(out, densities.get(), n * plane, r.premultipliedTextures);
             } else {
                 gather(k0, n, out);
             }
@@ -126,7 +127,7 @@ void UploadSliceStacks(VolumeRenderer& r, const uint16_t* grid, GLint internalFo
         VolumeKernels::Pipeline(
             r.dimZ, per, buffers,
             [&](uint32_t k0, uint32_t n, Texel* out) {
-                r.transferFunction->Classify(out, grid + k0 * planeXY, n * planeXY);
+                r.transferFunction->Classify(out, grid + k0 * planeXY, n * planeXY, r.premultipliedTextures);
             },
             [&](uint32_t k0, uint32_t n, const Texel* texels) {
                 for (uint32_t i = 0; i < n; ++i) {
@@ -188,8 +189,18 @@ void VolumeRenderer::BuildTransferTexture()
         transferAlpha[k] = texels[4 * k + 3];
     }
     transferTexels.assign(texels, texels + sizeof texels);
+    ++generation;
     occupancyStale = true;
     rayTransferStep = -1.0f;
+    // The ray caster composites in its shader and keeps the colours as they are.
+    premultipliedTextures = PremultipliedColors();
+    if (premultipliedTextures) {
+        for (uint32_t k = 0; k < 2048; ++k) {
+            for (int c = 0; c < 3; ++c) {
+                texels[4 * k + c] = uint8_t((texels[4 * k + c] * texels[4 * k + 3] + 127) / 255);
+            }
+        }
+    }
 
     glGenTextures(1, &transferTexture);
     glBindTexture(GL_TEXTURE_1D, transferTexture);
@@ -235,6 +246,47 @@ void VolumeRenderer::BuildGradientTexture(uint32_t slabPlanes)
 }
 
 void VolumeRenderer::DeleteGradientTexture() { DeleteTexture(gradientTexture); }
+
+float VolumeRenderer::BoxDepth(int axis) const
+{
+    const Vec3 half = BoxHalfExtents();
+    return axis == 0 ? half.x : axis == 1 ? half.y : half.z;
+}
+
+GLuint VolumeRenderer::DensityLookup(uint32_t slices, float depth)
+{
+    slices = std::max<uint32_t>(slices, 1);
+    const bool premultiplied = PremultipliedColors();
+    if (densityLookupTexture != none && slices == densityLookupSlices && depth == densityLookupDepth &&
+        premultiplied == densityLookupPremultiplied) {
+        return densityLookupTexture;
+    }
+    densityLookupSlices = slices;
+    densityLookupDepth = depth;
+    densityLookupPremultiplied = premultiplied;
+    // Through the box's largest side, density 4096 lets e^-4 of the light
+    // through: the planes share that opacity, each its part of the depth.
+    constexpr float opacityPerSide = 4.0f;
+    const float share = depth / float(slices);
+    std::vector<float> texels(2048 * 4);
+    for (uint32_t k = 0; k < 2048; ++k) {
+        // Texel k holds densities 2k and 2k + 1, as the colour maps read it.
+        const float grey = std::min((float(2 * k) + 0.5f) / 4096.0f, 1.0f);
+        const float alpha = 1.0f - std::exp(-opacityPerSide * grey * share);
+        const float shown = premultiplied ? grey * alpha : grey;
+        texels[4 * k + 0] = texels[4 * k + 1] = texels[4 * k + 2] = shown;
+        texels[4 * k + 3] = alpha;
+    }
+    DeleteTexture(densityLookupTexture);
+    glGenTextures(1, &densityLookupTexture);
+    glBindTexture(GL_TEXTURE_1D, densityLookupTexture);
+    glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    // Float texels: a plane of a deep stack is nearly clear.
+    glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA32F, 2048, 0, GL_RGBA, GL_FLOAT, texels.data());
+    return densityLookupTexture;
+}
 
 void VolumeRenderer::DeleteSliceTextures()
 {
@@ -305,7 +357,7 @@ void VolumeRenderer::RebuildVolumeTexture()
         VolumeKernels::Pipeline(
             texDimZ, per, buffers,
             [this, planeXY](uint32_t z0, uint32_t n, uint32_t* out) {
-                transferFunction->Classify(out, densities + z0 * planeXY, n * planeXY);
+                transferFunction->Classify(out, densities + z0 * planeXY, n * planeXY, premultipliedTextures);
             },
             [this](uint32_t z0, uint32_t n, const uint32_t* colors) {
                 glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, GLint(z0), GLsizei(texDimX), GLsizei(texDimY), GLsizei(n),

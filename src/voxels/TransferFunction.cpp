@@ -88,7 +88,19 @@ TransferFunction::Color TransferFunction::Evaluate(uint32_t position) const
                  EvaluateChannel(3, position)};
 }
 
-void TransferFunction::Classify(uint32_t* out, const uint16_t* densities, uint64_t count) const
+TransferFunction::Color TransferFunction::Color::Premultiplied() const
+{
+    auto times = [this](uint8_t c) { return uint8_t((c * a + 127) / 255); };
+    return Color{times(r), times(g), times(b), a};
+}
+
+uint32_t TransferFunction::Packed(uint32_t position, bool premultiplied) const
+{
+    const Color c = Evaluate(position);
+    return (premultiplied ? c.Premultiplied() : c).Packed();
+}
+
+void TransferFunction::Classify(uint32_t* out, const uint16_t* densities, uint64_t count, bool premultiplied) const
 {
     // Densities of a loaded volume are at most 4096: one evaluation per such
     // value, then one pass of table lookups over the voxels on all cores. A
@@ -96,19 +108,20 @@ void TransferFunction::Classify(uint32_t* out, const uint16_t* densities, uint64
     constexpr uint32_t tableSize = 4097;
     if (count < tableSize) {
         for (uint64_t i = 0; i < count; ++i) {
-            out[i] = Evaluate(densities[i]).Packed();
+            out[i] = Packed(densities[i], premultiplied);
         }
         return;
     }
     std::vector<uint32_t> table(tableSize);
     for (uint32_t v = 0; v < tableSize; ++v) {
-        table[v] = Evaluate(v).Packed();
+        table[v] = Packed(v, premultiplied);
     }
     const uint32_t* lookup = table.data();
-    VolumeKernels::ParallelFor(count, uint64_t(1) << 16, [this, out, densities, lookup](uint64_t begin, uint64_t end) {
-        for (uint64_t i = begin; i < end; ++i) {
-            const uint16_t d = densities[i];
-            out[i] = d < tableSize ? lookup[d] : Evaluate(d).Packed();
-        }
-    });
+    VolumeKernels::ParallelFor(count, uint64_t(1) << 16,
+                               [this, out, densities, lookup, premultiplied](uint64_t begin, uint64_t end) {
+                                   for (uint64_t i = begin; i < end; ++i) {
+                                       const uint16_t d = densities[i];
+                                       out[i] = d < tableSize ? lookup[d] : Packed(d, premultiplied);
+                                   }
+                               });
 }

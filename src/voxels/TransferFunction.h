@@ -15,6 +15,8 @@ public:
     struct Color {
         uint8_t r = 0, g = 0, b = 0, a = 0;
         uint32_t Packed() const;
+        // The colour times its opacity, rounded.
+        Color Premultiplied() const;
     };
 
     TransferFunction();
@@ -24,7 +26,9 @@ public:
     void RemoveSample(const Sample& sample);
     uint32_t SampleCount(int channel) const;
     Color Evaluate(uint32_t position) const;
-    void Classify(uint32_t* out, const uint16_t* densities, uint64_t count) const;
+    // The colours of the densities, packed; premultiplied by their opacity
+    // where asked.
+    void Classify(uint32_t* out, const uint16_t* densities, uint64_t count, bool premultiplied = false) const;
 
     bool IsModified() const { return modified; }
     void SetModified(bool flag) { modified = flag; }
@@ -41,6 +45,7 @@ public:
 
 private:
     uint8_t EvaluateChannel(int channel, uint32_t position) const;
+    uint32_t Packed(uint32_t position, bool premultiplied) const;
 
     std::vector<Sample> channels[4];
     bool modified = false;

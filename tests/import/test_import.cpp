@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 
 #include <QDir>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 
@@ -654,6 +656,25 @@ TEST(Import, ImportedVolumeOpensInTheRendererAndDraws)
         EXPECT_GT(lit, 100) << volume;
         EXPECT_LT(lit, 64 * 64) << volume;
     }
+    // The series itself gets the transfer function the program applies to a
+    // CT, and the tool says so: the same picture as with that file named.
+    const Outcome sample = Tool(
+        "volren-render",
+        {QString::fromStdString(folder), "-o", QString::fromStdString(scratch.Path("sample.png")), "--size", "64x64"});
+    ASSERT_EQ(sample.status, 0) << sample.err;
+    const std::string ctFunction =
+        QFileInfo(QCoreApplication::applicationDirPath() + "/../samples/ct.tf").canonicalFilePath().toStdString();
+    EXPECT_NE(sample.out.find("transfer function " + ctFunction + ", as the program applies it to this scan\n"),
+              std::string::npos)
+        << sample.out;
+    const Outcome named =
+        Tool("volren-render", {QString::fromStdString(folder), "-o", QString::fromStdString(scratch.Path("named.png")),
+                               "--size", "64x64", "--tf", QString::fromStdString(ctFunction)});
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out.find("transfer function"), std::string::npos) << named.out;
+    EXPECT_EQ(QImage(QString::fromStdString(scratch.Path("sample.png"))),
+              QImage(QString::fromStdString(scratch.Path("named.png"))));
+
     const Outcome damaged = Tool("volren-render", {QString::fromStdString(scratch.Path("missing.nii")), "-o",
                                                    QString::fromStdString(scratch.Path("x.png"))});
     EXPECT_EQ(damaged.status, 1);
