@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "Importer.h"
+#include "PrintableText.h"
 
 namespace {
 constexpr int exitBadInput = 1;
@@ -174,7 +175,7 @@ int main(int argc, char** argv)
     std::string error;
     if (!Import(options, stdout, error)) {
         std::fflush(stdout);
-        std::fprintf(stderr, "volren-import: %s\n", error.c_str());
+        std::fprintf(stderr, "volren-import: %s\n", PrintableText(error).c_str());
         return exitBadInput;
     }
     return 0;

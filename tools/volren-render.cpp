@@ -25,6 +25,7 @@
 #include "Log.h"
 #include "PictureCompare.h"
 #include "Platform.h"
+#include "PrintableText.h"
 #include "VolumeRenderer.h"
 
 namespace {
@@ -394,7 +395,7 @@ void Drag(const Settings& s, Viewer& viewer)
 // Ends the tool with one line on standard error.
 [[noreturn]] void Fail(const QString& line)
 {
-    std::fprintf(stderr, "volren-render: %s\n", line.toLocal8Bit().constData());
+    std::fprintf(stderr, "volren-render: %s\n", PrintableText(line.toLocal8Bit().toStdString()).c_str());
     LogClose();
     std::fflush(stdout);
     std::fflush(stderr);

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 
+#include "PrintableText.h"
 #include "VolumeRenderer.h"
 
 #ifdef VOLREN_HAS_IMPORT
@@ -51,7 +52,9 @@ bool ScanLoader::Read(const QString& path, uint64_t memoryLimit, ScanVolume& sca
         }
     }
     if (!read) {
-        error = QString::fromStdString(cause);
+        // Parts of a damaged header may be quoted: one line, nothing a
+        // terminal or a message box would act on.
+        error = QString::fromStdString(PrintableText(cause));
         return false;
     }
     const ValueRule rule = ValueRule::Choose(info, volume, std::nullopt);

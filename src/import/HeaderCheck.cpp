@@ -328,14 +328,18 @@ bool CheckNifti(const std::string& path, const std::string& head, bool compresse
         error = "cannot be read: its header gives " + std::to_string(h.dim[0]) + " dimensions";
         return false;
     }
+    // The reader takes the grid's three sizes from dim[1] to dim[3] whatever
+    // dim[0] says: a one-dimensional header with dim[3] = 0 would read as a
+    // grid without samples.
     std::vector<uint64_t> sizes;
     for (int d = 1; d <= 7; ++d) {
-        if (d <= h.dim[0] && h.dim[d] < 1) {
+        const bool taken = d <= h.dim[0] || d <= 3;
+        if (taken && h.dim[d] < 1) {
             error = "cannot be read: its header gives a size of " + std::to_string(h.dim[d]) + " along dimension " +
                     std::to_string(d);
             return false;
         }
-        sizes.push_back(d <= h.dim[0] ? uint64_t(h.dim[d]) : 1);
+        sizes.push_back(taken ? uint64_t(h.dim[d]) : 1);
     }
     const auto type = NiftiTypeOf(h.datatype);
     if (!type || type->values == 0) {

@@ -233,6 +233,14 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
         info.signed8Bit = flags & 4;
         info.dicom = flags & 8;
         info.modalityCT = flags & 16;
+        // A header that made an axis of no samples (a one-dimensional image
+        // read as 12 x 1 x 0, say) is refused here, before anything acts on
+        // the grid.
+        if (ok && volume.Count() == 0) {
+            ok = 0;
+            error = "holds no samples: its grid is " + std::to_string(volume.size[0]) + " x " +
+                    std::to_string(volume.size[1]) + " x " + std::to_string(volume.size[2]);
+        }
         if (!ok) {
             volume.samples.clear();
         }

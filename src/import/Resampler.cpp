@@ -49,6 +49,10 @@ ScalarVolume ResampleAxis(const ScalarVolume& in, int axis, size_t m)
     out.size[axis] = m;
     out.spacing = in.spacing;
     out.spacing[axis] = in.spacing[axis] * double(in.size[axis]) / double(m);
+    // An empty grid has nothing to resample (and no taps to weigh).
+    if (in.Count() == 0 || m == 0) {
+        return out;
+    }
     out.samples.resize(out.Count());
     const auto taps = Taps(in.size[axis], m);
     const size_t inStride[3] = {1, in.size[0], in.size[0] * in.size[1]};

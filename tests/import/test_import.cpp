@@ -511,6 +511,19 @@ TEST(Import, BadInputLeavesNothingBehind)
     expect(in + "/swapped.nii", "its header gives 768 dimensions");
     WriteFile(in + "/short.nii", header(3, 1280, 1024, 768, 352.0f));
     expect(in + "/short.nii", "is truncated: its samples need 2013265920 bytes, the file holds 0");
+    // A header that makes the image one-dimensional would read as a grid
+    // with an axis of no samples: refused before any reader acts on it.
+    WriteFile(in + "/line.nii", header(1, 12, 1, 0, 352.0f) + std::string(24, '\0'));
+    expect(in + "/line.nii", "cannot be read: its header gives a size of 0 along dimension 3");
+    // A header line full of control characters is quoted as printable text,
+    // in one line that sends the terminal nothing to act on.
+    WriteFile(in + "/controls.mha", "ObjectType = Image\nNDims = 3\n\x1b[2J\x1b]0;owned\x07\rSpoof\nDimSize = 2 2 2\n");
+    const Outcome controls = Import(in + "/controls.mha", target);
+    EXPECT_EQ(controls.status, 1);
+    EXPECT_EQ(std::count(controls.err.begin(), controls.err.end(), '\n'), 1) << controls.err;
+    EXPECT_EQ(controls.err.find('\x1b'), std::string::npos) << controls.err;
+    EXPECT_EQ(controls.err.find('\r'), std::string::npos) << controls.err;
+    EXPECT_NE(controls.err.find("\\x1B[2J\\x1B]0;owned\\x07\\x0DSpoof"), std::string::npos) << controls.err;
     expect(in, "no DICOM series in this folder");
 
     const auto image =
