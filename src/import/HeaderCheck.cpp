@@ -1011,6 +1011,16 @@ bool CheckHeader(const std::string& path, uint64_t memoryLimit, HeaderCheck& che
         check.format = ScanFormat::MetaImage;
         return CheckMetaImage(path, head, memoryLimit, check, error);
     }
+    // A file named as NIfTI or NRRD whose header is none is damaged or
+    // mislabelled: said so, rather than searched for a DICOM series.
+    if (niftiName || EndsWith(path, ".nii.gz")) {
+        error = "cannot be read as NIfTI: its header is not a NIfTI header";
+        return false;
+    }
+    if (EndsWith(path, ".nrrd") || EndsWith(path, ".nhdr")) {
+        error = "cannot be read as NRRD: it does not begin with a NRRD magic line";
+        return false;
+    }
     // Older DICOM files lack the preamble; only the DICOM reader can tell.
     check.format = ScanFormat::Unknown;
     check.readPath = path;

@@ -490,7 +490,15 @@ TEST(Import, BadInputLeavesNothingBehind)
     WriteFile(in + "/header.mha", "ObjectType = Image\nNDims = 3\nDimSize = 2 2\nElementDataFile = LOCAL\n");
     expect(in + "/header.mha", "cannot be read");
     WriteFile(in + "/garbage.nii", std::string(400, 'x'));
-    expect(in + "/garbage.nii", "not a format volren-import reads");
+    // Named as NIfTI or NRRD without such a header: the message names the
+    // format that failed, not a DICOM series that is not there.
+    expect(in + "/garbage.nii", "cannot be read as NIfTI: its header is not a NIfTI header");
+    WriteFile(in + "/garbage.nii.gz", std::string(400, 'x'));
+    expect(in + "/garbage.nii.gz", "cannot be read as NIfTI: its header is not a NIfTI header");
+    WriteFile(in + "/garbage.nrrd", std::string(400, 'x'));
+    expect(in + "/garbage.nrrd", "cannot be read as NRRD: it does not begin with a NRRD magic line");
+    WriteFile(in + "/garbage.raw", std::string(400, 'x'));
+    expect(in + "/garbage.raw", "not a format volren-import reads");
     // A NIfTI header without its magic is still checked before the image
     // library, which reads such a file as Analyze: one whose sizes lie in the
     // other byte order than its size field (the library would swap them to

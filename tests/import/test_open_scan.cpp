@@ -259,6 +259,25 @@ TEST_F(OpenScanTest, UnreadableScanLeavesEverythingAsItWas)
     }
     EXPECT_EQ(message.toStdString(), damaged + ": cannot be read: its header gives the samples' offset as nan");
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(scratch.Path("good.nrrd")));
+
+    // Files named for a format whose header is none: the message names that
+    // format, not a DICOM series.
+    for (const auto& [name, cause] :
+         {std::pair{"damaged.nii", ": cannot be read as NIfTI: its header is not a NIfTI header"},
+          std::pair{"damaged.nrrd", ": cannot be read as NRRD: it does not begin with a NRRD magic line"}}) {
+        const std::string path = scratch.Path(name);
+        WriteFile(path, std::string(500, '\x7f'));
+        message.clear();
+        WhenMessageBoxOpens([&message](QWidget* box, const QString& text) {
+            message = text;
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        Drop(path);
+        for (int i = 0; i < 200 && message.isEmpty(); ++i) {
+            QTest::qWait(25);
+        }
+        EXPECT_EQ(message.toStdString(), path + cause);
+    }
     ExpectScan("the scan after");
     EXPECT_EQ(FunctionBox(), function);
     EXPECT_EQ(form->viewer.viewControl.distance, distance);
