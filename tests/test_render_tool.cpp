@@ -35,6 +35,8 @@ QImage ProgramFrame(TMainForm& form)
 QImage ToolFrame(const ScratchFolder& scratch, const std::string& volume, const QSize& size, QStringList options)
 {
     const QString out = QString::fromStdString(scratch.Path("tool.png"));
+    // The window draws single frames (its panel does not average a view at rest).
+    options << QStringLiteral("--converge") << QStringLiteral("0");
     options << QString::fromStdString(volume) << QStringLiteral("-o") << out << QStringLiteral("--size")
             << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
     QProcess tool;

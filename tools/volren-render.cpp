@@ -422,10 +422,9 @@ int main(int argc, char** argv)
     LogOpen();
     QWindow window;
     window.resize(s.view.width, s.view.height);
-    const QByteArray programFolder =
-        (s.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                                   : QDir(s.programFolder).absolutePath() + QLatin1Char('/'))
-            .toLocal8Bit();
+    const QByteArray programFolder = s.programFolder.isEmpty()
+                                         ? Viewer::ProgramFolder()
+                                         : (QDir(s.programFolder).absolutePath() + QLatin1Char('/')).toLocal8Bit();
     Viewer viewer;
     viewer.Start(&window, programFolder);
 

@@ -2,6 +2,8 @@
 
 #include "Viewer.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -14,6 +16,16 @@
 Viewer::Viewer() = default;
 
 Viewer::~Viewer() { delete volumeRenderer; }
+
+QByteArray Viewer::ProgramFolder()
+{
+    const QString program = QCoreApplication::applicationDirPath();
+    const QString installed = QDir(program + QStringLiteral("/../share/volren")).absolutePath();
+    const bool beside = QFileInfo::exists(program + QStringLiteral("/Shaders"));
+    return ((beside || !QFileInfo::exists(installed + QStringLiteral("/Shaders")) ? program : installed) +
+            QLatin1Char('/'))
+        .toLocal8Bit();
+}
 
 void Viewer::Start(QWindow* window, const QByteArray& folder)
 {
@@ -183,25 +195,39 @@ bool Viewer::LoadTransferFunction(const QString& path)
 
 void Viewer::UpdateTransferFunction() { volumeRenderer->UpdateTransferFunction(); }
 
-void Viewer::DrawFrame(double now, bool moving)
+bool Viewer::DrawFrame(double now, bool moving)
 {
-    display.Clear();
     if (!volumeRenderer->IsLoaded()) {
-        return;
+        display.Clear();
+        return true;
     }
     const bool turning = settings.rotateAxes[0] || settings.rotateAxes[1] || settings.rotateAxes[2];
     const bool rotate = settings.freeRotate;
     const bool still = !moving && !viewControl.Moving(now) && !(rotate && turning);
+    // The camera on a fresh modelview, for the scene's fingerprint; the frame
+    // puts it there again after its clear.
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
     viewControl.Apply(*volumeRenderer, rotate);
     accumulating = still && settings.converge && volumeRenderer->renderMethod == VolumeRenderer::RayCasting;
     const bool changed = SceneChanged();
     if (!accumulating || changed) {
         stillAccumulation.Reset();
+        shown = false;
     }
     if (accumulating && stillAccumulation.Converged()) {
+        // The converged picture is shown once; the panel keeps it until
+        // something changes or the window needs it drawn again.
+        if (shown) {
+            return false;
+        }
+        display.Clear();
         stillAccumulation.Show(display);
-        return;
+        shown = true;
+        return true;
     }
+    display.Clear();
+    viewControl.Apply(*volumeRenderer, rotate);
     volumeRenderer->sampleOffset = accumulating ? stillAccumulation.NextOffset() : 0.0f;
     const float step = volumeRenderer->stepSize;
     if (accumulating) {
@@ -223,6 +249,7 @@ void Viewer::DrawFrame(double now, bool moving)
         volumeRenderer->SetStepSize(step);
         stillAccumulation.Add(display);
     }
+    return true;
 }
 
 bool Viewer::SceneChanged()

@@ -43,6 +43,10 @@ public:
 
     Viewer();
     ~Viewer();
+    // The folder, with its final slash, whose Shaders/ the renderer reads:
+    // beside the program in a build, in the installed share/volren/ beside
+    // its bin/ otherwise.
+    static QByteArray ProgramFolder();
     Viewer(const Viewer&) = delete;
     Viewer& operator=(const Viewer&) = delete;
 
@@ -80,8 +84,12 @@ public:
 
     // One frame, not yet shown: cleared, the camera placed, the volume drawn,
     // at the motion rule's resolution while the view moves (or moving is set).
-    // now: seconds of a steady clock.
-    void DrawFrame(double now, bool moving = false);
+    // now: seconds of a steady clock. False where nothing was drawn: the
+    // converged picture of a view at rest is shown once, and the panel keeps
+    // it until something changes or Redraw is called.
+    bool DrawFrame(double now, bool moving = false);
+    // The panel must be drawn again (it was exposed): the next frame draws.
+    void Redraw() { shown = false; }
     // Shows the frame drawn.
     void Swap();
     // Whether the last frame is the view's final picture: converged at rest,
@@ -111,6 +119,7 @@ private:
     ViewSettings settings;
     QByteArray programFolder;
     bool accumulating = false;
+    bool shown = false;
     std::vector<float> lastScene;
     bool transferFunctionChosen = false;
     // The function as it was at start-up or as a sample was applied; one that

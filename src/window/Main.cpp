@@ -153,7 +153,7 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
 
     // 4. Log; 5. program folder.
     LogOpen();
-    programFolder = (QCoreApplication::applicationDirPath() + QLatin1Char('/')).toLocal8Bit();
+    programFolder = Viewer::ProgramFolder();
 
     // 6. Camera: viewControl frames the front view once the panel's size is
     // known (FormResize).
@@ -171,6 +171,11 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
 
     // 13. Ray casting.
     RenderRayCastingActionExecute();
+    // The panel draws every frame whole. Averaged frames of a view at rest
+    // read back right, but under Xvfb's software rasteriser the panel then
+    // showed an older, darker frame: until that is understood, the converged
+    // picture is the tools' (volren-render) and the engine's, not the panel's.
+    Change([](ViewSettings& s) { s.converge = false; });
 
     FormResize();
 }
@@ -583,6 +588,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
         case QEvent::Wheel:
             viewer.viewControl.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y(), now);
             return true;
+        case QEvent::Expose:
+            viewer.Redraw();
+            return QWidget::eventFilter(watched, event);
         case QEvent::DragEnter:
             dragEnterEvent(static_cast<QDragEnterEvent*>(event));
             return true;
@@ -597,13 +605,19 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 void TMainForm::OnIdle()
 {
     viewer.motionQuality.FrameStarts(double(MilliSeconds()) * 0.001);
-    DrawFrame();
-    viewer.Swap();
+    // A view at rest whose picture has converged is not drawn again: the
+    // panel keeps it, and the rate counts only the frames drawn.
+    const bool drawn = DrawFrame();
+    if (drawn) {
+        viewer.Swap();
+    } else {
+        viewer.motionQuality.Pause();
+    }
 
     const float now = float(MilliSeconds()) * 0.001f;
     const float elapsed = now - fpsLastTime;
     if (elapsed < 1.0f) {
-        fpsFrameCount += 1.0f;
+        fpsFrameCount += drawn ? 1.0f : 0.0f;
         return;
     }
     Panel4->setText(GeneralFormat(fpsFrameCount / elapsed, 4) + QStringLiteral(" fps"));
@@ -611,7 +625,7 @@ void TMainForm::OnIdle()
     fpsFrameCount = 0.0f;
 }
 
-void TMainForm::DrawFrame() { viewer.DrawFrame(double(MilliSeconds()) * 0.001); }
+bool TMainForm::DrawFrame() { return viewer.DrawFrame(double(MilliSeconds()) * 0.001); }
 
 void TMainForm::FreeRotationClick()
 {

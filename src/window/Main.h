@@ -31,8 +31,9 @@ public:
 
     // Frame loop, resize, close query and shutdown.
     void OnIdle();
-    // The frame's drawing, before the swap: clear, camera, renderer.
-    void DrawFrame();
+    // The frame's drawing, before the swap: clear, camera, renderer; false
+    // where the panel already shows the picture.
+    bool DrawFrame();
     // Gives the engine the settings with one change made.
     template <typename Edit>
     void Change(Edit edit)
