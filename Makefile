@@ -18,7 +18,7 @@ FUZZ_SECONDS ?= 60
 TSAN_BUILD ?= build-tsan
 TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp
 
-.PHONY: all deps configure build run test sanitize-test tsan-test fuzz bench format format-check
+.PHONY: all deps configure build run test sanitize-test tsan-test fuzz bench format format-check package package-check
 
 all: build
 
@@ -65,6 +65,15 @@ fuzz: deps
 
 bench: build
 	cd $(BUILD) && $(XVFB) bash $(CURDIR)/bench/run.sh
+
+# A Debian package of the programs, shaders, samples, desktop entry, MIME
+# types, icons and AppStream data, in build/; package-check lists it and runs
+# lintian on it.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+package-check: package
+	bash scripts/check-package.sh $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

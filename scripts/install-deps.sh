@@ -28,6 +28,10 @@ default_packages=(
   googletest
   libbenchmark-dev
   clang-format
+  # make package: CPack's Debian packages take their dependencies from
+  # dpkg-shlibdeps and are checked with lintian.
+  dpkg-dev
+  lintian
   # volren-import reads DICOM, NIfTI, NRRD and MetaImage through ITK. GDCM's
   # CMake files name its command-line tools, which are missing without
   # libgdcm-tools and make every configure print a page of complaints.
