@@ -35,8 +35,6 @@ QImage ProgramFrame(TMainForm& form)
 QImage ToolFrame(const ScratchFolder& scratch, const std::string& volume, const QSize& size, QStringList options)
 {
     const QString out = QString::fromStdString(scratch.Path("tool.png"));
-    // The window draws single frames (its panel does not average a view at rest).
-    options << QStringLiteral("--converge") << QStringLiteral("0");
     options << QString::fromStdString(volume) << QStringLiteral("-o") << out << QStringLiteral("--size")
             << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
     QProcess tool;
@@ -99,6 +97,29 @@ TEST(RenderTool, DrawsThePicturesOfTheProgramsFrameLoop)
 
     // The two settings give different pictures, so the comparison can fail.
     EXPECT_GT(DifferingPixels(rayCast, slices), 100);
+}
+
+// The window's own frame loop, started at once on a volume, converges to the
+// picture the tool writes: frames drawn before the driver knows the panel's
+// size (they come out empty) are not averaged in.
+TEST(RenderTool, TheWindowsFrameLoopConvergesToTheToolsPicture)
+{
+    ScratchFolder scratch;
+    const std::string volume = std::string(std::getenv("VOLREN_SOURCE_DIR")) + "/tests/data/blob.dat";
+    EnsureApplication();
+    TMainForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.renderWindow));
+    ASSERT_TRUE(form.OpenVolume(QString::fromStdString(volume)));
+    QTest::qWait(1500);
+    form.idleTimer->stop();
+    EXPECT_TRUE(form.viewer.Converged());
+    form.viewer.Redraw();
+    ASSERT_TRUE(form.DrawFrame());
+    const QImage window = form.viewer.ReadPicture();
+    const QImage tool = ToolFrame(scratch, volume, window.size(), {});
+    ASSERT_EQ(tool.size(), window.size());
+    EXPECT_EQ(DifferingPixels(window, tool), 0);
 }
 
 // A display that cannot be reached: the tool starts again twice, in the same

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -209,7 +210,10 @@ bool Viewer::DrawFrame(double now, bool moving)
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     viewControl.Apply(*volumeRenderer, rotate);
-    accumulating = still && settings.converge && volumeRenderer->renderMethod == VolumeRenderer::RayCasting;
+    // A window on screen gets its size to the driver with its first swaps,
+    // and frames before come out empty: the average starts after them.
+    const bool ready = !display.window || !display.window->isExposed() || presented >= 3;
+    accumulating = ready && still && settings.converge && volumeRenderer->renderMethod == VolumeRenderer::RayCasting;
     const bool changed = SceneChanged();
     if (!accumulating || changed) {
         stillAccumulation.Reset();
@@ -266,7 +270,13 @@ bool Viewer::SceneChanged()
     return changed;
 }
 
-void Viewer::Swap() { display.Swap(); }
+void Viewer::Swap()
+{
+    if (display.window && display.window->isExposed()) {
+        ++presented;
+    }
+    display.Swap();
+}
 
 QImage Viewer::ReadPicture() const
 {

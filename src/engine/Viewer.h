@@ -120,6 +120,7 @@ private:
     QByteArray programFolder;
     bool accumulating = false;
     bool shown = false;
+    int presented = 0;
     std::vector<float> lastScene;
     bool transferFunctionChosen = false;
     // The function as it was at start-up or as a sample was applied; one that

@@ -171,11 +171,6 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
 
     // 13. Ray casting.
     RenderRayCastingActionExecute();
-    // The panel draws every frame whole. Averaged frames of a view at rest
-    // read back right, but under Xvfb's software rasteriser the panel then
-    // showed an older, darker frame: until that is understood, the converged
-    // picture is the tools' (volren-render) and the engine's, not the panel's.
-    Change([](ViewSettings& s) { s.converge = false; });
 
     FormResize();
 }
