@@ -37,6 +37,18 @@ uniform sampler3D occupancy_tex;
 // densities into the gradient texture's units.
 uniform vec3 texelCount;
 uniform vec3 gradientScale;
+// The crop box, in c, and the plane, which keeps the points c with
+// dot(clipPlane.xyz, c) <= clipPlane.w (all of them where the plane is off);
+// clipNormal is its normal in the displayed space.
+uniform vec3 cropLow;
+uniform vec3 cropHigh;
+uniform vec4 clipPlane;
+uniform vec3 clipNormal;
+// Where a ray enters or leaves the kept part through a face that cuts the
+// volume, that face is drawn opaque: 1 in the transfer function's colours,
+// 2 in grey levels over greyWindow (densities); 0 not at all.
+uniform int cutFace;
+uniform vec2 greyWindow;
 // A pass takes SAMPLES_PER_PASS samples (2 unless defined). Where the
 // gradients come from the densities and the samples of a pass all lie within
 // 0.375 voxel of its middle, SHARED_GRADIENTS is defined: one gradient a pass
@@ -116,6 +128,44 @@ void Composite(inout vec4 sum, vec4 c, vec3 gradient, vec3 toViewer)
     sum.a += (1.0 - sum.a) * alpha;
 }
 
+float DensityAt(vec3 texturePoint)
+{
+#ifdef GRADIENTS_FROM_DENSITIES
+    return texture3D(density_tex, texturePoint).r * 65535.0;
+#else
+    return texture3D(gradient_tex, texturePoint).a * 4096.0;
+#endif
+}
+
+// A cut face's colour, lit flat by its angle to the viewer; alpha 0 where
+// the face is clear: nothing shows there, or the density lies below the grey
+// window.
+vec4 FaceColor(vec3 texturePoint, vec3 normal, vec3 toViewer)
+{
+    float d = DensityAt(texturePoint);
+    vec3 color;
+    if (cutFace == 2) {
+        if (d < greyWindow.x) {
+            return vec4(0.0);
+        }
+        color = vec3(clamp((d - greyWindow.x) / max(greyWindow.y - greyWindow.x, 1.0), 0.0, 1.0));
+    } else {
+        vec4 c = Classify(d);
+        if (c.a <= 0.0 || d > maxIntensity * 4096.0 + 0.5) {
+            return vec4(0.0);
+        }
+        color = c.rgb;
+    }
+    return vec4(color * (0.3 + 0.7 * abs(dot(normal, toViewer))), 1.0);
+}
+
+// The normal of the crop box's face across axis 0, 1 or 2 of c: the
+// displayed space keeps the box's axes.
+vec3 AxisNormal(int axis)
+{
+    return axis == 0 ? vec3(1.0, 0.0, 0.0) : axis == 1 ? vec3(0.0, 1.0, 0.0) : vec3(0.0, 0.0, 1.0);
+}
+
 // A per-pixel offset in [0, 1) of the first sample, white noise without a
 // pattern, which turns wood-grain banding into fine grain.
 float Jitter(vec2 pixel)
@@ -133,15 +183,46 @@ void main()
     // A ray parallel to a face gets a tiny component instead of none.
     ray += vec3(equal(ray, vec3(0.0))) * 1e-20;
     vec3 inverse = 1.0 / ray;
-    vec3 t0 = -origin * inverse;
-    vec3 t1 = (1.0 - origin) * inverse;
+    vec3 t0 = (cropLow - origin) * inverse;
+    vec3 t1 = (cropHigh - origin) * inverse;
     vec3 tNear = min(t0, t1);
     vec3 tFar = max(t0, t1);
     // A camera close to or inside the box sees it from where it stands: the
     // ray starts at the eye, before the near plane (t = 0).
     float tEye = dot(eye - origin, ray) / dot(ray, ray);
-    float tEnter = max(max(max(tNear.x, tNear.y), tNear.z), tEye);
+    float tBoxEnter = max(max(tNear.x, tNear.y), tNear.z);
+    float tEnter = max(tBoxEnter, tEye);
     float tExit = min(min(tFar.x, tFar.y), tFar.z);
+    // The faces the ray enters and leaves by, and whether each cuts the
+    // volume: a side of the crop box inside it, or the plane.
+    int enterAxis = tNear.x >= tNear.y && tNear.x >= tNear.z ? 0 : tNear.y >= tNear.z ? 1 : 2;
+    int leaveAxis = tFar.x <= tFar.y && tFar.x <= tFar.z ? 0 : tFar.y <= tFar.z ? 1 : 2;
+    vec3 lowCuts = vec3(greaterThan(cropLow, vec3(0.0)));
+    vec3 highCuts = vec3(lessThan(cropHigh, vec3(1.0)));
+    vec3 ascending = step(0.0, ray);
+    bool enterCut = tBoxEnter >= tEye && mix(highCuts, lowCuts, ascending)[enterAxis] > 0.5;
+    bool leaveCut = mix(lowCuts, highCuts, ascending)[leaveAxis] > 0.5;
+    vec3 enterNormal = AxisNormal(enterAxis);
+    vec3 leaveNormal = AxisNormal(leaveAxis);
+    float facing = dot(clipPlane.xyz, ray);
+    float side = dot(clipPlane.xyz, origin) - clipPlane.w;
+    if (facing > 0.0) {
+        float tPlane = -side / facing;
+        if (tPlane < tExit) {
+            tExit = tPlane;
+            leaveCut = true;
+            leaveNormal = clipNormal;
+        }
+    } else if (facing < 0.0) {
+        float tPlane = -side / facing;
+        if (tPlane > tEnter) {
+            tEnter = tPlane;
+            enterCut = true;
+            enterNormal = clipNormal;
+        }
+    } else if (side > 0.0) {
+        tExit = tEnter;
+    }
     // The entry and exit images tell which pixels the box covers, seen from
     // outside; each fragment intersects its own ray with the box for the
     // exact points.
@@ -160,6 +241,15 @@ void main()
     vec3 displayed = mat3(gl_TextureMatrix[1]) * ray;
     float stepT = stepLength / length(displayed);
     vec3 toViewer = -normalize(displayed);
+    vec3 textureOrigin = mat3(gl_TextureMatrix[3]) * origin;
+    vec3 textureRay = mat3(gl_TextureMatrix[3]) * ray;
+    if (cutFace != 0 && enterCut) {
+        vec4 face = FaceColor(textureOrigin + textureRay * tEnter, enterNormal, toViewer);
+        if (face.a > 0.0) {
+            gl_FragColor = face;
+            return;
+        }
+    }
     float jitter = fract(Jitter(gl_FragCoord.xy) + sampleOffset);
     int k = int(ceil(tEnter / stepT - jitter));
     // Pass m takes samples n m to n m + n - 1, with leaps and without, so
@@ -172,8 +262,6 @@ void main()
     float window = maxIntensity * 4096.0 + 0.5;
     bool leap = adaptiveStepSize != 0;
 
-    vec3 textureOrigin = mat3(gl_TextureMatrix[3]) * origin;
-    vec3 textureRay = mat3(gl_TextureMatrix[3]) * ray;
     mat3 toBricks = mat3(gl_TextureMatrix[2]);
     mat3 toOccupancy = mat3(gl_TextureMatrix[5]);
     vec3 brickOrigin = (gl_TextureMatrix[2] * vec4(origin, 1.0)).xyz;
@@ -270,6 +358,12 @@ void main()
             }
         }
         k += n;
+    }
+    // A cut face behind the kept part shows through it.
+    if (cutFace != 0 && leaveCut && sum.a < opaque) {
+        vec4 face = FaceColor(textureOrigin + textureRay * tExit, leaveNormal, toViewer);
+        sum.rgb += (1.0 - sum.a) * face.rgb;
+        sum.a += (1.0 - sum.a) * face.a;
     }
     gl_FragColor = sum;
 }

@@ -183,8 +183,12 @@ std::string WriteMinimalShaders(const std::string& folder)
 {
     const std::string shaders = folder + "/Shaders";
     mkdir(shaders.c_str(), 0755);
-    const char* const programs[5] = {"ColorMap_Intensity_2d", "ColorMap_Intensity_3d", "ColorMap_IntensityGradient_2d",
-                                     "ColorMap_IntensityGradient_3d", "RayCasting"};
+    const char* const programs[6] = {"ColorMap_Intensity_2d",
+                                     "ColorMap_Intensity_3d",
+                                     "ColorMap_IntensityGradient_2d",
+                                     "ColorMap_IntensityGradient_3d",
+                                     "RayCasting",
+                                     "CutFace"};
     for (const char* program : programs) {
         WriteFile(shaders + "/" + program + ".vert", "void main() { gl_Position = ftransform(); }\n");
         WriteFile(shaders + "/" + program + ".frag", "void main() { gl_FragColor = vec4(1.0); }\n");

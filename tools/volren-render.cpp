@@ -37,7 +37,8 @@ const char* const usageLine =
     "[--classification pre|shaders|none] [--colormap intensity|gradient] [--blend min|max|blend|default] "
     "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--turn H,V] [--pan X,Y] [--distance D] "
     "[--size WxH] [--step F] "
-    "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--converge 0|1] [--frames N] [--drag N] "
+    "[--max-intensity F] [--adaptive 0|1] [--lighting 0|1] [--converge 0|1] [--crop X0,X1,Y0,Y1,Z0,Z1] "
+    "[--clip NX,NY,NZ,D] [--cut-face] [--cut-grey LOW,HIGH] [--frames N] [--drag N] "
     "[--reference BASELINE.png "
     "[--threshold T] [--ssim]] [--program-folder DIR]";
 
@@ -73,6 +74,22 @@ std::optional<float> FloatOption(const QCommandLineParser& parser, const QString
         UsageError(QStringLiteral("--%1 takes a number, not '%2'").arg(option, parser.value(option)));
     }
     return value;
+}
+
+// count comma-separated finite numbers, or a usage error naming the option.
+std::vector<float> Numbers(const QCommandLineParser& parser, const QString& option, int count, const QString& form)
+{
+    const QStringList parts = parser.value(option).split(QLatin1Char(','));
+    std::vector<float> numbers(size_t(count), 0.0f);
+    bool ok = parts.size() == count;
+    for (int i = 0; ok && i < count; ++i) {
+        numbers[size_t(i)] = parts[i].trimmed().toFloat(&ok);
+        ok = ok && std::isfinite(numbers[size_t(i)]);
+    }
+    if (!ok) {
+        UsageError(QStringLiteral("--%1 takes %2, not '%3'").arg(option, form, parser.value(option)));
+    }
+    return numbers;
 }
 
 bool FlagOption(const QCommandLineParser& parser, const QString& option, bool fallback)
@@ -145,6 +162,21 @@ Settings ParseArguments(const QStringList& arguments)
          QStringLiteral("Distance of the eye from the volume's centre, in the units of its box (largest side 2); "
                         "default: framed. Any distance from 0 (the eye at the centre) up."),
          QStringLiteral("D")},
+        {QStringLiteral("crop"),
+         QStringLiteral("Crop box as shares of each side of the volume, from 0 to 1 (x from the left, y from the "
+                        "bottom, z from the back of the front view), each upper end above its lower end."),
+         QStringLiteral("X0,X1,Y0,Y1,Z0,Z1")},
+        {QStringLiteral("clip"),
+         QStringLiteral("Clipping plane that keeps the points p of the box with NX px + NY py + NZ pz <= D: p in the "
+                        "box's own coordinates, centred, its largest side from -1 to 1, turned with the volume."),
+         QStringLiteral("NX,NY,NZ,D")},
+        {QStringLiteral("cut-face"),
+         QStringLiteral("Draws the faces where the crop box or the plane cut through the volume, opaque in the "
+                        "transfer function's colours, clear where it shows nothing.")},
+        {QStringLiteral("cut-grey"),
+         QStringLiteral("Draws the cut faces in grey levels over a window of densities from LOW (black) to HIGH "
+                        "(white), clear below LOW."),
+         QStringLiteral("LOW,HIGH")},
         {QStringLiteral("size"), QStringLiteral("Render panel size in pixels."), QStringLiteral("WxH"),
          QStringLiteral("537x595")},
         {QStringLiteral("step"), QStringLiteral("Ray step size (\"dz =\"), greater than 0; default 0.01."),
@@ -274,6 +306,44 @@ Settings ParseArguments(const QStringList& arguments)
             UsageError(QStringLiteral("--size takes WxH with each side 1 to 16384, not '%1'")
                            .arg(parser.value(QStringLiteral("size"))));
         }
+    }
+    if (parser.isSet(QStringLiteral("crop"))) {
+        const std::vector<float> crop =
+            Numbers(parser, QStringLiteral("crop"), 6, QStringLiteral("six shares X0,X1,Y0,Y1,Z0,Z1"));
+        for (int a = 0; a < 3; ++a) {
+            const float low = crop[size_t(2 * a)], high = crop[size_t(2 * a + 1)];
+            if (low < 0.0f || high > 1.0f || high - low < CutRegion::thinnest) {
+                UsageError(QStringLiteral("--crop takes shares from 0 to 1, each upper end at least %1 above its "
+                                          "lower end, not '%2'")
+                               .arg(double(CutRegion::thinnest))
+                               .arg(parser.value(QStringLiteral("crop"))));
+            }
+            v.cut.crop[2 * a] = low;
+            v.cut.crop[2 * a + 1] = high;
+        }
+    }
+    if (parser.isSet(QStringLiteral("clip"))) {
+        const std::vector<float> plane =
+            Numbers(parser, QStringLiteral("clip"), 4, QStringLiteral("four numbers NX,NY,NZ,D"));
+        if (plane[0] == 0.0f && plane[1] == 0.0f && plane[2] == 0.0f) {
+            UsageError(QStringLiteral("--clip needs a normal NX,NY,NZ other than 0,0,0"));
+        }
+        v.cut.clip = true;
+        v.cut.normal = Vec3{plane[0], plane[1], plane[2]};
+        v.cut.distance = plane[3];
+    }
+    if (parser.isSet(QStringLiteral("cut-face"))) {
+        v.cut.face = CutRegion::ColorFace;
+    }
+    if (parser.isSet(QStringLiteral("cut-grey"))) {
+        const std::vector<float> window =
+            Numbers(parser, QStringLiteral("cut-grey"), 2, QStringLiteral("two densities LOW,HIGH"));
+        if (!(window[1] > window[0])) {
+            UsageError(QStringLiteral("--cut-grey needs HIGH above LOW"));
+        }
+        v.cut.face = CutRegion::GreyFace;
+        v.cut.greyLow = window[0];
+        v.cut.greyHigh = window[1];
     }
     v.step = FloatOption(parser, QStringLiteral("step")).value_or(v.step);
     if (v.step <= 0.0f) {

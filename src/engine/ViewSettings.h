@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "CutRegion.h"
 #include "Vec3.h"
 #include "VolumeRenderer.h"
 
@@ -44,6 +45,14 @@ struct ViewSettings {
     Vec3 rotation;
     // The axes the free rotation turns about from frame to frame.
     bool rotateAxes[3] = {false, false, false};
+
+    // What of the volume is kept and how its cuts show. Where
+    // planeFollowsCamera is set, the plane's normal is given in the camera's
+    // frame (x to the right, y up, z towards the viewer) and the plane keeps
+    // its place in the view as the volume turns; else it turns with the
+    // volume.
+    CutRegion cut;
+    bool planeFollowsCamera = false;
 
     // The render panel in the units of its mouse events, and the device
     // pixels to each.

@@ -204,12 +204,13 @@ bool Viewer::DrawFrame(double now, bool moving)
     }
     const bool turning = settings.rotateAxes[0] || settings.rotateAxes[1] || settings.rotateAxes[2];
     const bool rotate = settings.freeRotate;
-    const bool still = !moving && !viewControl.Moving(now) && !(rotate && turning);
+    const bool still = !moving && !viewControl.Moving(now) && !cropTool.Moving(now) && !(rotate && turning);
     // The camera on a fresh modelview, for the scene's fingerprint; the frame
     // puts it there again after its clear.
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     viewControl.Apply(*volumeRenderer, rotate);
+    PlaceCut();
     // A window on screen gets its size to the driver with its first swaps,
     // and frames before come out empty: the average starts after them.
     const bool ready = !display.window || !display.window->isExposed() || presented >= 3;
@@ -249,6 +250,9 @@ bool Viewer::DrawFrame(double now, bool moving)
     if (factor > 1) {
         motionQuality.End(display);
     }
+    if (cropTool.on) {
+        DrawCropTool();
+    }
     if (accumulating) {
         volumeRenderer->SetStepSize(step);
         stillAccumulation.Add(display);
@@ -265,6 +269,10 @@ bool Viewer::SceneChanged()
     scene.insert(scene.end(), {float(display.width), float(display.height), r.stepSize, r.maxIntensity,
                                float(r.lighting), float(r.adaptiveStepSize), float(r.renderMethod), float(r.dimX),
                                float(r.dimY), float(r.dimZ), spacing.x, spacing.y, spacing.z, float(r.generation)});
+    const CutRegion& cut = r.cut;
+    scene.insert(scene.end(), cut.crop, cut.crop + 6);
+    scene.insert(scene.end(), {float(cut.clip), cut.normal.x, cut.normal.y, cut.normal.z, cut.distance, float(cut.face),
+                               cut.greyLow, cut.greyHigh, float(cropTool.on), float(r.blendMode)});
     const bool changed = scene != lastScene;
     lastScene = std::move(scene);
     return changed;
@@ -285,4 +293,149 @@ QImage Viewer::ReadPicture() const
     glReadPixels(0, 0, display.width, display.height, GL_RGBA, GL_UNSIGNED_BYTE, picture.bits());
     // OpenGL rows run bottom to top; the screen shows no alpha.
     return picture.mirrored().convertToFormat(QImage::Format_RGB888);
+}
+
+Vec3 Viewer::CameraToBox(Vec3 v) const
+{
+    // The transpose of the rotation: component j is column j's product with v.
+    const float* m = rotation;
+    return {m[0] * v.x + m[1] * v.y + m[2] * v.z, m[3] * v.x + m[4] * v.y + m[5] * v.z,
+            m[6] * v.x + m[7] * v.y + m[8] * v.z};
+}
+
+Vec3 Viewer::BoxToCamera(Vec3 v) const
+{
+    const float* m = rotation;
+    return {m[0] * v.x + m[3] * v.y + m[6] * v.z, m[1] * v.x + m[4] * v.y + m[7] * v.z,
+            m[2] * v.x + m[5] * v.y + m[8] * v.z};
+}
+
+void Viewer::PlaceCut()
+{
+    GLfloat modelview[16], projection[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+    glGetFloatv(GL_PROJECTION_MATRIX, projection);
+    for (int column = 0; column < 3; ++column) {
+        for (int row = 0; row < 3; ++row) {
+            rotation[3 * column + row] = modelview[4 * column + row];
+        }
+    }
+    drawnCut = settings.cut;
+    if (settings.planeFollowsCamera) {
+        drawnCut.normal = CameraToBox(settings.cut.normal);
+    }
+    volumeRenderer->cut = drawnCut;
+
+    // Clip space to the panel's units: x right, y down, the depth kept.
+    const float w = float(std::max(settings.width, 1)), h = float(std::max(settings.height, 1));
+    const QMatrix4x4 toPanel(w * 0.5f, 0, 0, w * 0.5f, 0, -h * 0.5f, 0, h * 0.5f, 0, 0, 1, 0, 0, 0, 0, 1);
+    frameMatrix = toPanel * QMatrix4x4(projection).transposed() * QMatrix4x4(modelview).transposed();
+}
+
+void Viewer::PlacePlane(ViewSettings& next) const
+{
+    const Vec3 towardsViewer{0.0f, 0.0f, 1.0f};
+    next.cut.normal = next.planeFollowsCamera ? towardsViewer : CameraToBox(towardsViewer);
+    next.cut.distance = 0.0f;
+}
+
+void Viewer::FollowCamera(ViewSettings& next, bool follow) const
+{
+    if (follow != next.planeFollowsCamera) {
+        next.cut.normal = follow ? BoxToCamera(next.cut.normal) : CameraToBox(next.cut.normal);
+        next.planeFollowsCamera = follow;
+    }
+}
+
+void Viewer::Press(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position)
+{
+    if (volumeRenderer->IsLoaded() &&
+        cropTool.Press(button, position, drawnCut, volumeRenderer->BoxHalfExtents(), frameMatrix)) {
+        return;
+    }
+    viewControl.Press(button, modifiers, position);
+}
+
+void Viewer::Move(QPointF position, double now)
+{
+    if (cropTool.Dragging()) {
+        cropTool.Move(position, now, settings.cut, drawnCut, volumeRenderer->BoxHalfExtents(), frameMatrix);
+        return;
+    }
+    viewControl.Move(position, now);
+}
+
+void Viewer::Release(Qt::MouseButton button)
+{
+    cropTool.Release(button);
+    viewControl.Release(button);
+}
+
+void Viewer::Wheel(int angleDelta, Qt::KeyboardModifiers modifiers, double now)
+{
+    if (modifiers & Qt::ControlModifier) {
+        cropTool.Wheel(angleDelta, now, settings.cut);
+        return;
+    }
+    viewControl.Wheel(angleDelta, now);
+}
+
+void Viewer::DrawCropTool() const
+{
+    const Vec3 half = volumeRenderer->BoxHalfExtents();
+    const Vec3 low = drawnCut.Low(half), high = drawnCut.High(half);
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glUseProgram(0);
+    for (GLenum unit : {GL_TEXTURE0, GL_TEXTURE1, GL_TEXTURE2}) {
+        glActiveTexture(unit);
+        glDisable(GL_TEXTURE_1D);
+        glDisable(GL_TEXTURE_2D);
+        glDisable(GL_TEXTURE_3D);
+    }
+    glActiveTexture(GL_TEXTURE0);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_BLEND);
+    glDisable(GL_DEPTH_TEST);
+    glLineWidth(1.0f);
+    // The crop box's twelve edges.
+    glColor3f(1.0f, 0.85f, 0.2f);
+    glBegin(GL_LINES);
+    for (int a = 0; a < 3; ++a) {
+        for (int corner = 0; corner < 4; ++corner) {
+            const float u = corner & 1 ? 1.0f : 0.0f, v = corner & 2 ? 1.0f : 0.0f;
+            float from[3] = {low.x, low.y, low.z}, to[3] = {high.x, high.y, high.z};
+            const float lows[3] = {low.x, low.y, low.z}, highs[3] = {high.x, high.y, high.z};
+            const int b = (a + 1) % 3, c = (a + 2) % 3;
+            from[b] = to[b] = lows[b] + u * (highs[b] - lows[b]);
+            from[c] = to[c] = lows[c] + v * (highs[c] - lows[c]);
+            glVertex3fv(from);
+            glVertex3fv(to);
+        }
+    }
+    glEnd();
+    // The plane's outline across the crop box, and the handles.
+    CutRegion::Face plane;
+    if (drawnCut.PlaneFace(half, plane)) {
+        glColor3f(0.3f, 0.9f, 1.0f);
+        glBegin(GL_LINE_LOOP);
+        for (const Vec3& p : plane.corners) {
+            glVertex3f(p.x, p.y, p.z);
+        }
+        glEnd();
+    }
+    glPointSize(9.0f);
+    glBegin(GL_POINTS);
+    for (int handle = 0; handle <= CropTool::planeHandle; ++handle) {
+        Vec3 p;
+        if (CropTool::HandlePoint(drawnCut, half, handle, p)) {
+            if (handle == CropTool::planeHandle) {
+                glColor3f(0.3f, 0.9f, 1.0f);
+            } else {
+                glColor3f(1.0f, 0.85f, 0.2f);
+            }
+            glVertex3f(p.x, p.y, p.z);
+        }
+    }
+    glEnd();
+    glPopAttrib();
 }

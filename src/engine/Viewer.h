@@ -4,11 +4,13 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QMatrix4x4>
 #include <QString>
 
 #include <functional>
 #include <vector>
 
+#include "CropTool.h"
 #include "MotionQuality.h"
 #include "ScanLoader.h"
 #include "StillAccumulation.h"
@@ -98,12 +100,33 @@ public:
     // The frame drawn, top row first, before Swap.
     QImage ReadPicture() const;
 
+    // The render panel's mouse: a press on a handle of the crop tool drags
+    // it, any other goes to the camera; the wheel with Ctrl moves the plane.
+    // Positions in the panel's units, y down; now in seconds.
+    void Press(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position);
+    void Move(QPointF position, double now);
+    void Release(Qt::MouseButton button);
+    void Wheel(int angleDelta, Qt::KeyboardModifiers modifiers, double now);
+
+    // The cut as the last frame drew it: the plane's normal in the box's
+    // coordinates, whatever frame the settings give it in.
+    const CutRegion& DrawnCut() const { return drawnCut; }
+    // From the box's coordinates to the panel's units (y down) and the depth
+    // in normalised device coordinates, as the last frame drew them.
+    const QMatrix4x4& FrameMatrix() const { return frameMatrix; }
+    // The plane through the box's centre facing the viewer, keeping the far
+    // half, in the frame the settings give it.
+    void PlacePlane(ViewSettings& next) const;
+    // Fixes the plane to the camera or to the volume where it lies now.
+    void FollowCamera(ViewSettings& next, bool follow) const;
+
     Display display;
     TransferFunction transferFunction;
     VolumeRenderer* volumeRenderer = nullptr;
     ViewControl viewControl;
     MotionQuality motionQuality;
     StillAccumulation stillAccumulation;
+    CropTool cropTool;
 
 private:
     // Whether what the frame shows differs from the last frame's: the camera,
@@ -115,8 +138,21 @@ private:
     void AfterOpen();
     // Gives the renderer the settings that differ from those it has, or all.
     void Give(const ViewSettings& next, bool all);
+    // From the frame's modelview: the cut the renderer draws and the map to
+    // the panel.
+    void PlaceCut();
+    // The crop box, its handles and the plane's outline over the frame.
+    void DrawCropTool() const;
+    // A vector of the camera's frame in the box's coordinates, by the last
+    // frame's rotation, and back.
+    Vec3 CameraToBox(Vec3 v) const;
+    Vec3 BoxToCamera(Vec3 v) const;
 
     ViewSettings settings;
+    CutRegion drawnCut;
+    QMatrix4x4 frameMatrix;
+    // The rotation of the last frame's modelview, by column.
+    float rotation[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     QByteArray programFolder;
     bool accumulating = false;
     bool shown = false;

@@ -152,6 +152,7 @@ void VolumeRenderer::BuildLoadedTextures()
         BuildGradientTexture();
     }
 
+    DeleteCutFaceTexture();
     BuildTransferTexture();
     LoadShaders();
     RebuildTextures();

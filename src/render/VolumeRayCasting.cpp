@@ -144,8 +144,10 @@ void VolumeRenderer::FrameRays()
     float x0 = 1.0f, y0 = 1.0f, x1 = -1.0f, y1 = -1.0f;
     bool behind = !invertible;
     for (int corner = 0; corner < 8 && !behind; ++corner) {
-        const QVector4D clip =
-            toClip.map(QVector4D(float(corner & 1), float((corner >> 1) & 1), float((corner >> 2) & 1), 1.0f));
+        // The corners of the crop box: pixels outside it show nothing.
+        const float x = cut.crop[corner & 1], y = cut.crop[2 + ((corner >> 1) & 1)],
+                    z = cut.crop[4 + ((corner >> 2) & 1)];
+        const QVector4D clip = toClip.map(QVector4D(x, y, z, 1.0f));
         behind = clip.w() <= 1e-6f;
         x0 = std::min(x0, clip.x() / clip.w());
         x1 = std::max(x1, clip.x() / clip.w());
@@ -362,6 +364,20 @@ void VolumeRenderer::RenderRayCasting()
         program->setUniform1i("exit_tex", 1);
         program->setUniform1i("transfer_tex", 2);
         program->setUniform1i("occupancy_tex", 5);
+        // The crop box and the plane in the box's coordinates c in [0, 1]^3:
+        // a point p = (2 c - 1) half of the box is kept where
+        // n . p <= d, that is (2 n half) . c <= d + n . half.
+        glUniform3f(program->uniformLocation("cropLow"), cut.crop[0], cut.crop[2], cut.crop[4]);
+        glUniform3f(program->uniformLocation("cropHigh"), cut.crop[1], cut.crop[3], cut.crop[5]);
+        const Vec3 n = cut.clip ? cut.normal : Vec3{};
+        const float d = cut.clip ? cut.distance : 1.0f;
+        glUniform4f(program->uniformLocation("clipPlane"), 2.0f * n.x * half.x, 2.0f * n.y * half.y,
+                    2.0f * n.z * half.z, d + n.x * half.x + n.y * half.y + n.z * half.z);
+        const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+        glUniform3f(program->uniformLocation("clipNormal"), length > 0.0f ? n.x / length : 0.0f,
+                    length > 0.0f ? n.y / length : 0.0f, length > 0.0f ? n.z / length : 1.0f);
+        program->setUniform1i("cutFace", DrawsCutFaces() ? int(cut.face) : 0);
+        glUniform2f(program->uniformLocation("greyWindow"), cut.greyLow, cut.greyHigh);
         // Each build of the shader has only the uniforms it reads.
         if (gradientsFromDensities) {
             const Vec3 scale = GradientScale();

@@ -31,10 +31,18 @@ void VolumeRenderer::Render()
 
     switch (renderMethod) {
         case Slices:
+            RenderCutFaces(false);
+            BeginCut();
             RenderSlices();
+            EndCut();
+            RenderCutFaces(true);
             break;
         case VolumeTexture:
+            RenderCutFaces(false);
+            BeginCut();
             RenderVolumeTexture();
+            EndCut();
+            RenderCutFaces(true);
             break;
         case RayCasting:
             RenderRayCasting();

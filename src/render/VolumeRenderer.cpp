@@ -66,6 +66,7 @@ VolumeRenderer::~VolumeRenderer()
     DeleteTexture(exitTexture);
     DeleteTexture(occupancyTexture);
     DeleteTexture(rayTransferTexture);
+    DeleteCutFaceTexture();
     if (entryExitFramebuffer != 0) {
         glDeleteFramebuffers(1, &entryExitFramebuffer);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BrickGrid.h"
+#include "CutRegion.h"
 #include "Vec3.h"
 
 class Display;
@@ -19,7 +20,7 @@ class aVertexShader;
 class aFragmentShader;
 
 // The one renderer: it holds the loaded volume, every OpenGL resource made from
-// it, the five shader programs and every rendering parameter. Its operations
+// it, the shader programs and every rendering parameter. Its operations
 // are spread over the Volume*.cpp files by concern.
 class VolumeRenderer {
 public:
@@ -215,6 +216,21 @@ public:
     // Makes the ray caster's lookup texture again where the lookup table or
     // the step changed since.
     void UpdateRayTransferTexture();
+    // The slicing methods' cuts: the crop box's sides that lie inside the
+    // volume and the plane as clip planes, set in the box's coordinates.
+    void BeginCut();
+    void EndCut();
+    // Whether the frame draws the cut's faces: a face style is chosen, the
+    // region cuts, and the blend composites (not maximum or minimum).
+    bool DrawsCutFaces() const;
+    // The slicing methods' cut faces that face the viewer (front) or away:
+    // those facing away lie behind the kept part and are drawn before it,
+    // the others after it, over it.
+    void RenderCutFaces(bool front);
+    // The 3D texture of the densities the faces read: the volume texture
+    // where it holds them, else one made for them; none without densities.
+    GLuint CutFaceDensities();
+    void DeleteCutFaceTexture();
 
     Display* display;
     const char* basePath;
@@ -272,6 +288,10 @@ public:
     bool lighting;
     float stepSize;
     float maxIntensity;
+    // What of the volume every method draws, and how its cuts show.
+    CutRegion cut;
+    GLuint cutFaceTexture = none;
+    aShaderObject* cutFaceProgram = nullptr;
     // The ray caster's offset of every ray's first sample, a share of a step
     // from 0 to 1: 0 for a single frame, another for each frame of a view at
     // rest whose frames are averaged.
@@ -290,7 +310,7 @@ public:
     aShaderObject* rayCastingSharedPrograms[3];
     // How many samples the step lets share a gradient: 1 (none) to 4.
     int SamplesPerGradient() const;
-    // The shaders of the five programs, which do not own them.
+    // The shaders of the programs, which do not own them.
     std::vector<aVertexShader*> vertexShaders;
     std::vector<aFragmentShader*> fragmentShaders;
     // Opacity of each lookup texel, as uploaded, for the occupancy grid.

@@ -1,4 +1,4 @@
-// The shader set: five programs built from the files in Shaders/.
+// The shader set: the programs built from the files in Shaders/.
 #include "VolumeRenderer.h"
 
 #include <string>
@@ -21,6 +21,7 @@ void VolumeRenderer::DeleteShaders()
     DeleteProgram(intensityGradient2dProgram);
     DeleteProgram(intensityGradient3dProgram);
     DeleteProgram(rayCastingProgram);
+    DeleteProgram(cutFaceProgram);
     for (aShaderObject*& program : rayCastingSharedPrograms) {
         DeleteProgram(program);
     }
@@ -52,6 +53,9 @@ void VolumeRenderer::LoadShaders()
     intensityGradient2dProgram = new aShaderObject();
     intensityGradient3dProgram = new aShaderObject();
     rayCastingProgram = new aShaderObject();
+    cutFaceProgram = new aShaderObject();
+    const std::string cutFace = std::string(basePath ? basePath : "") + "Shaders/CutFace";
+    LoadShaderProgram(cutFaceProgram, (cutFace + ".vert").c_str(), (cutFace + ".frag").c_str());
 
     aShaderObject* const programs[5] = {intensity2dProgram, intensity3dProgram, intensityGradient2dProgram,
                                         intensityGradient3dProgram, rayCastingProgram};
