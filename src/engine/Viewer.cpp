@@ -87,6 +87,7 @@ OpenResult Viewer::Open(const QString& path, const ScanReader& read)
         }
     }
     result.opened = true;
+    millimetres = ScanLoader::IsScan(path);
     result.reducedResolution = QString::fromStdString(volumeRenderer->reducedResolution);
     AfterOpen();
     return result;
@@ -315,6 +316,7 @@ void Viewer::PlaceCut()
     GLfloat modelview[16], projection[16];
     glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
     glGetFloatv(GL_PROJECTION_MATRIX, projection);
+    std::copy(modelview, modelview + 16, frameModelview);
     for (int column = 0; column < 3; ++column) {
         for (int row = 0; row < 3; ++row) {
             rotation[3 * column + row] = modelview[4 * column + row];
@@ -337,6 +339,13 @@ void Viewer::PlacePlane(ViewSettings& next) const
     const Vec3 towardsViewer{0.0f, 0.0f, 1.0f};
     next.cut.normal = next.planeFollowsCamera ? towardsViewer : CameraToBox(towardsViewer);
     next.cut.distance = 0.0f;
+}
+
+void Viewer::ShowWholeVolume()
+{
+    // The cut reaches the renderer with each frame: no setter is called.
+    settings.cut.ResetCrop();
+    settings.cut.clip = false;
 }
 
 void Viewer::FollowCamera(ViewSettings& next, bool follow) const
@@ -396,6 +405,10 @@ void Viewer::DrawCropTool() const
     glDisable(GL_LIGHTING);
     glDisable(GL_BLEND);
     glDisable(GL_DEPTH_TEST);
+    // The ray caster leaves its own modelview: the frame's camera again.
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadMatrixf(frameModelview);
     glLineWidth(1.0f);
     // The crop box's twelve edges.
     glColor3f(1.0f, 0.85f, 0.2f);
@@ -437,5 +450,6 @@ void Viewer::DrawCropTool() const
         }
     }
     glEnd();
+    glPopMatrix();
     glPopAttrib();
 }

@@ -108,6 +108,10 @@ public:
     void Release(Qt::MouseButton button);
     void Wheel(int angleDelta, Qt::KeyboardModifiers modifiers, double now);
 
+    // Whether the opened volume's units are millimetres (a scan), not voxels
+    // (a volume data file).
+    bool VolumeInMillimetres() const { return millimetres; }
+
     // The cut as the last frame drew it: the plane's normal in the box's
     // coordinates, whatever frame the settings give it in.
     const CutRegion& DrawnCut() const { return drawnCut; }
@@ -117,6 +121,9 @@ public:
     // The plane through the box's centre facing the viewer, keeping the far
     // half, in the frame the settings give it.
     void PlacePlane(ViewSettings& next) const;
+    // The crop box reset to the whole volume and the plane off, the cut
+    // faces' style kept: another volume opened in the window is seen whole.
+    void ShowWholeVolume();
     // Fixes the plane to the camera or to the volume where it lies now.
     void FollowCamera(ViewSettings& next, bool follow) const;
 
@@ -153,7 +160,9 @@ private:
     QMatrix4x4 frameMatrix;
     // The rotation of the last frame's modelview, by column.
     float rotation[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    float frameModelview[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     QByteArray programFolder;
+    bool millimetres = false;
     bool accumulating = false;
     bool shown = false;
     int presented = 0;

@@ -38,6 +38,7 @@
 #include "ControlStyle.h"
 #include "EmptyTitle.h"
 #include "Log.h"
+#include "CutPage.h"
 #include "MakeWidget.h"
 #include "ScanProgress.h"
 #include "Transferfunceditor.h"
@@ -204,6 +205,8 @@ void TMainForm::BuildLayout()
     TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
     PageControl1->addTab(TabSheet1, QStringLiteral("General"));
     PageControl1->addTab(TabSheet2, QStringLiteral("Rendering"));
+    TabSheet3 = new CutPage(viewer);
+    PageControl1->addTab(TabSheet3, QStringLiteral("Cut"));
 
     // Page "General".
     QWidget* g = TabSheet1;
@@ -571,18 +574,25 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
         case QEvent::MouseButtonPress: {
             const auto* mouse = static_cast<QMouseEvent*>(event);
-            viewer.viewControl.Press(mouse->button(), mouse->modifiers(), mouse->position());
+            viewer.Press(mouse->button(), mouse->modifiers(), mouse->position());
             return true;
         }
         case QEvent::MouseMove:
-            viewer.viewControl.Move(static_cast<QMouseEvent*>(event)->position(), now);
+            viewer.Move(static_cast<QMouseEvent*>(event)->position(), now);
+            // A side or the plane dragged shows on the page "Cut".
+            if (viewer.cropTool.Dragging()) {
+                TabSheet3->ShowSettings();
+            }
             return true;
         case QEvent::MouseButtonRelease:
-            viewer.viewControl.Release(static_cast<QMouseEvent*>(event)->button());
+            viewer.Release(static_cast<QMouseEvent*>(event)->button());
             return true;
-        case QEvent::Wheel:
-            viewer.viewControl.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y(), now);
+        case QEvent::Wheel: {
+            const auto* wheel = static_cast<QWheelEvent*>(event);
+            viewer.Wheel(wheel->angleDelta().y(), wheel->modifiers(), now);
+            TabSheet3->ShowSettings();
             return true;
+        }
         case QEvent::Expose:
             viewer.Redraw();
             return QWidget::eventFilter(watched, event);
@@ -700,6 +710,8 @@ bool TMainForm::OpenVolume(const QString& fileName)
         Panel6->setText(FileNameOnly(result.sampleFunction));
     }
     ShowVolumeSizes();
+    viewer.ShowWholeVolume();
+    TabSheet3->ShowVolume();
     if (!result.reducedResolution.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Open"),
                              fileName + QStringLiteral(" ") + result.reducedResolution + QStringLiteral("."));

@@ -6,6 +6,7 @@
 #include "Viewer.h"
 
 class QAction;
+class CutPage;
 class QCheckBox;
 class QFileDialog;
 class QFrame;
@@ -112,6 +113,8 @@ public:
     QTabWidget* PageControl1;
     QWidget* TabSheet1;
     QWidget* TabSheet2;
+    // Page "Cut": the crop box, the clipping plane and the cut faces.
+    CutPage* TabSheet3;
 
     // Page "General".
     QPushButton* SpeedButton1;
