@@ -177,12 +177,20 @@ TEST(Cut, CropKeepsTheSameHalfInEveryMethod)
                         scratch, "ball.dat", [](double r, double) { return uint16_t(r <= 21.0 ? 2000 : 0); })))
                     .opened);
     const double middle = (241 - 1) * 0.5;
+    // The slicing methods clip through the colour maps' shaders and, pre-
+    // classified, through the fixed pipeline.
+    const std::pair<uint8_t, uint8_t> ways[] = {{VR::RayCasting, VR::ShaderClassification},
+                                                {VR::VolumeTexture, VR::ShaderClassification},
+                                                {VR::VolumeTexture, VR::PreClassification},
+                                                {VR::Slices, VR::ShaderClassification},
+                                                {VR::Slices, VR::PreClassification}};
     for (float tilt : {0.0f, 35.0f}) {
-        for (uint8_t method : {VR::RayCasting, VR::VolumeTexture, VR::Slices}) {
-            const std::string what = "method " + std::to_string(method) + " tilt " + std::to_string(tilt);
+        for (const auto& [method, classification] : ways) {
+            const std::string what = "method " + std::to_string(method) + " classification " +
+                                     std::to_string(classification) + " tilt " + std::to_string(tilt);
             Apply(viewer, [&](ViewSettings& s) {
                 s.method = method;
-                s.classification = VR::ShaderClassification;
+                s.classification = classification;
                 s.turn[1] = tilt;
                 s.cut.ResetCrop();
             });
