@@ -49,6 +49,10 @@ uniform vec3 clipNormal;
 // 2 in grey levels over greyWindow (densities); 0 not at all.
 uniform int cutFace;
 uniform vec2 greyWindow;
+// 0 composites front to back; 1 keeps, channel by channel, the largest
+// colour of the samples the transfer function shows (maximum intensity), 2
+// the smallest (minimum intensity), as the slicing methods' blend does.
+uniform int projection;
 // A pass takes SAMPLES_PER_PASS samples (2 unless defined). Where the
 // gradients come from the densities and the samples of a pass all lie within
 // 0.375 voxel of its middle, SHARED_GRADIENTS is defined: one gradient a pass
@@ -280,6 +284,8 @@ void main()
     int budget = maxIterations;
     float occupiedUntil = -1e30;
     vec4 sum = vec4(0.0);
+    vec4 extreme = vec4(projection == 2 ? 1.0 : 0.0);
+    bool shown = false;
     for (; k < end && sum.a < opaque && budget > 0; --budget) {
         float t = (float(k) + jitter) * stepT;
         if (leap && t >= occupiedUntil) {
@@ -347,6 +353,18 @@ void main()
             }
         }
 #endif
+        if (projection != 0) {
+            // A projection looks at every sample shown; empty bricks show
+            // nothing, so the leaps stay exact.
+            for (int i = 0; i < n; ++i) {
+                if (c[i].a > 0.0) {
+                    extreme = projection == 1 ? max(extreme, c[i]) : min(extreme, c[i]);
+                    shown = true;
+                }
+            }
+            k += n;
+            continue;
+        }
         for (int i = 0; i < n; ++i) {
             if (c[i].a > 0.0 && sum.a < opaque) {
 #if defined(GRADIENTS_FROM_DENSITIES) && !defined(SHARED_GRADIENTS)
@@ -358,6 +376,10 @@ void main()
             }
         }
         k += n;
+    }
+    if (projection != 0) {
+        gl_FragColor = shown ? extreme : vec4(0.0);
+        return;
     }
     // A cut face behind the kept part shows through it.
     if (cutFace != 0 && leaveCut && sum.a < opaque) {

@@ -11,11 +11,13 @@ if [ ${#packages[@]} -ne 1 ]; then
   exit 1
 fi
 deb="${packages[0]}"
-contents="$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')"
+# The names from the sixth field on: a preset's name has spaces.
+contents="$(dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' | sed 's|^\./|/|')"
 missing=0
 for file in /usr/bin/volren /usr/bin/volren-render /usr/bin/volren-import /usr/bin/volren-samples \
   /usr/bin/volren-screenshot /usr/share/volren/Shaders/RayCasting.frag /usr/share/volren/samples/ct.tf \
   /usr/share/volren/samples/mri.tf /usr/share/volren/samples/head256.dat /usr/share/applications/volren.desktop \
+  "/usr/share/volren/presets/CT bone.tf" /usr/share/volren/presets/presets.ini \
   /usr/share/mime/packages/volren.xml /usr/share/metainfo/volren.metainfo.xml \
   /usr/share/icons/hicolor/scalable/apps/volren.svg /usr/share/icons/hicolor/48x48/apps/volren.png \
   /usr/share/icons/hicolor/256x256/apps/volren.png /usr/share/doc/volren/copyright \

@@ -14,3 +14,20 @@ add_custom_command(
 add_custom_target(volren_samples ALL DEPENDS ${VOLREN_SAMPLE_FILES})
 # Installed where the program looks for the transfer function of a scan it opens.
 install(FILES ${VOLREN_SAMPLE_FILES} DESTINATION share/volren/samples)
+
+# The transfer function presets in <build>/presets, installed beside the samples.
+set(VOLREN_PRESETS_DIR ${CMAKE_BINARY_DIR}/presets)
+set(VOLREN_PRESET_NAMES "CT bone" "CT skin and bone" "CT soft tissue" "CT lung" "CT vessels with contrast"
+    "CT maximum intensity" "MR default" "MR brain" "MR maximum intensity" "Greyscale")
+set(VOLREN_PRESET_FILES ${VOLREN_PRESETS_DIR}/presets.ini)
+foreach(name ${VOLREN_PRESET_NAMES})
+  list(APPEND VOLREN_PRESET_FILES "${VOLREN_PRESETS_DIR}/${name}.tf")
+endforeach()
+add_custom_command(
+  OUTPUT ${VOLREN_PRESET_FILES}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${VOLREN_PRESETS_DIR}
+  COMMAND $<TARGET_FILE:volren-samples> --presets ${VOLREN_PRESETS_DIR}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/volren-samples.cpp
+  COMMENT "Writing the transfer function presets into ${VOLREN_PRESETS_DIR}")
+add_custom_target(volren_presets ALL DEPENDS ${VOLREN_PRESET_FILES})
+install(FILES ${VOLREN_PRESET_FILES} DESTINATION share/volren/presets)

@@ -300,14 +300,129 @@ const std::vector<ControlPoint> vesselPoints = {{0, 0, 0, 0, 0},
                                                 {1800, 230, 90, 70, 120},
                                                 {2400, 255, 210, 190, 255},
                                                 {4096, 255, 255, 255, 255}};
+
+// The presets. CT presets are written in densities of the import's CT rule,
+// Hounsfield units + 1024; the others on an axis from 0 to 4095 that the
+// program stretches over the opened volume's 0.1 to 99.9 percentiles.
+struct PresetFile {
+    const char* name;
+    bool percentiles;
+    bool maximumIntensity;
+    std::vector<ControlPoint> points;
+};
+
+constexpr uint32_t Hu(int hounsfield) { return uint32_t(hounsfield + 1024); }
+
+const std::vector<PresetFile> presets = {
+    {"CT bone",
+     false,
+     false,
+     {{0, 0, 0, 0, 0},
+      {Hu(100), 230, 200, 170, 0},
+      {Hu(200), 240, 215, 185, 40},
+      {Hu(500), 250, 240, 220, 230},
+      {4096, 255, 255, 255, 255}}},
+    {"CT skin and bone",
+     false,
+     false,
+     {{0, 0, 0, 0, 0},
+      {Hu(-520), 0, 0, 0, 0},
+      {Hu(-320), 210, 150, 120, 8},
+      {Hu(-70), 220, 160, 130, 12},
+      {Hu(80), 225, 170, 140, 0},
+      {Hu(180), 240, 220, 200, 0},
+      {Hu(330), 250, 240, 220, 120},
+      {Hu(580), 255, 250, 235, 240},
+      {4096, 255, 255, 255, 255}}},
+    {"CT soft tissue",
+     false,
+     false,
+     {{0, 0, 0, 0, 0},
+      {Hu(-180), 0, 0, 0, 0},
+      {Hu(-100), 230, 200, 120, 12},
+      {Hu(20), 200, 80, 70, 40},
+      {Hu(100), 230, 130, 110, 90},
+      {Hu(250), 240, 220, 200, 150},
+      {Hu(600), 250, 245, 230, 220},
+      {4096, 255, 255, 255, 255}}},
+    {"CT lung",
+     false,
+     false,
+     {{0, 0, 0, 0, 0},
+      {Hu(-950), 0, 0, 0, 0},
+      {Hu(-850), 190, 110, 90, 20},
+      {Hu(-600), 220, 150, 130, 60},
+      {Hu(-420), 220, 150, 130, 0},
+      {4096, 0, 0, 0, 0}}},
+    {"CT vessels with contrast",
+     false,
+     false,
+     {{0, 0, 0, 0, 0},
+      {Hu(100), 0, 0, 0, 0},
+      {Hu(150), 200, 40, 30, 0},
+      {Hu(220), 220, 50, 40, 200},
+      {Hu(400), 240, 80, 60, 255},
+      {Hu(500), 240, 230, 220, 60},
+      {4096, 255, 255, 255, 80}}},
+    {"CT maximum intensity",
+     false,
+     true,
+     {{0, 0, 0, 0, 0}, {Hu(-200), 0, 0, 0, 0}, {Hu(1000), 255, 255, 255, 255}, {4096, 255, 255, 255, 255}}},
+    {"MR default",
+     true,
+     false,
+     {{0, 0, 0, 0, 0},
+      {400, 0, 0, 0, 0},
+      {1200, 200, 150, 130, 10},
+      {2500, 240, 200, 180, 60},
+      {4095, 255, 240, 220, 200}}},
+    {"MR brain",
+     true,
+     false,
+     {{0, 0, 0, 0, 0},
+      {800, 0, 0, 0, 0},
+      {1500, 180, 140, 120, 5},
+      {2200, 230, 180, 160, 40},
+      {3000, 250, 230, 210, 150},
+      {4095, 255, 250, 240, 200}}},
+    {"MR maximum intensity", true, true, {{0, 0, 0, 0, 0}, {400, 0, 0, 0, 0}, {4095, 255, 255, 255, 255}}},
+    {"Greyscale",
+     true,
+     false,
+     {{0, 0, 0, 0, 0}, {1024, 64, 64, 64, 4}, {2048, 128, 128, 128, 32}, {4095, 255, 255, 255, 255}}},
+};
+
+// Each preset's .tf file and the index that gives their order and how each
+// is applied.
+bool WritePresets(const std::string& folder)
+{
+    std::string index = "# The presets in their order: how each is fitted and blended.\n";
+    for (const PresetFile& preset : presets) {
+        if (!WriteTransferFunction(folder + preset.name + ".tf", preset.points)) {
+            return false;
+        }
+        index += std::string("[") + preset.name + "]\nfit=" + (preset.percentiles ? "percentiles" : "hounsfield") +
+                 "\nblend=" + (preset.maximumIntensity ? "maximum" : "composite") + "\n";
+    }
+    FILE* file = std::fopen((folder + "presets.ini").c_str(), "wb");
+    if (!file) {
+        std::fprintf(stderr, "volren-samples: cannot write %spresets.ini\n", folder.c_str());
+        return false;
+    }
+    const bool ok = std::fwrite(index.data(), 1, index.size(), file) == index.size();
+    return std::fclose(file) == 0 && ok;
+}
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--presets") {
+        return WritePresets(std::string(argv[2]) + "/") ? 0 : 1;
+    }
     const bool large = argc == 3 && std::string(argv[1]) == "--large";
     const bool huge = argc == 3 && std::string(argv[1]) == "--huge";
     if (argc != 2 && !large && !huge) {
-        std::fprintf(stderr, "usage: volren-samples [--large | --huge] <output folder>\n");
+        std::fprintf(stderr, "usage: volren-samples [--large | --huge | --presets] <output folder>\n");
         return 2;
     }
     const std::string folder = std::string(argv[argc - 1]) + "/";

@@ -63,6 +63,7 @@ void Viewer::Stop()
 OpenResult Viewer::Open(const QString& path, const ScanReader& read)
 {
     OpenResult result;
+    ScanVolume::Kind scanKind = ScanVolume::Kind::Other;
     const QByteArray file = QFile::encodeName(path);
     if (!ScanLoader::IsScan(path)) {
         if (!volumeRenderer->Load(file.constData())) {
@@ -81,6 +82,7 @@ OpenResult Viewer::Open(const QString& path, const ScanReader& read)
         }
         // Before the load, which then builds its textures with it.
         result.sampleFunction = ApplySampleFunction(scan.kind);
+        scanKind = scan.kind;
         if (!ScanLoader::Load(*volumeRenderer, path, scan)) {
             result.error = QString::fromStdString(volumeRenderer->loadError);
             return result;
@@ -88,6 +90,24 @@ OpenResult Viewer::Open(const QString& path, const ScanReader& read)
     }
     result.opened = true;
     millimetres = ScanLoader::IsScan(path);
+    const uint32_t* histogram = volumeRenderer->GetHistogram();
+    const uint32_t maxDensity = volumeRenderer->GetMaxDensity();
+    hounsfield = millimetres && (scanKind == ScanVolume::Kind::Ct || Presets::LooksLikeCt(histogram, maxDensity));
+    // A scan that does not say what it holds gets the preset its histogram
+    // suggests, unless the user chose or edited a function.
+    if (millimetres && scanKind == ScanVolume::Kind::Other && !transferFunctionChosen && !Edited()) {
+        Preset preset;
+        QString error;
+        if (Presets::Find(Presets::Suggested(histogram, maxDensity), preset) &&
+            Presets::Read(preset, histogram, maxDensity, transferFunction, error)) {
+            transferFunction.SetModified(false);
+            for (int c = 0; c < 4; ++c) {
+                untouchedFunction[c] = transferFunction.Channel(c);
+            }
+            volumeRenderer->UpdateTransferFunction();
+            result.preset = preset.name;
+        }
+    }
     result.reducedResolution = QString::fromStdString(volumeRenderer->reducedResolution);
     AfterOpen();
     return result;
@@ -108,19 +128,24 @@ void Viewer::AfterOpen()
     viewControl.Frame();
 }
 
-QString Viewer::ApplySampleFunction(ScanVolume::Kind kind)
+bool Viewer::Edited() const
 {
-    const QString path = ScanLoader::SampleFunction(kind);
     const auto same = [](const TransferFunction::Sample& a, const TransferFunction::Sample& b) {
         return a.value == b.value && a.position == b.position;
     };
-    bool edited = false;
     for (int c = 0; c < 4; ++c) {
         const auto& now = transferFunction.Channel(c);
-        edited = edited ||
-                 !std::equal(now.begin(), now.end(), untouchedFunction[c].begin(), untouchedFunction[c].end(), same);
+        if (!std::equal(now.begin(), now.end(), untouchedFunction[c].begin(), untouchedFunction[c].end(), same)) {
+            return true;
+        }
     }
-    if (path.isEmpty() || transferFunctionChosen || edited) {
+    return false;
+}
+
+QString Viewer::ApplySampleFunction(ScanVolume::Kind kind)
+{
+    const QString path = ScanLoader::SampleFunction(kind);
+    if (path.isEmpty() || transferFunctionChosen || Edited()) {
         return {};
     }
     if (!transferFunction.Load(QFile::encodeName(path).constData())) {
@@ -205,7 +230,8 @@ bool Viewer::DrawFrame(double now, bool moving)
     }
     const bool turning = settings.rotateAxes[0] || settings.rotateAxes[1] || settings.rotateAxes[2];
     const bool rotate = settings.freeRotate;
-    const bool still = !moving && !viewControl.Moving(now) && !cropTool.Moving(now) && !(rotate && turning);
+    const bool still = !moving && !viewControl.Moving(now) && !cropTool.Moving(now) && !windowLevel.Moving(now) &&
+                       !(rotate && turning);
     // The camera on a fresh modelview, for the scene's fingerprint; the frame
     // puts it there again after its clear.
     glMatrixMode(GL_MODELVIEW);
@@ -359,7 +385,8 @@ void Viewer::FollowCamera(ViewSettings& next, bool follow) const
 void Viewer::Press(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position)
 {
     if (volumeRenderer->IsLoaded() &&
-        cropTool.Press(button, position, drawnCut, volumeRenderer->BoxHalfExtents(), frameMatrix)) {
+        (cropTool.Press(button, position, drawnCut, volumeRenderer->BoxHalfExtents(), frameMatrix) ||
+         windowLevel.Press(button, position, transferFunction, volumeRenderer->GetMaxDensity()))) {
         return;
     }
     viewControl.Press(button, modifiers, position);
@@ -367,6 +394,10 @@ void Viewer::Press(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoi
 
 void Viewer::Move(QPointF position, double now)
 {
+    if (windowLevel.Move(position, now, transferFunction)) {
+        UpdateTransferFunction();
+        return;
+    }
     if (cropTool.Dragging()) {
         cropTool.Move(position, now, settings.cut, drawnCut, volumeRenderer->BoxHalfExtents(), frameMatrix);
         return;
@@ -377,6 +408,7 @@ void Viewer::Move(QPointF position, double now)
 void Viewer::Release(Qt::MouseButton button)
 {
     cropTool.Release(button);
+    windowLevel.Release(button);
     viewControl.Release(button);
 }
 
@@ -452,4 +484,60 @@ void Viewer::DrawCropTool() const
     glEnd();
     glPopMatrix();
     glPopAttrib();
+}
+
+bool Viewer::ApplyPreset(const Preset& preset, QString& error)
+{
+    if (!Presets::Read(preset, volumeRenderer->GetHistogram(), volumeRenderer->GetMaxDensity(), transferFunction,
+                       error)) {
+        return false;
+    }
+    transferFunctionChosen = true;
+    UpdateTransferFunction();
+    ViewSettings next = settings;
+    next.blend = preset.maximumIntensity                          ? uint8_t(VolumeRenderer::MaximumIntensity)
+                 : next.blend == VolumeRenderer::MaximumIntensity ? uint8_t(VolumeRenderer::DefaultBlend)
+                                                                  : next.blend;
+    Apply(next);
+    return true;
+}
+
+Pick Viewer::PickAt(QPointF position)
+{
+    const VolumeRenderer& r = *volumeRenderer;
+    std::vector<uint16_t> grid;
+    if (!r.IsLoaded() || !r.CopyDensities(grid)) {
+        return {};
+    }
+    const uint32_t dim[3] = {r.GetDimX(), r.GetDimY(), r.GetDimZ()};
+    const uint32_t texDim[3] = {r.texDimX, r.texDimY, r.texDimZ};
+    return Picker::Along(position, frameMatrix, r.BoxHalfExtents(), drawnCut, grid.data(), dim, texDim,
+                         transferFunction, r.maxIntensity * 4096.0f + 0.5f);
+}
+
+Vec3 Viewer::PlaceOf(const Pick& pick) const
+{
+    const Vec3 spacing = volumeRenderer->voxelSpacing;
+    return {pick.voxel.x * spacing.x, pick.voxel.y * spacing.y, pick.voxel.z * spacing.z};
+}
+
+QString Viewer::Describe(const Pick& pick) const
+{
+    if (!pick.hit) {
+        return QStringLiteral("Nothing of the volume under the cursor");
+    }
+    const Vec3 at = PlaceOf(pick);
+    QString text = QStringLiteral("Density %1").arg(double(pick.density), 0, 'f', 0);
+    if (hounsfield) {
+        text += QStringLiteral(" (%1 HU)").arg(double(pick.density) - 1024.0, 0, 'f', 0);
+    }
+    text += QStringLiteral(" at %1, %2, %3 %4")
+                .arg(double(at.x), 0, 'f', 1)
+                .arg(double(at.y), 0, 'f', 1)
+                .arg(double(at.z), 0, 'f', 1)
+                .arg(millimetres ? QStringLiteral("mm") : QStringLiteral("voxels"));
+    if (!pick.shows) {
+        text += QStringLiteral(", the densest along the ray (nothing shows there)");
+    }
+    return text;
 }

@@ -12,11 +12,14 @@
 
 #include "CropTool.h"
 #include "MotionQuality.h"
+#include "Picker.h"
+#include "Presets.h"
 #include "ScanLoader.h"
 #include "StillAccumulation.h"
 #include "TransferFunction.h"
 #include "ViewControl.h"
 #include "ViewSettings.h"
+#include "WindowLevel.h"
 
 class QWindow;
 class VolumeRenderer;
@@ -32,6 +35,8 @@ struct OpenResult {
     QString reducedResolution;
     // The sample transfer function applied for the scan's kind, if any.
     QString sampleFunction;
+    // The preset applied to a scan whose file does not say what it holds.
+    QString preset;
 };
 
 // The engine behind the window and the tools: it owns the display, the
@@ -101,7 +106,8 @@ public:
     QImage ReadPicture() const;
 
     // The render panel's mouse: a press on a handle of the crop tool drags
-    // it, any other goes to the camera; the wheel with Ctrl moves the plane.
+    // it, a right drag sets window and level, any other goes to the camera;
+    // the wheel with Ctrl moves the plane.
     // Positions in the panel's units, y down; now in seconds.
     void Press(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position);
     void Move(QPointF position, double now);
@@ -111,6 +117,21 @@ public:
     // Whether the opened volume's units are millimetres (a scan), not voxels
     // (a volume data file).
     bool VolumeInMillimetres() const { return millimetres; }
+
+    // Whether the volume's densities are the CT rule's, Hounsfield units +
+    // 1024: a CT scan, or one whose histogram is a CT's.
+    bool Hounsfield() const { return hounsfield; }
+
+    // Applies a preset fitted to the volume, with its blend where it needs
+    // one; false, the function as it was, where its file cannot be read.
+    bool ApplyPreset(const Preset& preset, QString& error);
+    // What the pixel of the render panel shows (Ctrl+click).
+    Pick PickAt(QPointF position);
+    // A pick's place in the volume's units (millimetres for a scan), from the
+    // volume's first corner.
+    Vec3 PlaceOf(const Pick& pick) const;
+    // A pick in words: its density (and Hounsfield units for a CT) and place.
+    QString Describe(const Pick& pick) const;
 
     // The cut as the last frame drew it: the plane's normal in the box's
     // coordinates, whatever frame the settings give it in.
@@ -134,6 +155,7 @@ public:
     MotionQuality motionQuality;
     StillAccumulation stillAccumulation;
     CropTool cropTool;
+    WindowLevel windowLevel;
 
 private:
     // Whether what the frame shows differs from the last frame's: the camera,
@@ -142,6 +164,9 @@ private:
     // The sample function for a scan of this kind, where the user has not
     // chosen or edited one; the path applied or empty.
     QString ApplySampleFunction(ScanVolume::Kind kind);
+    // Whether the function differs from the one applied at start-up or with
+    // the last sample function or preset.
+    bool Edited() const;
     void AfterOpen();
     // Gives the renderer the settings that differ from those it has, or all.
     void Give(const ViewSettings& next, bool all);
@@ -163,6 +188,7 @@ private:
     float frameModelview[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     QByteArray programFolder;
     bool millimetres = false;
+    bool hounsfield = false;
     bool accumulating = false;
     bool shown = false;
     int presented = 0;

@@ -94,8 +94,7 @@ GLuint VolumeRenderer::CutFaceDensities()
 bool VolumeRenderer::DrawsCutFaces() const
 {
     // Under maximum and minimum intensity the cut only limits the projection.
-    return cut.face != CutRegion::NoFace && cut.Cuts() &&
-           (blendMode == Blend || blendMode == DefaultBlend || renderMethod == RayCasting);
+    return cut.face != CutRegion::NoFace && cut.Cuts() && (blendMode == Blend || blendMode == DefaultBlend);
 }
 
 void VolumeRenderer::RenderCutFaces(bool front)

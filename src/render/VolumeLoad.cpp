@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -652,6 +653,41 @@ bool VolumeRenderer::RestoreDensities()
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_3D, 0, GL_LUMINANCE, GL_UNSIGNED_SHORT, densities);
     glPopClientAttrib();
+    return true;
+}
+
+bool VolumeRenderer::CopyDensities(std::vector<uint16_t>& grid) const
+{
+    const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
+    if (densities) {
+        grid.assign(densities, densities + count);
+        return true;
+    }
+    const bool fromVolume = volumeTextureHoldsDensities && volumeTexture != none;
+    if (!fromVolume && gradientTexture == none) {
+        return false;
+    }
+    try {
+        grid.resize(count);
+        std::vector<float> alpha(fromVolume ? 0 : count);
+        glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        if (fromVolume) {
+            glBindTexture(GL_TEXTURE_3D, volumeTexture);
+            glGetTexImage(GL_TEXTURE_3D, 0, GL_LUMINANCE, GL_UNSIGNED_SHORT, grid.data());
+        } else {
+            // The gradient texture keeps the density over 4096 in alpha.
+            glBindTexture(GL_TEXTURE_3D, gradientTexture);
+            glGetTexImage(GL_TEXTURE_3D, 0, GL_ALPHA, GL_FLOAT, alpha.data());
+            for (uint64_t i = 0; i < count; ++i) {
+                grid[i] = uint16_t(std::lround(std::clamp(alpha[i] * 4096.0f, 0.0f, 4096.0f)));
+            }
+        }
+        glPopClientAttrib();
+    } catch (const std::bad_alloc&) {
+        grid.clear();
+        return false;
+    }
     return true;
 }
 

@@ -113,6 +113,10 @@ public:
     // Reads a grid that only the density texture holds back from it, where a
     // method or colour map needs it; whether there is a grid.
     bool RestoreDensities();
+    // A copy of the density grid, padded as the textures are, from memory or
+    // read back from the texture that holds it; false where there is none or
+    // no memory for it.
+    bool CopyDensities(std::vector<uint16_t>& grid) const;
     // The gradient vectors of a whole padded grid as floats, on all
     // cores; null where they cannot be allocated. The load itself never holds
     // them all: see ComputeGradientSlabs.

@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -25,6 +26,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTabWidget>
+#include <QToolTip>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -39,6 +41,7 @@
 #include "EmptyTitle.h"
 #include "Log.h"
 #include "CutPage.h"
+#include "PresetPage.h"
 #include "MakeWidget.h"
 #include "ScanProgress.h"
 #include "Transferfunceditor.h"
@@ -207,6 +210,12 @@ void TMainForm::BuildLayout()
     PageControl1->addTab(TabSheet2, QStringLiteral("Rendering"));
     TabSheet3 = new CutPage(viewer);
     PageControl1->addTab(TabSheet3, QStringLiteral("Cut"));
+    TabSheet4 = new PresetPage(viewer);
+    PageControl1->addTab(TabSheet4, QStringLiteral("Presets"));
+    connect(TabSheet4, &PresetPage::FunctionChanged, this, [this] { ShowTransferFunction(); });
+    connect(TabSheet4, &PresetPage::PresetFailed, this, [this](const QString& file, const QString& cause) {
+        ReportFailure(QStringLiteral("Preset"), file, cause);
+    });
 
     // Page "General".
     QWidget* g = TabSheet1;
@@ -405,8 +414,16 @@ void TMainForm::BuildActions()
 
     ExitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     OpenVolumeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    UndoAction = action("UndoAction", "TransferFunc", "Undo", &F::UndoActionExecute);
+    RedoAction = action("RedoAction", "TransferFunc", "Redo", &F::RedoActionExecute);
+    UndoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    RedoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     addAction(ExitAction);
     addAction(OpenVolumeAction);
+    addAction(UndoAction);
+    addAction(RedoAction);
+    connect(TabSheet4->UndoButton, &QPushButton::clicked, UndoAction, [this] { UndoAction->trigger(); });
+    connect(TabSheet4->RedoButton, &QPushButton::clicked, RedoAction, [this] { RedoAction->trigger(); });
 
     link(SpeedButton1, OpenVolumeAction);
     link(SpeedButton2, NewTransferFuncAction);
@@ -574,11 +591,22 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
         case QEvent::MouseButtonPress: {
             const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier)) {
+                const BusyCursor busy;
+                const Pick pick = viewer.PickAt(mouse->position());
+                TabSheet4->ShowPick(pick);
+                QToolTip::showText(mouse->globalPosition().toPoint(), viewer.Describe(pick));
+                return true;
+            }
             viewer.Press(mouse->button(), mouse->modifiers(), mouse->position());
             return true;
         }
         case QEvent::MouseMove:
             viewer.Move(static_cast<QMouseEvent*>(event)->position(), now);
+            // The editor follows window and level.
+            if (viewer.windowLevel.Dragging() && editor && editor->isVisible()) {
+                editor->Redraw();
+            }
             // A side or the plane dragged shows on the page "Cut".
             if (viewer.cropTool.Dragging()) {
                 TabSheet3->ShowSettings();
@@ -609,6 +637,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 
 void TMainForm::OnIdle()
 {
+    // A change is taken once the mouse lets go: a drag is one step.
+    if (QGuiApplication::mouseButtons() == Qt::NoButton) {
+        history.Record(viewer.transferFunction);
+    }
     viewer.motionQuality.FrameStarts(double(MilliSeconds()) * 0.001);
     // A view at rest whose picture has converged is not drawn again: the
     // panel keeps it, and the rate counts only the frames drawn.
@@ -708,6 +740,9 @@ bool TMainForm::OpenVolume(const QString& fileName)
     if (!result.sampleFunction.isEmpty()) {
         transferFunctionFileName = result.sampleFunction;
         Panel6->setText(FileNameOnly(result.sampleFunction));
+    }
+    if (!result.preset.isEmpty()) {
+        Panel6->setText(result.preset);
     }
     ShowVolumeSizes();
     viewer.ShowWholeVolume();
@@ -1036,4 +1071,33 @@ void TMainForm::CheckBox5Click(QObject*)
 void TMainForm::CheckBox6Click(QObject*)
 {
     Change([this](ViewSettings& s) { s.lighting = CheckBox6->isChecked(); });
+}
+
+void TMainForm::UndoActionExecute(QObject*)
+{
+    if (history.Undo(viewer.transferFunction)) {
+        viewer.UpdateTransferFunction();
+        ShowTransferFunction();
+    }
+}
+
+void TMainForm::RedoActionExecute(QObject*)
+{
+    if (history.Redo(viewer.transferFunction)) {
+        viewer.UpdateTransferFunction();
+        ShowTransferFunction();
+    }
+}
+
+void TMainForm::ShowTransferFunction()
+{
+    if (editor && editor->isVisible()) {
+        editor->Redraw();
+    }
+    QRadioButton* const blends[4] = {RadioButton5, RadioButton4, RadioButton3, RadioButton6};
+    const uint8_t blend = viewer.Settings().blend;
+    if (blend < 4) {
+        const QSignalBlocker block(blends[blend]);
+        blends[blend]->setChecked(true);
+    }
 }

@@ -3,10 +3,12 @@
 #include <QString>
 #include <QWidget>
 
+#include "TransferFunctionHistory.h"
 #include "Viewer.h"
 
 class QAction;
 class CutPage;
+class PresetPage;
 class QCheckBox;
 class QFileDialog;
 class QFrame;
@@ -104,6 +106,11 @@ public:
     void ScrollBar11Scroll(QObject* = nullptr);
     void CheckBox5Click(QObject* = nullptr);
     void CheckBox6Click(QObject* = nullptr);
+    void UndoActionExecute(QObject* = nullptr);
+    void RedoActionExecute(QObject* = nullptr);
+    // After the transfer function changed outside the editor: the editor and
+    // the blend buttons show it.
+    void ShowTransferFunction();
 
     // Render panel and control column.
     QFrame* Panel1;
@@ -115,6 +122,8 @@ public:
     QWidget* TabSheet2;
     // Page "Cut": the crop box, the clipping plane and the cut faces.
     CutPage* TabSheet3;
+    // Page "Presets": presets, undo and redo, and the pick.
+    PresetPage* TabSheet4;
 
     // Page "General".
     QPushButton* SpeedButton1;
@@ -169,6 +178,10 @@ public:
         *MaximumIntensityBlendAction, *BlendBlendAction, *DefaultBlendAction, *CameraUpAction, *CameraDownAction,
         *CameraBackAction, *CameraFrontAction, *CameraLeftAction, *CameraRightAction, *CameraBackwardAction,
         *CameraForwardAction;
+    // Ctrl+Z and Ctrl+Shift+Z: the transfer function's changes.
+    QAction *UndoAction, *RedoAction;
+    // The transfer function's states, taken between mouse drags.
+    TransferFunctionHistory history;
 
     // The display, transfer function, renderer, camera and moving-frame rule.
     Viewer viewer;
