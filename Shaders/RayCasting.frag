@@ -359,6 +359,11 @@ void main()
         }
         k += n;
     }
+    // A ray stopped as opaque is opaque: nothing behind shows, the
+    // background in a transparent picture neither.
+    if (sum.a >= opaque) {
+        sum.a = 1.0;
+    }
     // A cut face behind the kept part shows through it.
     if (cutFace != 0 && leaveCut && sum.a < opaque) {
         vec4 face = FaceColor(textureOrigin + textureRay * tExit, leaveNormal, toViewer);
