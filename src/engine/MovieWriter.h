@@ -34,7 +34,6 @@ public:
     bool Finish();
     // Stops, leaving no file.
     void Abandon();
-    int Frames() const { return frames; }
 
     // Why the last call failed, in one line that follows the file's name.
     QString error;
