@@ -381,6 +381,11 @@ void main()
         gl_FragColor = shown ? extreme : vec4(0.0);
         return;
     }
+    // A ray stopped as opaque is opaque: nothing behind shows, the
+    // background in a transparent picture neither.
+    if (sum.a >= opaque) {
+        sum.a = 1.0;
+    }
     // A cut face behind the kept part shows through it.
     if (cutFace != 0 && leaveCut && sum.a < opaque) {
         vec4 face = FaceColor(textureOrigin + textureRay * tExit, leaveNormal, toViewer);

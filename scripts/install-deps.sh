@@ -28,6 +28,12 @@ default_packages=(
   googletest
   libbenchmark-dev
   clang-format
+  # Movies from the window and volren-render: H.264 in MP4 through FFmpeg's
+  # libraries, and the colour conversion to the video's planes.
+  libavcodec-dev
+  libavformat-dev
+  libavutil-dev
+  libswscale-dev
   # make package: CPack's Debian packages take their dependencies from
   # dpkg-shlibdeps and are checked with lintian.
   dpkg-dev

@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "PictureMaker.h"
 #include "TestSupport.h"
 #include "VolumeRenderer.h"
 
@@ -44,6 +46,25 @@ QImage ToolFrame(const ScratchFolder& scratch, const std::string& volume, const 
     return QImage(out).convertToFormat(QImage::Format_RGB888);
 }
 
+// The picture drawn off screen, as the tool and Save Picture draw it, and
+// the panel's frame: a few of their pixels round a level apart.
+void ExpectSameBeyondRounding(const QImage& a, const QImage& b)
+{
+    ASSERT_EQ(a.size(), b.size());
+    int differing = 0, largest = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            const int d =
+                std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+            largest = std::max(largest, d);
+            differing += d > 0;
+        }
+    }
+    EXPECT_LE(largest, 1);
+    EXPECT_LE(differing, a.width() * a.height() / 500);
+}
+
 int DifferingPixels(const QImage& a, const QImage& b)
 {
     int differing = 0;
@@ -57,7 +78,8 @@ int DifferingPixels(const QImage& a, const QImage& b)
 }  // namespace
 
 // volren-render draws through the same camera and renderer as the program's
-// frame loop, so its picture of the same settings is the same, pixel for pixel.
+// frame loop, so its picture of the same settings is the one Save Picture
+// makes, pixel for pixel, and the panel's frame but for rounding.
 TEST(RenderTool, DrawsThePicturesOfTheProgramsFrameLoop)
 {
     ScratchFolder scratch;
@@ -83,7 +105,9 @@ TEST(RenderTool, DrawsThePicturesOfTheProgramsFrameLoop)
         {QStringLiteral("--distance"), QString::number(double(form.viewer.viewControl.distance), 'g', 9),
          QStringLiteral("--turn"), QStringLiteral("30,-20"), QStringLiteral("--pan"), QStringLiteral("12,-7")});
     ASSERT_EQ(toolRayCast.size(), rayCast.size());
-    EXPECT_EQ(DifferingPixels(rayCast, toolRayCast), 0);
+    ExpectSameBeyondRounding(rayCast, toolRayCast);
+    PictureMaker maker;
+    EXPECT_EQ(DifferingPixels(maker.Draw(form.viewer, size.width(), size.height(), false), toolRayCast), 0);
 
     form.RadioButton1->click();
     form.RadioButton10->click();
@@ -93,7 +117,8 @@ TEST(RenderTool, DrawsThePicturesOfTheProgramsFrameLoop)
         ToolFrame(scratch, volume, size,
                   {QStringLiteral("--method"), QStringLiteral("slices"), QStringLiteral("--classification"),
                    QStringLiteral("pre"), QStringLiteral("--view"), QStringLiteral("left")});
-    EXPECT_EQ(DifferingPixels(slices, toolSlices), 0);
+    ExpectSameBeyondRounding(slices, toolSlices);
+    EXPECT_EQ(DifferingPixels(maker.Draw(form.viewer, size.width(), size.height(), false), toolSlices), 0);
 
     // The two settings give different pictures, so the comparison can fail.
     EXPECT_GT(DifferingPixels(rayCast, slices), 100);
@@ -118,8 +143,7 @@ TEST(RenderTool, TheWindowsFrameLoopConvergesToTheToolsPicture)
     ASSERT_TRUE(form.DrawFrame());
     const QImage window = form.viewer.ReadPicture();
     const QImage tool = ToolFrame(scratch, volume, window.size(), {});
-    ASSERT_EQ(tool.size(), window.size());
-    EXPECT_EQ(DifferingPixels(window, tool), 0);
+    ExpectSameBeyondRounding(window, tool);
 }
 
 // A display that cannot be reached: the tool starts again twice, in the same

@@ -1,5 +1,6 @@
-// volren-render: draws a volume through the program's engine, into a hidden
-// window, and writes the last frame as a PNG; optionally compares it with a
+// volren-render: draws a volume through the program's engine and writes the
+// view at rest as a PNG, and an orbit of it as an MP4 movie, as the window's
+// Save Picture and Save Movie do; optionally compares the picture with a
 // baseline picture. Its options map onto the engine's settings.
 #include <GL/glew.h>
 
@@ -19,11 +20,14 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "DisplayRetry.h"
 #include "Log.h"
+#include "MovieMaker.h"
 #include "PictureCompare.h"
+#include "PictureMaker.h"
 #include "Platform.h"
 #include "PrintableText.h"
 #include "VolumeRenderer.h"
@@ -33,7 +37,8 @@ constexpr int exitUsage = 2;
 constexpr int exitDifferent = 3;
 
 const char* const usageLine =
-    "usage: volren-render VOLUME -o OUT.png [--tf FILE.tf] [--method slices|volume-texture|ray-casting] "
+    "usage: volren-render VOLUME [-o OUT.png] [--movie OUT.mp4 [--orbit N] [--fps F] [--sweep]] [--transparent] "
+    "[--tf FILE.tf] [--method slices|volume-texture|ray-casting] "
     "[--classification pre|shaders|none] [--colormap intensity|gradient] [--blend min|max|blend|default] "
     "[--view left|down|back|right|up|front] [--rotate X,Y,Z] [--turn H,V] [--pan X,Y] [--distance D] "
     "[--size WxH] [--step F] "
@@ -102,6 +107,9 @@ struct Settings {
     ViewSettings view;
     QString volume;
     QString output;
+    QString movie;
+    MovieOptions movieOptions;
+    bool transparent = false;
     QString transferFunction;
     QString reference;
     QString programFolder;
@@ -116,7 +124,8 @@ Settings ParseArguments(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Draws VOLUME (a .dat file, or a scan: a DICOM series folder or file, NIfTI, NRRD, MetaImage) as the\n"
-        "volren program's frame loop does and writes the last frame as a PNG.\n"
+        "volren program's frame loop does and writes the view at rest as a PNG, or an orbit of it as an MP4\n"
+        "movie, as the program's Save Picture and Save Movie write them.\n"
         "Defaults are the program's start-up state: ray casting, no classification, intensity colour map,\n"
         "default blend, front view, the program's transfer function for the volume, a 537x595 panel, the\n"
         "volume framed, the picture of the view at rest.\n"
@@ -130,6 +139,20 @@ Settings ParseArguments(const QStringList& arguments)
         {{QStringLiteral("o"), QStringLiteral("output")},
          QStringLiteral("PNG file to write."),
          QStringLiteral("OUT.png")},
+        {QStringLiteral("transparent"),
+         QStringLiteral("Writes the PNG with a transparent background: alpha 0 where no volume shows, the volume's "
+                        "own opacity elsewhere.")},
+        {QStringLiteral("movie"),
+         QStringLiteral("MP4 (H.264) file to write: an orbit of the view, frame k of N turned by 360 k / N degrees as "
+                        "--turn turns it (about the screen's vertical axis), at the size of --size, whose sides must "
+                        "be even."),
+         QStringLiteral("OUT.mp4")},
+        {QStringLiteral("orbit"), QStringLiteral("Frames of the movie; default 120."), QStringLiteral("N")},
+        {QStringLiteral("fps"), QStringLiteral("Frames a second of the movie, 1 to 240; default 30."),
+         QStringLiteral("F")},
+        {QStringLiteral("sweep"),
+         QStringLiteral("The movie sweeps the clipping plane of --clip through the volume, from keeping nearly all of "
+                        "it to nearly none, instead of orbiting.")},
         {QStringLiteral("tf"),
          QStringLiteral("Transfer function file (.tf) to use; default: the one the program applies to a scan of its "
                         "kind (the samples' ct.tf for a CT, mri.tf for an MRI, said on standard output), else the "
@@ -177,8 +200,10 @@ Settings ParseArguments(const QStringList& arguments)
          QStringLiteral("Draws the cut faces in grey levels over a window of densities from LOW (black) to HIGH "
                         "(white), clear below LOW."),
          QStringLiteral("LOW,HIGH")},
-        {QStringLiteral("size"), QStringLiteral("Render panel size in pixels."), QStringLiteral("WxH"),
-         QStringLiteral("537x595")},
+        {QStringLiteral("size"),
+         QStringLiteral("Render panel size in pixels, and so the size of the picture and the movie, drawn off "
+                        "screen (in tiles where the driver needs them)."),
+         QStringLiteral("WxH"), QStringLiteral("537x595")},
         {QStringLiteral("step"), QStringLiteral("Ray step size (\"dz =\"), greater than 0; default 0.01."),
          QStringLiteral("F")},
         {QStringLiteral("max-intensity"), QStringLiteral("Ray maximum intensity (\"mi =\"), 0 to 1; default 1."),
@@ -236,10 +261,12 @@ Settings ParseArguments(const QStringList& arguments)
                                         : QStringLiteral("only one volume file can be drawn"));
     }
     s.volume = positional.front();
-    if (!parser.isSet(QStringLiteral("output")) || parser.value(QStringLiteral("output")).isEmpty()) {
-        UsageError(QStringLiteral("-o OUT.png is required"));
-    }
     s.output = parser.value(QStringLiteral("output"));
+    s.movie = parser.value(QStringLiteral("movie"));
+    if (s.output.isEmpty() && s.movie.isEmpty()) {
+        UsageError(QStringLiteral("-o OUT.png or --movie OUT.mp4 is required"));
+    }
+    s.transparent = parser.isSet(QStringLiteral("transparent"));
     s.transferFunction = parser.value(QStringLiteral("tf"));
     s.programFolder = parser.value(QStringLiteral("program-folder"));
 
@@ -370,7 +397,36 @@ Settings ParseArguments(const QStringList& arguments)
             UsageError(QStringLiteral("--frames takes a whole number of at least 1"));
         }
     }
+    for (const auto& [option, value, most] : {std::tuple{QStringLiteral("orbit"), &s.movieOptions.frames, 100000},
+                                              std::tuple{QStringLiteral("fps"), &s.movieOptions.fps, 240}}) {
+        if (!parser.isSet(option)) {
+            continue;
+        }
+        if (s.movie.isEmpty()) {
+            UsageError(QStringLiteral("--%1 needs --movie").arg(option));
+        }
+        bool ok = false;
+        *value = parser.value(option).toInt(&ok);
+        if (!ok || *value < 1 || *value > most) {
+            UsageError(QStringLiteral("--%1 takes a whole number from 1 to %2").arg(option).arg(most));
+        }
+    }
+    s.movieOptions.sweep = parser.isSet(QStringLiteral("sweep"));
+    if (s.movieOptions.sweep && (s.movie.isEmpty() || !v.cut.clip)) {
+        UsageError(QStringLiteral("--sweep needs --movie and --clip"));
+    }
+    if (!s.movie.isEmpty() && (v.width % 2 || v.height % 2)) {
+        UsageError(QStringLiteral("--movie needs a --size of even sides, not %1x%2").arg(v.width).arg(v.height));
+    }
+    s.movieOptions.width = v.width;
+    s.movieOptions.height = v.height;
+    if (s.output.isEmpty() && s.transparent) {
+        UsageError(QStringLiteral("--transparent needs -o OUT.png"));
+    }
     s.reference = parser.value(QStringLiteral("reference"));
+    if (!s.reference.isEmpty() && s.output.isEmpty()) {
+        UsageError(QStringLiteral("--reference needs -o OUT.png"));
+    }
     s.ssim = parser.isSet(QStringLiteral("ssim"));
     if (s.ssim && s.reference.isEmpty()) {
         UsageError(QStringLiteral("--ssim needs --reference"));
@@ -541,26 +597,39 @@ int main(int argc, char** argv)
                     *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
     }
 
-    // The picture of the view at rest, as the window shows it once it has
-    // converged.
-    QImage image;
-    const double rest = Seconds();
-    int rested = 0;
-    do {
-        viewer.DrawFrame(Seconds());
-        image = viewer.ReadPicture();
-        viewer.Swap();
-        ++rested;
-    } while (!viewer.Converged());
+    // The frames until the view at rest has converged, as the window draws them.
     if (s.frames > 1) {
+        const double rest = Seconds();
+        int rested = 0;
+        do {
+            viewer.DrawFrame(Seconds());
+            viewer.Swap();
+            ++rested;
+        } while (!viewer.Converged());
         glFinish();
         std::printf("rested frames %d ms %.1f\n", rested, (Seconds() - rest) * 1000.0);
     }
 
-    if (!image.save(s.output, "PNG")) {
-        Fail(s.output + QStringLiteral(": cannot be written"));
+    // The picture and the movie as the window's Save Picture and Save Movie
+    // make them.
+    int status = 0;
+    if (!s.output.isEmpty()) {
+        PictureMaker maker;
+        const QImage image = maker.Draw(viewer, viewer.display.width, viewer.display.height, s.transparent);
+        if (image.isNull()) {
+            Fail(s.output + QStringLiteral(": ") + maker.error);
+        }
+        if (!image.save(s.output, "PNG")) {
+            Fail(s.output + QStringLiteral(": cannot be written"));
+        }
+        status = s.reference.isEmpty() ? 0 : Compare(s, image.convertToFormat(QImage::Format_RGB888));
     }
-    const int status = s.reference.isEmpty() ? 0 : Compare(s, image);
+    if (!s.movie.isEmpty()) {
+        MovieMaker movie;
+        if (!movie.Make(viewer, s.movieOptions, s.movie)) {
+            Fail(s.movie + QStringLiteral(": ") + movie.error);
+        }
+    }
 
     // Like the program, leave without running the rest of the toolkit's shutdown.
     LogClose();

@@ -225,6 +225,8 @@ void Viewer::UpdateTransferFunction() { volumeRenderer->UpdateTransferFunction()
 bool Viewer::DrawFrame(double now, bool moving)
 {
     if (!volumeRenderer->IsLoaded()) {
+        // Nothing to average: the cleared panel is the final picture.
+        accumulating = false;
         display.Clear();
         return true;
     }
@@ -239,8 +241,11 @@ bool Viewer::DrawFrame(double now, bool moving)
     viewControl.Apply(*volumeRenderer, rotate);
     PlaceCut();
     // A window on screen gets its size to the driver with its first swaps,
-    // and frames before come out empty: the average starts after them.
-    const bool ready = !display.window || !display.window->isExposed() || presented >= 3;
+    // and frames before come out empty: the average starts after them. A
+    // framebuffer object of the program's own has its size at once.
+    GLint target = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &target);
+    const bool ready = target != 0 || !display.window || !display.window->isExposed() || presented >= 3;
     accumulating = ready && still && settings.converge && volumeRenderer->renderMethod == VolumeRenderer::RayCasting;
     const bool changed = SceneChanged();
     if (!accumulating || changed) {
@@ -290,8 +295,10 @@ bool Viewer::DrawFrame(double now, bool moving)
 bool Viewer::SceneChanged()
 {
     const VolumeRenderer& r = *volumeRenderer;
-    std::vector<float> scene(16);
+    // The projection too: the tiles of a picture share a size but not a frustum.
+    std::vector<float> scene(32);
     glGetFloatv(GL_MODELVIEW_MATRIX, scene.data());
+    glGetFloatv(GL_PROJECTION_MATRIX, scene.data() + 16);
     const Vec3 spacing = r.voxelSpacing;
     scene.insert(scene.end(), {float(display.width), float(display.height), r.stepSize, r.maxIntensity,
                                float(r.lighting), float(r.adaptiveStepSize), float(r.renderMethod), float(r.dimX),

@@ -29,4 +29,7 @@ public:
     QWindow* window = nullptr;
     QOpenGLContext* renderContext = nullptr;
     uint8_t clearColor[4];
+    // The alpha the background is cleared to: 0 for a picture whose
+    // background is to be transparent.
+    float clearAlpha = 1.0f;
 };

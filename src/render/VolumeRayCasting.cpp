@@ -113,7 +113,7 @@ void VolumeRenderer::RenderEntryExit()
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();
 
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClearColor(0.0f, 0.0f, 0.0f, display->clearAlpha);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     CheckGlError(__LINE__);
 }

@@ -45,6 +45,7 @@
 #include "MakeWidget.h"
 #include "ScanProgress.h"
 #include "Transferfunceditor.h"
+#include "ViewSaver.h"
 #include "VolumeRenderer.h"
 
 namespace {
@@ -168,6 +169,9 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
     idleTimer->setInterval(0);
     connect(idleTimer, &QTimer::timeout, this, &TMainForm::OnIdle);
     idleTimer->start();
+    viewSaver = std::make_unique<ViewSaver>(
+        this, viewer, idleTimer,
+        [this](const QString& title, const QString& file, const QString& cause) { ReportFailure(title, file, cause); });
 
     // 8 to 12. The context on the render panel's native window, the transfer
     // function, the renderer, GLEW and the start-up transfer function.
@@ -267,6 +271,8 @@ void TMainForm::BuildLayout()
     CheckBox4->setText(QStringLiteral("z-axis"));
 
     SpeedButton15 = MakeWidget<QPushButton>(g, "SpeedButton15", 160, 536, 73, 25);
+    SavePictureButton = MakeWidget<QPushButton>(g, "SavePictureButton", 8, 536, 73, 25);
+    SaveMovieButton = MakeWidget<QPushButton>(g, "SaveMovieButton", 84, 536, 73, 25);
 
     // Page "Rendering".
     GroupBox4 = MakeWidget<QGroupBox>(TabSheet2, "GroupBox4", 8, 8, 225, 545);
@@ -412,14 +418,21 @@ void TMainForm::BuildActions()
     CameraBackwardAction = action("CameraBackwardAction", "Camera", "Backward", &F::CameraBackwardActionExecute);
     CameraForwardAction = action("CameraForwardAction", "Camera", "Forward", &F::CameraForwardActionExecute);
 
+    SavePictureAction = action("SavePictureAction", "File", "Save Picture…", &F::SavePictureActionExecute);
+    SaveMovieAction = action("SaveMovieAction", "File", "Save Movie…", &F::SaveMovieActionExecute);
+
     ExitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     OpenVolumeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     UndoAction = action("UndoAction", "TransferFunc", "Undo", &F::UndoActionExecute);
     RedoAction = action("RedoAction", "TransferFunc", "Redo", &F::RedoActionExecute);
     UndoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     RedoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    SavePictureAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    SaveMovieAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M));
     addAction(ExitAction);
     addAction(OpenVolumeAction);
+    addAction(SavePictureAction);
+    addAction(SaveMovieAction);
     addAction(UndoAction);
     addAction(RedoAction);
     connect(TabSheet4->UndoButton, &QPushButton::clicked, UndoAction, [this] { UndoAction->trigger(); });
@@ -448,6 +461,8 @@ void TMainForm::BuildActions()
     link(SpeedButton13, CameraBackwardAction);
     link(SpeedButton14, CameraForwardAction);
     link(SpeedButton15, ExitAction);
+    link(SavePictureButton, SavePictureAction);
+    link(SaveMovieButton, SaveMovieAction);
     link(RadioButton1, RenderSlicesAction);
     link(RadioButton12, SlicesRenderAll);
     link(RadioButton13, SlicesRenderSpecific);
@@ -487,6 +502,8 @@ void TMainForm::LayOut()
     Panel2->setGeometry(w - 256, 0, 256, std::max(0, h - (clientHeight - 598)));
     PageControl1->setGeometry(1, 1, 254, Panel2->height() - 2);
     SpeedButton15->move(160, 536 + (Panel2->height() - 598));
+    SavePictureButton->move(8, SpeedButton15->y());
+    SaveMovieButton->move(84, SpeedButton15->y());
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event)
@@ -715,6 +732,10 @@ void TMainForm::FormDestroy()
 }
 
 void TMainForm::ExitActionExecute(QObject*) { close(); }
+
+void TMainForm::SavePictureActionExecute(QObject*) { viewSaver->SavePicture(); }
+
+void TMainForm::SaveMovieActionExecute(QObject*) { viewSaver->SaveMovie(); }
 
 void TMainForm::OpenVolumeActionExecute(QObject*)
 {

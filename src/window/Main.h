@@ -3,6 +3,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 #include "TransferFunctionHistory.h"
 #include "Viewer.h"
 
@@ -21,6 +23,7 @@ class QTabWidget;
 class QTimer;
 class QWindow;
 class TTransferFuncEditForm;
+class ViewSaver;
 
 // The main window: the render panel on the left, the control column on the
 // right, and the idle-time frame loop. A shell over the engine: its controls
@@ -99,6 +102,9 @@ public:
     void CameraRightActionExecute(QObject* = nullptr);
     void CameraBackwardActionExecute(QObject* = nullptr);
     void CameraForwardActionExecute(QObject* = nullptr);
+    // The view as a PNG at any size, or as an orbit movie.
+    void SavePictureActionExecute(QObject* = nullptr);
+    void SaveMovieActionExecute(QObject* = nullptr);
     void SliceScrollBarScroll(QObject* = nullptr);
     void SlicesSliceScrollBarScroll(QObject* = nullptr);
     void VolTexSliceScrollBarScroll(QObject* = nullptr);
@@ -142,6 +148,7 @@ public:
     QPushButton *SpeedButton13, *SpeedButton14;
     QCheckBox *CheckBox1, *CheckBox2, *CheckBox3, *CheckBox4;
     QPushButton* SpeedButton15;
+    QPushButton *SavePictureButton, *SaveMovieButton;
 
     // Page "Rendering".
     QGroupBox* GroupBox4;
@@ -182,6 +189,7 @@ public:
     QAction *UndoAction, *RedoAction;
     // The transfer function's states, taken between mouse drags.
     TransferFunctionHistory history;
+    QAction *SavePictureAction, *SaveMovieAction;
 
     // The display, transfer function, renderer, camera and moving-frame rule.
     Viewer viewer;
@@ -192,6 +200,8 @@ public:
     QString transferFunctionFileName;
     TTransferFuncEditForm* editor;
     QTimer* idleTimer;
+    // Save Picture and Save Movie, with their dialogs.
+    std::unique_ptr<ViewSaver> viewSaver;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
