@@ -170,7 +170,7 @@ TEST(TransferFunctionActions, AfterNewTheLookupWaitsForEditOrLoad)
     WhenModalOpens([&](QWidget* modal) {
         EXPECT_EQ(modal, &w.editor);
         EXPECT_EQ(w.editor.transferFunction, &w.form.viewer.transferFunction);
-        EXPECT_EQ(w.editor.histogram, nullptr);
+        EXPECT_TRUE(w.editor.histogram.empty());
         EXPECT_EQ(w.editor.maxDensity, 0u);
         const float count = w.form.fpsFrameCount, last = w.form.fpsLastTime;
         QTest::qWait(100);

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <vector>
 
 #include "TransferFunction.h"
 
@@ -12,6 +13,7 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QScrollBar;
 class SpinEdit;
 
 // The window in which the transfer function's control points are drawn over
@@ -23,7 +25,16 @@ public:
     explicit TTransferFuncEditForm(QWidget* parent = nullptr);
 
     void SetTransferFunction(TransferFunction* function);
+    // Copies the counts of densities 0 to maximum (at most 4096). Counts that
+    // differ from the ones shown belong to another volume: the density axis
+    // goes back to that volume's whole range and the marker is cleared.
     void SetHistogram(const uint32_t* counts, uint32_t maximum);
+    // A vertical line over the histogram at the density, until the next call
+    // or another volume's histogram; a negative density clears it.
+    void MarkDensity(int density);
+    // The function was changed or replaced from outside: a remembered point
+    // may be gone, so the selection is dropped before the redraw.
+    void FunctionChanged();
 
     // Event handlers; the sender is read only by AddSpeedButtonClick.
     void FormCreate();
@@ -34,6 +45,8 @@ public:
     void Image1MouseUp(int x, int y);
     void CSpinEdit1Change(QObject* = nullptr);
     void CSpinEdit2Change(QObject* = nullptr);
+    void AxisScrollBarChange(int offset);
+    void WholeRangeButtonClick(QObject* = nullptr);
     void AddSpeedButtonClick(QObject* sender);
     void SpeedButton7Click(QObject* = nullptr);
     void SpeedButton1Click(QObject* = nullptr);
@@ -56,6 +69,7 @@ public:
     void DrawHistogram();
     void DrawAxes();
     void DrawColorBar();
+    void DrawMarker();
     void DrawChannel(int channel);
     Pixel SampleToPixel(const TransferFunction::Sample& sample) const;
     AxisPoint PixelToSample(int x, int y) const;
@@ -74,20 +88,31 @@ public:
     SpinEdit* CSpinEdit1;
     QLabel* Label2;
     SpinEdit* CSpinEdit2;
+    QCheckBox* LogCheckBox;
+    QScrollBar* AxisScrollBar;
+    QPushButton* WholeRangeButton;
+    QLabel* HoverLabel;
     QPushButton* SpeedButton1;
 
-    // Editor state.
+    // Editor state. Horizontally pixelsX pixels show unitsX densities, from
+    // axisStart at originX on: unitsX is the volume's range, rangeLow to
+    // rangeHigh, and pixelsX the plot's width times the zoom of CSpinEdit1.
     TransferFunction* transferFunction = nullptr;
     int32_t originX = 0, originY = 0;
     int32_t pixelsX = 0, unitsX = 0;
     int32_t pixelsY = 0, unitsY = 0;
+    int32_t rangeLow = 0, rangeHigh = 0;
+    int32_t axisStart = 0;
     TransferFunction::Sample* selectedSample = nullptr;
     bool dragging = false;
     uint8_t editMode = 0;
     QPushButton* addButton = nullptr;
-    const uint32_t* histogram = nullptr;
+    std::vector<uint32_t> histogram;
     uint32_t maxDensity = 0;
+    uint32_t histogramPeak = 0;
+    // Percent of the 255 line that the highest bin reaches (CSpinEdit2).
     int32_t histogramScale = 0;
+    int32_t markedDensity = -1;
 
     enum EditMode : uint8_t { NoEdit = 0, AddMode = 1, RemoveMode = 2 };
 
@@ -99,6 +124,13 @@ protected:
 private:
     void BuildLayout();
     void ForgetSelection();
+    void ShowWholeRange();
+    void SetAxisStart(int64_t start);
+    int32_t PlotWidth() const;
+    int64_t ColumnOf(int64_t position) const;
+    int64_t BarHeight(uint32_t count) const;
+    void ShowHover(int x, int y);
+    int ChannelOfSample(const TransferFunction::Sample* sample) const;
     int ChannelOfButton(const QObject* button) const;
     QCheckBox* ChannelCheckBox(int channel) const;
 };
