@@ -64,10 +64,11 @@ TEST(MainWindow, StartsWithTheLayoutsInitialState)
     EXPECT_EQ(form.windowTitle(), QString());
     EXPECT_EQ(form.minimumWidth(), 264);
     EXPECT_EQ(form.minimumHeight(), form.height());
-    EXPECT_EQ(form.PageControl1->count(), 3);
+    EXPECT_EQ(form.PageControl1->count(), 4);
     EXPECT_EQ(form.PageControl1->tabText(0), QStringLiteral("General"));
     EXPECT_EQ(form.PageControl1->tabText(1), QStringLiteral("Rendering"));
     EXPECT_EQ(form.PageControl1->tabText(2), QStringLiteral("Cut"));
+    EXPECT_EQ(form.PageControl1->tabText(3), QStringLiteral("Presets"));
     EXPECT_EQ(form.PageControl1->currentIndex(), 0);
     EXPECT_EQ(form.Panel1->geometry(), QRect(0, 0, 537, 595));
     EXPECT_EQ(form.Panel2->geometry(), QRect(536, 0, 256, 598));

@@ -33,6 +33,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdlib>
 
@@ -612,6 +613,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
                 const BusyCursor busy;
                 const Pick pick = viewer.PickAt(mouse->position());
                 TabSheet4->ShowPick(pick);
+                if (editor) {
+                    editor->MarkDensity(pick.hit ? int(std::lround(pick.density)) : -1);
+                }
                 QToolTip::showText(mouse->globalPosition().toPoint(), viewer.Describe(pick));
                 return true;
             }
@@ -622,7 +626,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
             viewer.Move(static_cast<QMouseEvent*>(event)->position(), now);
             // The editor follows window and level.
             if (viewer.windowLevel.Dragging() && editor && editor->isVisible()) {
-                editor->Redraw();
+                editor->FunctionChanged();
             }
             // A side or the plane dragged shows on the page "Cut".
             if (viewer.cropTool.Dragging()) {
@@ -1113,7 +1117,7 @@ void TMainForm::RedoActionExecute(QObject*)
 void TMainForm::ShowTransferFunction()
 {
     if (editor && editor->isVisible()) {
-        editor->Redraw();
+        editor->FunctionChanged();
     }
     QRadioButton* const blends[4] = {RadioButton5, RadioButton4, RadioButton3, RadioButton6};
     const uint8_t blend = viewer.Settings().blend;
