@@ -377,9 +377,7 @@ void VolumeRenderer::RenderRayCasting()
         glUniform3f(program->uniformLocation("clipNormal"), length > 0.0f ? n.x / length : 0.0f,
                     length > 0.0f ? n.y / length : 0.0f, length > 0.0f ? n.z / length : 1.0f);
         program->setUniform1i("cutFace", DrawsCutFaces() ? int(cut.face) : 0);
-        program->setUniform1i("projection", blendMode == MaximumIntensity   ? 1
-                                            : blendMode == MinimumIntensity ? 2
-                                                                            : 0);
+        program->setUniform1i("projection", blendMode == MaximumIntensity ? 1 : blendMode == MinimumIntensity ? 2 : 0);
         glUniform2f(program->uniformLocation("greyWindow"), cut.greyLow, cut.greyHigh);
         // Each build of the shader has only the uniforms it reads.
         if (gradientsFromDensities) {
