@@ -179,6 +179,16 @@ void WhenMessageBoxOpens(std::function<void(QWidget* box, const QString& text)> 
     timer->start();
 }
 
+QImage Rested(Viewer& viewer)
+{
+    int frames = 0;
+    do {
+        viewer.DrawFrame(0.0);
+        ++frames;
+    } while (!viewer.Converged() && frames < 100);
+    return viewer.ReadPicture();
+}
+
 std::string WriteMinimalShaders(const std::string& folder)
 {
     const std::string shaders = folder + "/Shaders";

@@ -2,6 +2,7 @@
 
 #include <GL/glew.h>
 
+#include <QImage>
 #include <QString>
 
 #include <functional>
@@ -54,6 +55,10 @@ public:
 
 // Folder of the test executable, with Shaders/ copied beside it by the build.
 std::string ProgramFolder();
+
+// The picture of the view at rest: frames drawn until the view has
+// converged (at most 100).
+QImage Rested(Viewer& viewer);
 
 // Writes a volume data file; density gives the sample at (x, y, z).
 using Field = std::function<uint16_t(uint32_t x, uint32_t y, uint32_t z)>;

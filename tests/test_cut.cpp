@@ -71,16 +71,6 @@ void OpaqueWhite(TransferFunction& tf)
     }
 }
 
-QImage Rested(Viewer& viewer)
-{
-    int frames = 0;
-    do {
-        viewer.DrawFrame(0.0);
-        ++frames;
-    } while (!viewer.Converged() && frames < 100);
-    return viewer.ReadPicture();
-}
-
 void Apply(Viewer& viewer, const std::function<void(ViewSettings&)>& edit)
 {
     ViewSettings s = viewer.Settings();

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QComboBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -26,6 +27,7 @@
 #include "TestSupport.h"
 #include "TransferFunction.h"
 #include "TransferFunctionHistory.h"
+#include "Transferfunceditor.h"
 #include "VolumeRenderer.h"
 
 namespace {
@@ -56,16 +58,6 @@ Box Outline(const QImage& picture, int threshold = 12)
         }
     }
     return box;
-}
-
-QImage Rested(Viewer& viewer)
-{
-    int frames = 0;
-    do {
-        viewer.DrawFrame(0.0);
-        ++frames;
-    } while (!viewer.Converged() && frames < 100);
-    return viewer.ReadPicture();
 }
 
 // Layers about the centre of a 71 x 63 x 57 box: an outer shell of 1000
@@ -365,4 +357,37 @@ TEST(PresetsMouse, CtrlClickReportsTheDensityOfTheLayerAndAPresetApplies)
     form.OnIdle();
     QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_TRUE(TransferFunctionHistory::Same(TransferFunctionHistory::StateOf(form.viewer.transferFunction), before));
+}
+
+// The editor lists the presets too, and Ctrl+Z undoes there as in the
+// window.
+TEST(PresetsMouse, TheEditorAppliesPresetsAndUndoes)
+{
+    ScratchFolder scratch;
+    EnsureApplication();
+    TTransferFuncEditForm editor;
+    TMainForm form(&editor);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.renderWindow));
+    QTest::qWait(300);
+    form.idleTimer->stop();
+    ASSERT_TRUE(form.OpenVolume(QString::fromStdString(WriteLayers(scratch))));
+    form.OnIdle();
+    const auto before = TransferFunctionHistory::StateOf(form.viewer.transferFunction);
+
+    editor.SetTransferFunction(&form.viewer.transferFunction);
+    editor.ShowPresets();
+    ASSERT_GE(editor.PresetBox->count(), 11);
+    EXPECT_EQ(editor.PresetBox->itemText(1), QStringLiteral("CT bone"));
+    editor.show();
+    editor.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editor));
+    emit editor.PresetBox->activated(editor.PresetBox->findText(QStringLiteral("MR maximum intensity")));
+    EXPECT_EQ(form.viewer.Settings().blend, VR::MaximumIntensity);
+    EXPECT_FALSE(TransferFunctionHistory::Same(TransferFunctionHistory::StateOf(form.viewer.transferFunction), before));
+    EXPECT_EQ(editor.PresetBox->currentIndex(), 0);
+    form.OnIdle();
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(TransferFunctionHistory::Same(TransferFunctionHistory::StateOf(form.viewer.transferFunction), before));
+    editor.hide();
 }

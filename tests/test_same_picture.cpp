@@ -53,17 +53,6 @@ Outline Measure(const QImage& picture, int threshold)
     return o;
 }
 
-// The picture of the view at rest.
-QImage Rested(Viewer& viewer)
-{
-    int frames = 0;
-    do {
-        viewer.DrawFrame(0.0);
-        ++frames;
-    } while (!viewer.Converged() && frames < 100);
-    return viewer.ReadPicture();
-}
-
 void Set(Viewer& viewer, uint8_t method, uint8_t classification, uint8_t blend)
 {
     ViewSettings s = viewer.Settings();

@@ -154,6 +154,13 @@ TMainForm::TMainForm(TTransferFuncEditForm* editor) : QWidget(nullptr), editor(e
     BuildLayout();
     BuildActions();
 
+    // The editor's presets and its undo and redo are the window's.
+    if (editor) {
+        connect(editor, &TTransferFuncEditForm::PresetChosen, TabSheet4, &PresetPage::Apply);
+        editor->addAction(UndoAction);
+        editor->addAction(RedoAction);
+    }
+
     // 3. Minimum size.
     setMinimumSize(outerMinimumWidth, height());
 
@@ -906,6 +913,7 @@ void TMainForm::EditTransferFuncActionExecute(QObject*)
 {
     editor->SetTransferFunction(&viewer.transferFunction);
     editor->SetHistogram(viewer.volumeRenderer->GetHistogram(), viewer.volumeRenderer->GetMaxDensity());
+    editor->ShowPresets();
     // The idle timer keeps drawing frames inside the dialog's own loop.
     editor->exec();
     const BusyCursor busy;

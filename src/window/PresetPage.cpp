@@ -40,18 +40,7 @@ PresetPage::PresetPage(Viewer& viewer) : viewer(viewer)
         QStringLiteral("Right-drag in the view: left and right move the function along the "
                        "densities, up and down narrow and widen it."));
 
-    connect(PresetList, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        Preset preset;
-        QString error;
-        if (!Presets::Find(item->text(), preset)) {
-            return;
-        }
-        if (!this->viewer.ApplyPreset(preset, error)) {
-            emit PresetFailed(preset.path, error);
-            return;
-        }
-        emit FunctionChanged();
-    });
+    connect(PresetList, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { Apply(item->text()); });
     connect(AddPointButton, &QPushButton::clicked, this, [this] {
         if (!picked.hit) {
             return;
@@ -89,4 +78,18 @@ void PresetPage::ShowPick(const Pick& pick)
     picked = pick;
     PickLabel->setText(viewer.Describe(pick));
     AddPointButton->setEnabled(pick.hit);
+}
+
+void PresetPage::Apply(const QString& name)
+{
+    Preset preset;
+    QString error;
+    if (!Presets::Find(name, preset)) {
+        return;
+    }
+    if (!viewer.ApplyPreset(preset, error)) {
+        emit PresetFailed(preset.path, error);
+        return;
+    }
+    emit FunctionChanged();
 }

@@ -22,6 +22,8 @@ public:
     void ShowPresets();
     // Says what was picked; the point action adds one at its density.
     void ShowPick(const Pick& pick);
+    // Applies the preset of that name, as a click in the list does.
+    void Apply(const QString& name);
 
     QListWidget* PresetList;
     QPushButton* UndoButton;

@@ -1,6 +1,7 @@
 #include "Transferfunceditor.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -19,6 +20,7 @@
 #include "ControlStyle.h"
 #include "DrawingSurface.h"
 #include "MakeWidget.h"
+#include "Presets.h"
 #include "SpinEdit.h"
 
 namespace {
@@ -173,6 +175,18 @@ void TTransferFuncEditForm::BuildLayout()
     HoverLabel = MakeWidget<QLabel>(Panel2, "HoverLabel", 8, 360, 129, 34);
     HoverLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     HoverLabel->setWordWrap(true);
+
+    auto* presetLabel = MakeWidget<QLabel>(Panel2, "PresetLabel", 8, 404, 129, 17);
+    presetLabel->setText(QStringLiteral("Preset"));
+    PresetBox = MakeWidget<QComboBox>(Panel2, "PresetBox", 8, 422, 129, 22);
+    ShowPresets();
+    connect(PresetBox, &QComboBox::activated, this, [this](int index) {
+        // The first entry only names the list.
+        if (index > 0) {
+            emit PresetChosen(PresetBox->itemText(index));
+        }
+        PresetBox->setCurrentIndex(0);
+    });
 
     SpeedButton1 = MakeWidget<QPushButton>(Panel2, "SpeedButton1", 16, 533, 119, 25);
     SpeedButton1->setText(QStringLiteral("Close"));
@@ -659,4 +673,15 @@ void TTransferFuncEditForm::DrawChannel(int channel)
         previous = p;
         first = false;
     }
+}
+
+void TTransferFuncEditForm::ShowPresets()
+{
+    const QSignalBlocker block(PresetBox);
+    PresetBox->clear();
+    PresetBox->addItem(QStringLiteral("Choose a preset"));
+    for (const Preset& preset : Presets::List()) {
+        PresetBox->addItem(preset.name);
+    }
+    PresetBox->setCurrentIndex(0);
 }

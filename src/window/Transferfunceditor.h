@@ -9,6 +9,7 @@
 
 class DrawingSurface;
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -35,7 +36,14 @@ public:
     // The function was changed or replaced from outside: a remembered point
     // may be gone, so the selection is dropped before the redraw.
     void FunctionChanged();
+    // The preset list again: the installed presets and the user's own.
+    void ShowPresets();
 
+signals:
+    // A preset was chosen in the list.
+    void PresetChosen(const QString& name);
+
+public:
     // Event handlers; the sender is read only by AddSpeedButtonClick.
     void FormCreate();
     void FormActivate();
@@ -92,6 +100,8 @@ public:
     QScrollBar* AxisScrollBar;
     QPushButton* WholeRangeButton;
     QLabel* HoverLabel;
+    // The presets, by name; choosing one applies it through the main window.
+    QComboBox* PresetBox;
     QPushButton* SpeedButton1;
 
     // Editor state. Horizontally pixelsX pixels show unitsX densities, from
