@@ -5,6 +5,7 @@
 #include "NiftiReader.h"
 
 #include <gdcmImageReader.h>
+#include <gdcmReader.h>
 #include <gdcmTrace.h>
 #include <itkGDCMImageIO.h>
 #include <itkGDCMImageIOFactory.h>
@@ -12,6 +13,7 @@
 #include <itkImage.h>
 #include <itkImageFileReader.h>
 #include <itkImageIOFactory.h>
+#include <itkCommand.h>
 #include <itkImageSeriesReader.h>
 #include <itkMetaDataObject.h>
 #include <itkMetaImageIO.h>
@@ -122,6 +124,7 @@ bool DicomFilesComplete(const std::vector<std::string>& files, std::string& erro
 {
     std::string firstDescription;
     for (const std::string& name : files) {
+        ReportReadProgress();
         gdcm::ImageReader image;
         image.SetFileName(name.c_str());
         if (!image.Read()) {
@@ -314,6 +317,21 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
 {
     RegisterFormats();
     try {
+        // Each file's header parsed once before the library's own scan, with
+        // progress after each: a file on which the parser hangs is ended
+        // within seconds, not at the limit.
+        std::error_code listing;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, listing)) {
+            std::error_code kind;
+            if (!entry.is_regular_file(kind)) {
+                continue;
+            }
+            ReportReadProgress();
+            gdcm::Reader header;
+            header.SetFileName(entry.path().c_str());
+            header.ReadUpToTag(gdcm::Tag(0x7fe0, 0x0010));
+        }
+        ReportReadProgress();
         auto names = itk::GDCMSeriesFileNames::New();
         names->SetUseSeriesDetails(true);
         names->SetDirectory(folder);
@@ -375,6 +393,12 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
         auto reader = itk::ImageSeriesReader<Image>::New();
         reader->SetImageIO(io);
         reader->SetFileNames(names->GetFileNames(chosen));
+        // From here the read reports each slice it has read: a file on which
+        // the DICOM library hangs is ended within seconds, not at the limit.
+        auto progress = itk::CStyleCommand::New();
+        progress->SetCallback([](itk::Object*, const itk::EventObject&, void*) { ReportReadProgress(); });
+        reader->AddObserver(itk::ProgressEvent(), progress);
+        ReportReadProgress();
         reader->UpdateOutputInformation();
         if (!CheckShape(*io, error)) {
             return false;

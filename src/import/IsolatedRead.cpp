@@ -17,6 +17,9 @@
 #include <vector>
 
 namespace {
+// In a child of ReadIsolated, the write end of its progress pipe.
+int progressPipe = -1;
+
 // The child's side: whole writes, whatever the pipe's capacity.
 bool WriteAll(int fd, const void* data, size_t size)
 {
@@ -55,8 +58,13 @@ private:
 // runs out or the caller cancels.
 class Receiver {
 public:
-    Receiver(int fd, std::chrono::steady_clock::time_point deadline, const std::atomic<bool>* cancel)
-        : fd(fd), deadline(deadline), cancel(cancel)
+    Receiver(int fd, int progress, std::chrono::steady_clock::time_point deadline, const std::atomic<bool>* cancel,
+             double stallSeconds)
+        : fd(fd),
+          progress(progress),
+          deadline(deadline),
+          cancel(cancel),
+          stall(std::chrono::milliseconds(int64_t(stallSeconds * 1000.0)))
     {
     }
 
@@ -75,16 +83,34 @@ public:
                 why = Why::TimedOut;
                 return false;
             }
+            if (progressed && now - lastProgress > stall) {
+                why = Why::Stalled;
+                return false;
+            }
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-            pollfd wait{fd, POLLIN, 0};
-            // Short waits, so that a cancel is seen promptly.
-            const int ready = ::poll(&wait, 1, int(std::min<long long>(left, 100)));
+            pollfd wait[2] = {{fd, POLLIN, 0}, {progress, POLLIN, 0}};
+            // Short waits, so that a cancel or a stall is seen promptly.
+            const int ready = ::poll(wait, progress >= 0 ? 2 : 1, int(std::min<long long>(left, 100)));
             if (ready < 0 && errno != EINTR) {
                 return false;
             }
-            if (ready <= 0) {
+            if (ready > 0 && progress >= 0 && (wait[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+                char ticks[256];
+                const ssize_t n = ::read(progress, ticks, sizeof ticks);
+                if (n > 0) {
+                    progressed = true;
+                    lastProgress = std::chrono::steady_clock::now();
+                } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                    // The child closed it: it has ended, or is sending.
+                    progress = -1;
+                    progressed = false;
+                }
+            }
+            if (ready <= 0 || !(wait[0].revents & (POLLIN | POLLHUP | POLLERR))) {
                 continue;
             }
+            // The result is coming: a slow send is no stall.
+            progressed = false;
             const ssize_t n = ::read(fd, p, size);
             if (n < 0 && errno == EINTR) {
                 continue;
@@ -109,13 +135,17 @@ public:
         return Read(text.data(), size);
     }
 
-    enum class Why { Ended, TimedOut, Cancelled };
+    enum class Why { Ended, TimedOut, Cancelled, Stalled };
     Why why = Why::Ended;
 
 private:
     int fd;
+    int progress;
     std::chrono::steady_clock::time_point deadline;
     const std::atomic<bool>* cancel;
+    std::chrono::steady_clock::duration stall;
+    bool progressed = false;
+    std::chrono::steady_clock::time_point lastProgress;
 };
 
 [[noreturn]] void RunChild(const IsolatedReader& read, int fd)
@@ -156,6 +186,9 @@ private:
         m.Add(uint64_t(ok ? volume.size[d] : 0));
         m.Add(volume.spacing[d]);
     }
+    // Done reading: no more progress to tell.
+    ::close(progressPipe);
+    progressPipe = -1;
     const bool sent = WriteAll(fd, m.Bytes().data(), m.Bytes().size()) &&
                       (!ok || WriteAll(fd, volume.samples.data(), volume.Count() * sizeof(float)));
     ::_exit(sent ? 0 : 1);
@@ -170,6 +203,15 @@ std::string Ending(int status)
 }
 }  // namespace
 
+void ReportReadProgress()
+{
+    if (progressPipe >= 0) {
+        // A full pipe holds ticks enough: the parent has not read them yet.
+        const char tick = 1;
+        [[maybe_unused]] const ssize_t n = ::write(progressPipe, &tick, 1);
+    }
+}
+
 double ReadSeconds(uintmax_t inputBytes) { return 5.0 + double(inputBytes) / 20e6; }
 
 bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, ScalarVolume& volume, SourceInfo& info,
@@ -177,26 +219,37 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
 {
     volume.samples.clear();
     int fds[2];
+    int ticks[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         error = std::string("cannot start its reader: ") + std::strerror(errno);
         return false;
     }
-    const pid_t child = ::fork();
-    if (child < 0) {
+    if (::pipe2(ticks, O_CLOEXEC | O_NONBLOCK) != 0) {
         error = std::string("cannot start its reader: ") + std::strerror(errno);
         ::close(fds[0]);
         ::close(fds[1]);
         return false;
     }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        error = std::string("cannot start its reader: ") + std::strerror(errno);
+        for (const int fd : {fds[0], fds[1], ticks[0], ticks[1]}) {
+            ::close(fd);
+        }
+        return false;
+    }
     if (child == 0) {
         ::close(fds[0]);
+        ::close(ticks[0]);
+        progressPipe = ticks[1];
         RunChild(read, fds[1]);
     }
     ::close(fds[1]);
+    ::close(ticks[1]);
 
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(limits.seconds * 1000.0));
-    Receiver in(fds[0], deadline, limits.cancel);
+    Receiver in(fds[0], ticks[0], deadline, limits.cancel, limits.stallSeconds);
     constexpr uint64_t textLimit = 1 << 20;
     uint64_t ok = 0;
     uint64_t flags = 0;
@@ -219,6 +272,7 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
         }
     }
     ::close(fds[0]);
+    ::close(ticks[0]);
     if (!complete) {
         ::kill(child, SIGKILL);
     }
@@ -248,6 +302,11 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
     }
     if (in.why == Receiver::Why::Cancelled) {
         error = "cancelled";
+    } else if (in.why == Receiver::Why::Stalled) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", limits.stallSeconds);
+        error = "the reader stopped making progress (nothing read for " + std::string(seconds) +
+                " seconds); the file is probably damaged";
     } else if (in.why == Receiver::Why::TimedOut) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", limits.seconds < 1.0 ? limits.seconds : std::ceil(limits.seconds));

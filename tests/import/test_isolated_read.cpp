@@ -3,6 +3,7 @@
 // while the caller goes on.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
@@ -109,4 +110,54 @@ TEST(IsolatedRead, CancelStopsTheReader)
     canceller.join();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, "cancelled");
+}
+
+// A reader that reported progress and then reports none is ended as hung
+// after the stall time, long before its limit; one that never reports, or
+// keeps reporting, may take longer than that.
+TEST(IsolatedRead, AReaderThatStopsMakingProgressEndsEarly)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const Result stuck = ReadWith(
+        [](ScalarVolume&, SourceInfo&, std::string&, std::string&) {
+            ReportReadProgress();
+            ReportReadProgress();
+            std::this_thread::sleep_for(std::chrono::seconds(60));
+            return true;
+        },
+        30.0);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_FALSE(stuck.ok);
+    EXPECT_EQ(stuck.error,
+              "the reader stopped making progress (nothing read for 2 seconds); the file is probably "
+              "damaged");
+    EXPECT_GE(seconds, 2.0);
+    EXPECT_LT(seconds, 20.0) << "ended at the stall, not at the limit";
+
+    const auto slowButSilent = [](ScalarVolume& v, SourceInfo&, std::string&, std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+        v.size = {3, 2, 1};
+        v.samples.assign(v.Count(), 1.0f);
+        return true;
+    };
+    const Result silent = ReadWith(slowButSilent, 30.0);
+    EXPECT_TRUE(silent.ok) << silent.error;
+    EXPECT_EQ(silent.volume.samples.size(), 6u);
+
+    const Result steady = ReadWith(
+        [](ScalarVolume& v, SourceInfo&, std::string&, std::string&) {
+            for (int slice = 0; slice < 6; ++slice) {
+                ReportReadProgress();
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            }
+            v.size = {2, 2, 2};
+            v.samples.assign(v.Count(), 2.0f);
+            return true;
+        },
+        30.0);
+    EXPECT_TRUE(steady.ok) << steady.error;
+    EXPECT_EQ(steady.volume.samples.size(), 8u);
+    // Outside a child it does nothing.
+    ReportReadProgress();
 }
