@@ -40,13 +40,12 @@ test: build
 	cd $(BUILD) && $(XVFB) ctest --output-on-failure -j$(JOBS)
 
 # The unit, OpenGL and GUI tests again, built with AddressSanitizer and
-# UndefinedBehaviorSanitizer; without the window's scan tests, whose forked
-# readers the sanitizer's runtime now and then hangs (tests/CMakeLists.txt).
+# UndefinedBehaviorSanitizer.
 sanitize-test: deps
 	@test -f $(SANITIZE_BUILD)/CMakeCache.txt || cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug \
 		-DVOLREN_SANITIZE=ON -DVOLREN_BUILD_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
-	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) $(XVFB) ctest --output-on-failure -j$(JOBS) -LE 'slow|forks_in_window'
+	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) $(XVFB) ctest --output-on-failure -j$(JOBS)
 
 # The threaded voxel loops of loading (tests labelled "threaded") under
 # ThreadSanitizer; they build on their own, without OpenGL or Qt.

@@ -27,6 +27,7 @@ bool ScanLoader::Read(const QString& path, uint64_t memoryLimit, ScanVolume& sca
     ReadLimits limits;
     limits.memoryLimit = memoryLimit;
     limits.cancel = cancel;
+    limits.densities = true;
     ScalarVolume volume;
     SourceInfo info;
     std::string notes;
@@ -57,24 +58,21 @@ bool ScanLoader::Read(const QString& path, uint64_t memoryLimit, ScanVolume& sca
         error = QString::fromStdString(PrintableText(cause));
         return false;
     }
-    const ValueRule rule = ValueRule::Choose(info, volume, std::nullopt);
+    // The reader mapped the samples by the value rule: the densities arrive
+    // as they are drawn, and no float copy of the scan is made here.
     for (int d = 0; d < 3; ++d) {
         scan.size[d] = uint32_t(volume.size[d]);
     }
     scan.spacing = Vec3{float(volume.spacing[0]), float(volume.spacing[1]), float(volume.spacing[2])};
-    scan.densities.resize(volume.samples.size());
-    for (size_t i = 0; i < volume.samples.size(); ++i) {
-        scan.densities[i] = rule.Map(volume.samples[i]);
-    }
-    volume.samples = std::vector<float>();
+    scan.densities = std::move(volume.densities);
     const bool niftiFile = info.description == "NIfTI";
-    scan.kind = rule.Hounsfield()                    ? ScanVolume::Kind::Ct
+    scan.kind = info.hounsfield                      ? ScanVolume::Kind::Ct
                 : info.modality == "MR" || niftiFile ? ScanVolume::Kind::Mri
                                                      : ScanVolume::Kind::Other;
     scan.description = notes + info.description + ", " + std::to_string(scan.size[0]) + " x " +
                        std::to_string(scan.size[1]) + " x " + std::to_string(scan.size[2]) + " " + info.typeName +
                        ", spacing " + FormatNumber(volume.spacing[0]) + " x " + FormatNumber(volume.spacing[1]) +
-                       " x " + FormatNumber(volume.spacing[2]) + "\nvalues: " + rule.Description() + "\n";
+                       " x " + FormatNumber(volume.spacing[2]) + "\nvalues: " + info.valueRule + "\n";
     return true;
 #else
     (void)path;

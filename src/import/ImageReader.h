@@ -8,13 +8,16 @@
 
 #include "ScalarVolume.h"
 
-// Each read runs in a child process with a time limit, so a damaged file can
-// neither end nor hang the caller.
+// Each read runs in a reader program of its own with a time limit, so a
+// damaged file can neither end nor hang the caller.
 struct ReadLimits {
     // Bytes a read may hold at once; 0: the machine's physical memory.
     uint64_t memoryLimit = 0;
     // Set by another thread to stop the read ("cancelled").
     const std::atomic<bool>* cancel = nullptr;
+    // The reader maps the samples to densities by the value rule and hands
+    // on only those (volume.densities, info.valueRule), not the floats.
+    bool densities = false;
 };
 
 // series: the identifier of the series to read, or empty for the one with the

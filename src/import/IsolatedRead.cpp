@@ -3,58 +3,26 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
-#include <csignal>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <vector>
 
+#include "ReaderChannel.h"
+
+extern char** environ;
+
 namespace {
-// In a child of ReadIsolated, the write end of its progress pipe.
-int progressPipe = -1;
-
-// The child's side: whole writes, whatever the pipe's capacity.
-bool WriteAll(int fd, const void* data, size_t size)
-{
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-class Message {
-public:
-    void Add(const void* data, size_t size) { bytes.insert(bytes.end(), (const char*)data, (const char*)data + size); }
-    void Add(uint64_t value) { Add(&value, sizeof value); }
-    void Add(double value) { Add(&value, sizeof value); }
-    void Add(const std::string& text)
-    {
-        Add(uint64_t(text.size()));
-        Add(text.data(), text.size());
-    }
-    const std::vector<char>& Bytes() const { return bytes; }
-
-private:
-    std::vector<char> bytes;
-};
-
-// The parent's side: reads until the child closes the pipe, it ends, the time
+// Reads until the reader closes the pipe, it ends, the time
 // runs out or the caller cancels.
 class Receiver {
 public:
@@ -148,50 +116,56 @@ private:
     std::chrono::steady_clock::time_point lastProgress;
 };
 
-[[noreturn]] void RunChild(const IsolatedReader& read, int fd)
+// Starts the program with the write ends of the pipes as its descriptors 3
+// and 4, nothing on its standard input, and its standard streams silenced:
+// the readers' libraries report there in their own words, and the caller
+// tells the user in one line instead.
+bool Start(const std::string& program, const std::vector<std::string>& arguments, int result, int progress,
+           pid_t& child, std::string& error)
 {
-    // A crash ends the child at once, whatever handlers the caller installed.
-    for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
-        std::signal(signal, SIG_DFL);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
     }
-    // The readers' libraries report on the standard streams in their own
-    // words; the caller tells the user in one line instead.
-    const int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        ::dup2(null, 1);
-        ::dup2(null, 2);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, result, readerResultDescriptor);
+    posix_spawn_file_actions_adddup2(&actions, progress, readerProgressDescriptor);
+    // Nothing else of the caller's (its display connection, its files) goes
+    // to the reader.
+    posix_spawn_file_actions_addclosefrom_np(&actions, readerProgressDescriptor + 1);
+    // The caller's signal handlers and blocked signals are no concern of the reader.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int status = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (status != 0) {
+        error = "cannot start its reader " + program + ": " + std::strerror(status);
+        return false;
     }
-    ScalarVolume volume;
-    SourceInfo info;
-    std::string notes;
-    std::string error;
-    bool ok = false;
-    try {
-        ok = read(volume, info, notes, error);
-    } catch (const std::bad_alloc&) {
-        error = "not enough memory to read it";
-    } catch (const std::exception& e) {
-        error = std::string("cannot be read: ") + e.what();
-    }
-    Message m;
-    m.Add(uint64_t(ok));
-    m.Add(error);
-    m.Add(notes);
-    m.Add(info.description);
-    m.Add(info.typeName);
-    m.Add(info.modality);
-    m.Add(uint64_t(info.integerType) | uint64_t(info.unsigned8Bit) << 1 | uint64_t(info.signed8Bit) << 2 |
-          uint64_t(info.dicom) << 3 | uint64_t(info.modalityCT) << 4);
-    for (int d = 0; d < 3; ++d) {
-        m.Add(uint64_t(ok ? volume.size[d] : 0));
-        m.Add(volume.spacing[d]);
-    }
-    // Done reading: no more progress to tell.
-    ::close(progressPipe);
-    progressPipe = -1;
-    const bool sent = WriteAll(fd, m.Bytes().data(), m.Bytes().size()) &&
-                      (!ok || WriteAll(fd, volume.samples.data(), volume.Count() * sizeof(float)));
-    ::_exit(sent ? 0 : 1);
+    return true;
+}
+
+// A pipe's write end moved above the descriptors the reader is given, so
+// that placing one of them cannot overwrite the other.
+int Above(int fd)
+{
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, readerProgressDescriptor + 1);
+    ::close(fd);
+    return moved;
 }
 
 std::string Ending(int status)
@@ -203,21 +177,35 @@ std::string Ending(int status)
 }
 }  // namespace
 
-void ReportReadProgress()
+std::string ReaderProgram()
 {
-    if (progressPipe >= 0) {
-        // A full pipe holds ticks enough: the parent has not read them yet.
-        const char tick = 1;
-        [[maybe_unused]] const ssize_t n = ::write(progressPipe, &tick, 1);
+    std::error_code code;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", code);
+    if (code) {
+        return {};
     }
+    const std::filesystem::path folder = self.parent_path();
+    for (const std::filesystem::path& candidate :
+         {folder / "volren-reader", folder / ".." / "libexec" / "volren" / "volren-reader"}) {
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate.lexically_normal().string();
+        }
+    }
+    return {};
 }
 
 double ReadSeconds(uintmax_t inputBytes) { return 5.0 + double(inputBytes) / 20e6; }
 
-bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, ScalarVolume& volume, SourceInfo& info,
-                  std::string& notes, std::string& error)
+bool ReadIsolated(const std::vector<std::string>& arguments, const IsolationLimits& limits, ScalarVolume& volume,
+                  SourceInfo& info, std::string& notes, std::string& error)
 {
     volume.samples.clear();
+    volume.densities.clear();
+    const std::string program = limits.program.empty() ? ReaderProgram() : limits.program;
+    if (program.empty()) {
+        error = "cannot start its reader: the program volren-reader is not installed beside this one";
+        return false;
+    }
     int fds[2];
     int ticks[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -230,22 +218,23 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
         ::close(fds[1]);
         return false;
     }
-    const pid_t child = ::fork();
-    if (child < 0) {
+    fds[1] = Above(fds[1]);
+    ticks[1] = Above(ticks[1]);
+    pid_t child = -1;
+    const bool started = fds[1] >= 0 && ticks[1] >= 0 && Start(program, arguments, fds[1], ticks[1], child, error);
+    if (fds[1] < 0 || ticks[1] < 0) {
         error = std::string("cannot start its reader: ") + std::strerror(errno);
-        for (const int fd : {fds[0], fds[1], ticks[0], ticks[1]}) {
+    }
+    for (const int fd : {fds[1], ticks[1]}) {
+        if (fd >= 0) {
             ::close(fd);
         }
-        return false;
     }
-    if (child == 0) {
+    if (!started) {
         ::close(fds[0]);
         ::close(ticks[0]);
-        progressPipe = ticks[1];
-        RunChild(read, fds[1]);
+        return false;
     }
-    ::close(fds[1]);
-    ::close(ticks[1]);
 
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(limits.seconds * 1000.0));
@@ -257,17 +246,28 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
     std::string childNotes;
     bool complete = in.Read(ok) && in.Read(childError, textLimit) && in.Read(childNotes, textLimit) &&
                     in.Read(info.description, textLimit) && in.Read(info.typeName, textLimit) &&
-                    in.Read(info.modality, textLimit) && in.Read(flags);
+                    in.Read(info.modality, textLimit) && in.Read(info.valueRule, textLimit) && in.Read(flags);
     uint64_t size[3] = {0, 0, 0};
     for (int d = 0; d < 3 && complete; ++d) {
         complete = in.Read(size[d]) && in.Read(volume.spacing[d]);
         volume.size[d] = size_t(size[d]);
     }
+    const bool densities = flags & 64;
+    // Sizes whose product overflows cannot be a volume that was read.
+    const long double count = (long double)size[0] * size[1] * size[2];
+    complete = complete && count < (long double)(uint64_t(1) << 48);
+    bool outOfMemory = false;
     if (complete && ok) {
         try {
-            volume.samples.resize(volume.Count());
-            complete = in.Read(volume.samples.data(), volume.Count() * sizeof(float));
+            if (densities) {
+                volume.densities.resize(volume.Count());
+                complete = in.Read(volume.densities.data(), volume.Count() * sizeof(uint16_t));
+            } else {
+                volume.samples.resize(volume.Count());
+                complete = in.Read(volume.samples.data(), volume.Count() * sizeof(float));
+            }
         } catch (const std::bad_alloc&) {
+            outOfMemory = true;
             complete = false;
         }
     }
@@ -287,6 +287,7 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
         info.signed8Bit = flags & 4;
         info.dicom = flags & 8;
         info.modalityCT = flags & 16;
+        info.hounsfield = flags & 32;
         // A header that made an axis of no samples (a one-dimensional image
         // read as 12 x 1 x 0, say) is refused here, before anything acts on
         // the grid.
@@ -297,9 +298,12 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
         }
         if (!ok) {
             volume.samples.clear();
+            volume.densities.clear();
         }
         return ok;
     }
+    volume.samples.clear();
+    volume.densities.clear();
     if (in.why == Receiver::Why::Cancelled) {
         error = "cancelled";
     } else if (in.why == Receiver::Why::Stalled) {
@@ -311,11 +315,10 @@ bool ReadIsolated(const IsolatedReader& read, const IsolationLimits& limits, Sca
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", limits.seconds < 1.0 ? limits.seconds : std::ceil(limits.seconds));
         error = "the reader did not finish within " + std::string(seconds) + " seconds; the file is probably damaged";
-    } else if (ok && volume.Count() > 0 && volume.samples.empty()) {
+    } else if (outOfMemory) {
         error = "not enough memory to read it";
     } else {
         error = Ending(status);
     }
-    volume.samples.clear();
     return false;
 }

@@ -8,35 +8,18 @@
 namespace {
 constexpr double top = 4095.0;
 
-struct Statistics {
-    double minimum = 0.0;
-    double maximum = 0.0;
-    size_t finite = 0;
-    size_t air = 0;  // samples between -1100 and -900, air in Hounsfield units
-};
-
-Statistics Measure(const ScalarVolume& volume)
+ValueStatistics Measure(const ScalarVolume& volume)
 {
-    Statistics s;
-    s.minimum = std::numeric_limits<double>::infinity();
-    s.maximum = -std::numeric_limits<double>::infinity();
+    ValueStatistics s;
     for (const float v : volume.samples) {
-        if (std::isfinite(v)) {
-            s.minimum = std::min<double>(s.minimum, v);
-            s.maximum = std::max<double>(s.maximum, v);
-            ++s.finite;
-            s.air += v >= -1100.0f && v <= -900.0f;
-        }
-    }
-    if (s.finite == 0) {
-        s.minimum = s.maximum = 0.0;
+        s.Add(v);
     }
     return s;
 }
 
 // Hounsfield units: signed, within the 16-bit range CT scanners store, and
 // with a good share of air around the body or in it.
-bool LooksLikeHounsfield(const Statistics& s)
+bool LooksLikeHounsfield(const ValueStatistics& s)
 {
     return s.minimum <= -900.0 && s.minimum >= -32768.0 && s.maximum <= 32767.0 && s.air * 100 >= s.finite;
 }
@@ -54,10 +37,26 @@ ValueRule::ValueRule(double scale, double offset, double ceiling, std::string de
 {
 }
 
+void ValueStatistics::Add(const ValueStatistics& other)
+{
+    if (other.finite == 0) {
+        return;
+    }
+    minimum = finite == 0 ? other.minimum : std::min(minimum, other.minimum);
+    maximum = finite == 0 ? other.maximum : std::max(maximum, other.maximum);
+    finite += other.finite;
+    air += other.air;
+}
+
 ValueRule ValueRule::Choose(const SourceInfo& info, const ScalarVolume& volume,
                             const std::optional<std::array<double, 2>>& window)
 {
-    const Statistics s = Measure(volume);
+    return Choose(info, Measure(volume), window);
+}
+
+ValueRule ValueRule::Choose(const SourceInfo& info, const ValueStatistics& s,
+                            const std::optional<std::array<double, 2>>& window)
+{
     const std::string range = " (input range " + FormatNumber(s.minimum) + ".." + FormatNumber(s.maximum) + ")";
     const auto linear = [&](double low, double high, const std::string& what) {
         const double scale = high > low ? top / (high - low) : 0.0;

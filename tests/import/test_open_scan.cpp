@@ -361,8 +361,12 @@ TEST_F(OpenScanTest, MemoryLimitRefusesScansByTheirSizes)
             QTest::keyClick(box, Qt::Key_Return);
         });
         EXPECT_FALSE(form->OpenVolume(QString::fromStdString(path)));
-        EXPECT_EQ(message.toStdString().rfind(path + ": is 11 x 7 x 5 voxels, more than the memory holds", 0), 0u)
-            << message.toStdString();
+        // The series' reader holds only its 16-bit densities, which fit: the
+        // renderer's textures then do not.
+        const bool series = path == scratch.Path("series");
+        const std::string cause = series ? ": needs 8704 bytes for its padded grid of 16 x 8 x 8 samples"
+                                         : ": is 11 x 7 x 5 voxels, more than the memory holds";
+        EXPECT_EQ(message.toStdString().rfind(path + cause, 0), 0u) << message.toStdString();
         EXPECT_FALSE(form->viewer.volumeRenderer->IsLoaded());
     }
     VolumeRenderer::SetMemoryLimit(0);
