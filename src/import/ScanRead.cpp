@@ -9,10 +9,10 @@
 #include <gdcmImageHelper.h>
 #include <gdcmImageReader.h>
 #include <gdcmReader.h>
+#include <gdcmScanner.h>
 #include <gdcmTrace.h>
 #include <itkGDCMImageIO.h>
 #include <itkGDCMImageIOFactory.h>
-#include <itkGDCMSeriesFileNames.h>
 #include <itkImage.h>
 #include <itkImageFileReader.h>
 #include <itkImageIOFactory.h>
@@ -27,6 +27,10 @@
 #include <metaImage.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <map>
+#include <set>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -324,6 +328,123 @@ bool SeriesMatches(const std::string& series, const std::string& wanted)
                                 series[wanted.size()] == '.');
 }
 
+// What a slice's header says of its place in a series, read without its pixels.
+struct SliceHeader {
+    std::string name;
+    std::string series;
+    std::string shape;  // rows and columns
+    long instance = 0;
+    bool placed = false;  // has a position and an orientation
+    std::array<double, 3> position{};
+    std::array<double, 6> orientation{};
+};
+
+bool ReadSliceHeader(const std::string& name, SliceHeader& slice)
+{
+    using gdcm::Tag;
+    gdcm::Reader reader;
+    reader.SetFileName(name.c_str());
+    const std::set<Tag> tags = {Tag(0x0020, 0x000e), Tag(0x0020, 0x0013), Tag(0x0020, 0x0032),
+                                Tag(0x0020, 0x0037), Tag(0x0028, 0x0010), Tag(0x0028, 0x0011)};
+    if (!reader.ReadSelectedTags(tags)) {
+        return false;
+    }
+    const gdcm::DataSet& data = reader.GetFile().GetDataSet();
+    gdcm::Attribute<0x0020, 0x000e> uid;
+    if (!data.FindDataElement(uid.GetTag()) || data.GetDataElement(uid.GetTag()).IsEmpty()) {
+        return false;
+    }
+    uid.SetFromDataSet(data);
+    slice.name = name;
+    slice.series = Trimmed(std::string(uid.GetValue()));
+    gdcm::Attribute<0x0028, 0x0010> rows;
+    gdcm::Attribute<0x0028, 0x0011> columns;
+    rows.SetFromDataSet(data);
+    columns.SetFromDataSet(data);
+    slice.shape = std::to_string(rows.GetValue()) + "." + std::to_string(columns.GetValue());
+    gdcm::Attribute<0x0020, 0x0013> instance;
+    if (data.FindDataElement(instance.GetTag()) && !data.GetDataElement(instance.GetTag()).IsEmpty()) {
+        instance.SetFromDataSet(data);
+        slice.instance = long(instance.GetValue());
+    }
+    gdcm::Attribute<0x0020, 0x0032> position;
+    gdcm::Attribute<0x0020, 0x0037> orientation;
+    slice.placed = data.FindDataElement(position.GetTag()) && !data.GetDataElement(position.GetTag()).IsEmpty() &&
+                   data.FindDataElement(orientation.GetTag()) &&
+                   !data.GetDataElement(orientation.GetTag()).IsEmpty();
+    if (slice.placed) {
+        position.SetFromDataSet(data);
+        orientation.SetFromDataSet(data);
+        for (unsigned i = 0; i < 3; ++i) {
+            slice.position[i] = position.GetValue(i);
+        }
+        for (unsigned i = 0; i < 6; ++i) {
+            slice.orientation[i] = orientation.GetValue(i);
+        }
+        slice.placed = std::all_of(slice.position.begin(), slice.position.end(), [](double v) { return std::isfinite(v); }) &&
+                       std::all_of(slice.orientation.begin(), slice.orientation.end(), [](double v) { return std::isfinite(v); });
+    }
+    return true;
+}
+
+// The DICOM series in a folder, each file read up to the few tags that place
+// it (never its pixels), with progress after each: a file on which the parser
+// hangs is ended within seconds. A series is named by its identifier, and by
+// its rows and columns as well where files of one identifier differ in them.
+// Its files are in the order of their positions along the slices' normal,
+// else of their instance numbers, else of their names.
+std::map<std::string, std::vector<std::string>> SeriesInFolder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    std::error_code listing;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, listing)) {
+        std::error_code kind;
+        if (entry.is_regular_file(kind)) {
+            names.push_back(entry.path().string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    std::map<std::string, std::vector<SliceHeader>> byIdentifier;
+    for (const std::string& name : names) {
+        ReportReadProgress();
+        SliceHeader slice;
+        if (ReadSliceHeader(name, slice)) {
+            byIdentifier[slice.series].push_back(slice);
+        }
+    }
+    std::map<std::string, std::vector<SliceHeader>> groups;
+    for (auto& [uid, slices] : byIdentifier) {
+        const bool oneShape = std::all_of(slices.begin(), slices.end(),
+                                          [&](const SliceHeader& s) { return s.shape == slices.front().shape; });
+        for (SliceHeader& slice : slices) {
+            groups[oneShape ? uid : uid + "." + slice.shape].push_back(slice);
+        }
+    }
+    std::map<std::string, std::vector<std::string>> series;
+    for (auto& [uid, slices] : groups) {
+        const bool placed =
+            std::all_of(slices.begin(), slices.end(), [](const SliceHeader& s) { return s.placed; });
+        const std::array<double, 6>& o = slices.front().orientation;
+        const std::array<double, 3> normal = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5],
+                                              o[0] * o[4] - o[1] * o[3]};
+        const auto along = [&](const SliceHeader& s) {
+            return placed ? s.position[0] * normal[0] + s.position[1] * normal[1] + s.position[2] * normal[2] : 0.0;
+        };
+        std::stable_sort(slices.begin(), slices.end(), [&](const SliceHeader& a, const SliceHeader& b) {
+            const double pa = along(a);
+            const double pb = along(b);
+            if (pa != pb) {
+                return pa < pb;
+            }
+            return a.instance != b.instance ? a.instance < b.instance : a.name < b.name;
+        });
+        for (const SliceHeader& slice : slices) {
+            series[uid].push_back(slice.name);
+        }
+    }
+    return series;
+}
+
 // The lean way through a series of single-frame greyscale slices of 8 or 16
 // bits: each file is parsed once, its stored values go straight into one
 // 16-bit array in their final place, and each slice's rescale is applied
@@ -342,83 +463,35 @@ public:
         // As the image library's series reader does, so that both ways read
         // the same values.
         gdcm::ImageHelper::SetForceRescaleInterceptSlope(true);
-        std::vector<char> slice;
+        rescales.resize(files.size());
+        positions.resize(files.size());
+        std::vector<ValueStatistics> sliceStatistics(files.size());
+        std::vector<std::string> errors(files.size());
+        std::vector<Outcome> outcomes(files.size(), Outcome::Read);
+        outcomes[0] = ReadSlice(0, files[0], memoryLimit, densities, sliceStatistics[0], errors[0]);
+        if (outcomes[0] != Outcome::Read) {
+            error = errors[0];
+            return outcomes[0];
+        }
+        // The files on all cores, each parsed by a reader of its own; the
+        // first that fails is told, whichever thread found it.
+        std::atomic<bool> failed{false};
+#pragma omp parallel for schedule(dynamic)
+        for (long long k = 1; k < (long long)files.size(); ++k) {
+            if (!failed.load()) {
+                const size_t i = size_t(k);
+                outcomes[i] = ReadSlice(i, files[i], memoryLimit, densities, sliceStatistics[i], errors[i]);
+                if (outcomes[i] != Outcome::Read) {
+                    failed = true;
+                }
+            }
+        }
         for (size_t k = 0; k < files.size(); ++k) {
-            ReportReadProgress();
-            const std::string& name = files[k];
-            gdcm::ImageReader reader;
-            reader.SetFileName(name.c_str());
-            if (!reader.Read()) {
-                error = "the file " + name + " cannot be read as DICOM";
+            if (outcomes[k] != Outcome::Read) {
+                error = errors[k];
                 return Outcome::Failed;
             }
-            const gdcm::Image& image = reader.GetImage();
-            const gdcm::PixelFormat& format = image.GetPixelFormat();
-            const unsigned* dims = image.GetDimensions();
-            const bool frames = image.GetNumberOfDimensions() > 2 && dims[2] > 1;
-            const auto photometric = image.GetPhotometricInterpretation();
-            const bool grey = photometric == gdcm::PhotometricInterpretation::MONOCHROME1 ||
-                              photometric == gdcm::PhotometricInterpretation::MONOCHROME2;
-            const unsigned bits = format.GetBitsAllocated();
-            const std::string description = PixelDescription(image);
-            if (k == 0) {
-                if (frames || !grey || format.GetSamplesPerPixel() != 1 || (bits != 8 && bits != 16) || dims[0] == 0 ||
-                    dims[1] == 0 || dims[0] > maxAxis || dims[1] > maxAxis || files.size() > maxAxis) {
-                    return Outcome::NotSuitable;
-                }
-                first = description;
-                size = {dims[0], dims[1], files.size()};
-                spacing = {image.GetSpacing(0), image.GetSpacing(1), 1.0};
-                stored = format;
-                const long double needed = (long double)size[0] * size[1] * size[2] * (densities ? 2 : 2 + 4);
-                if (needed > (long double)(memoryLimit ? memoryLimit : PhysicalMemory())) {
-                    error = "is " + std::to_string(size[0]) + " x " + std::to_string(size[1]) + " x " +
-                            std::to_string(size[2]) + " voxels, more than the memory holds";
-                    return Outcome::Failed;
-                }
-                values.resize(size[0] * size[1] * size[2]);
-                const gdcm::File& file = reader.GetFile();
-                gdcm::Attribute<0x0008, 0x0060> modalityTag;
-                modalityTag.SetFromDataSet(file.GetDataSet());
-                modality = Trimmed(std::string(modalityTag.GetValue()));
-            } else if (description != first || frames ||
-                       format.GetPixelRepresentation() != stored.GetPixelRepresentation()) {
-                error =
-                    "the file " + name + " describes its pixels as " + description + ", the series' first as " + first;
-                return Outcome::Failed;
-            }
-            if (!DicomFileComplete(reader, name, error)) {
-                return Outcome::Failed;
-            }
-            const size_t count = size[0] * size[1];
-            const size_t bytes = count * (bits / 8);
-            if (image.GetBufferLength() != bytes) {
-                error = "the file " + name + " holds " + std::to_string(image.GetBufferLength()) +
-                        " bytes of pixels, its header describes " + std::to_string(bytes);
-                return Outcome::Failed;
-            }
-            slice.resize(bytes);
-            if (!image.GetBuffer(slice.data())) {
-                error = "the pixels of the file " + name + " cannot be decoded";
-                return Outcome::Failed;
-            }
-            Rescale rescale{image.GetSlope(), image.GetIntercept()};
-            rescales.push_back(rescale);
-            positions.push_back({image.GetOrigin(0), image.GetOrigin(1), image.GetOrigin(2)});
-            uint16_t* out = values.data() + k * count;
-            const bool signedValues = stored.GetPixelRepresentation() == 1;
-            ValueStatistics sliceStatistics;
-            for (size_t i = 0; i < count; ++i) {
-                uint16_t raw;
-                if (bits == 8) {
-                    raw = signedValues ? uint16_t(int16_t(int8_t(slice[i]))) : uint16_t(uint8_t(slice[i]));
-                } else {
-                    std::memcpy(&raw, slice.data() + 2 * i, 2);
-                }
-                out[i] = raw;
-                sliceStatistics.Add(rescale.Value(raw, signedValues));
-            }
-            statistics.Add(sliceStatistics);
+            statistics.Add(sliceStatistics[k]);
         }
         PlaceSlices(notes);
         return Outcome::Read;
@@ -450,41 +523,193 @@ public:
         volume.spacing = spacing;
         const size_t count = size[0] * size[1];
         const bool signedValues = stored.GetPixelRepresentation() == 1;
+        std::vector<size_t> tableOf;
         if (densities) {
             const ValueRule rule = ValueRule::Choose(info, statistics, std::nullopt);
             info.valueRule = rule.Description();
             info.hounsfield = rule.Hounsfield();
+            const auto tables = Tables<uint16_t>(
+                tableOf, [&](const Rescale& r, uint16_t raw) { return rule.Map(r.Value(raw, signedValues)); });
 #pragma omp parallel for
             for (long long k = 0; k < (long long)size[2]; ++k) {
                 uint16_t* v = values.data() + size_t(k) * count;
+                const uint16_t* table = tables[tableOf[size_t(k)]].data();
                 for (size_t i = 0; i < count; ++i) {
-                    v[i] = rule.Map(rescales[size_t(k)].Value(v[i], signedValues));
+                    v[i] = table[v[i]];
                 }
             }
             volume.densities = std::move(values);
             return;
         }
         volume.samples.resize(values.size());
+        const auto tables =
+            Tables<float>(tableOf, [&](const Rescale& r, uint16_t raw) { return r.Value(raw, signedValues); });
 #pragma omp parallel for
         for (long long k = 0; k < (long long)size[2]; ++k) {
             const uint16_t* v = values.data() + size_t(k) * count;
             float* out = volume.samples.data() + size_t(k) * count;
+            const float* table = tables[tableOf[size_t(k)]].data();
             for (size_t i = 0; i < count; ++i) {
-                out[i] = rescales[size_t(k)].Value(v[i], signedValues);
+                out[i] = table[v[i]];
             }
         }
         values = std::vector<uint16_t>();
     }
 
 private:
+    // One file into its place; the first sets the series' shape, the others
+    // must match it.
+    Outcome ReadSlice(size_t k, const std::string& name, uint64_t memoryLimit, bool densities,
+                      ValueStatistics& sliceStatistics, std::string& error)
+    {
+        ReportReadProgress();
+        gdcm::ImageReader reader;
+        reader.SetFileName(name.c_str());
+        if (!reader.Read()) {
+            error = "the file " + name + " cannot be read as DICOM";
+            return Outcome::Failed;
+        }
+        const gdcm::Image& image = reader.GetImage();
+        const gdcm::PixelFormat& format = image.GetPixelFormat();
+        const unsigned* dims = image.GetDimensions();
+        const bool frames = image.GetNumberOfDimensions() > 2 && dims[2] > 1;
+        const auto photometric = image.GetPhotometricInterpretation();
+        const bool grey = photometric == gdcm::PhotometricInterpretation::MONOCHROME1 ||
+                          photometric == gdcm::PhotometricInterpretation::MONOCHROME2;
+        const unsigned bits = format.GetBitsAllocated();
+        const std::string description = PixelDescription(image);
+        if (k == 0) {
+            if (frames || !grey || format.GetSamplesPerPixel() != 1 || (bits != 8 && bits != 16) || dims[0] == 0 ||
+                dims[1] == 0 || dims[0] > maxAxis || dims[1] > maxAxis || rescales.size() > maxAxis) {
+                return Outcome::NotSuitable;
+            }
+            first = description;
+            size = {dims[0], dims[1], rescales.size()};
+            spacing = {image.GetSpacing(0), image.GetSpacing(1), 1.0};
+            stored = format;
+            const long double needed = (long double)size[0] * size[1] * size[2] * (densities ? 2 : 2 + 4);
+            if (needed > (long double)(memoryLimit ? memoryLimit : PhysicalMemory())) {
+                error = "is " + std::to_string(size[0]) + " x " + std::to_string(size[1]) + " x " +
+                        std::to_string(size[2]) + " voxels, more than the memory holds";
+                return Outcome::Failed;
+            }
+            values.resize(size[0] * size[1] * size[2]);
+            gdcm::Attribute<0x0008, 0x0060> modalityTag;
+            modalityTag.SetFromDataSet(reader.GetFile().GetDataSet());
+            modality = Trimmed(std::string(modalityTag.GetValue()));
+        } else if (description != first || frames ||
+                   format.GetPixelRepresentation() != stored.GetPixelRepresentation()) {
+            error = "the file " + name + " describes its pixels as " + description + ", the series' first as " + first;
+            return Outcome::Failed;
+        }
+        if (!DicomFileComplete(reader, name, error)) {
+            return Outcome::Failed;
+        }
+        const size_t count = size[0] * size[1];
+        const size_t bytes = count * (bits / 8);
+        if (image.GetBufferLength() != bytes) {
+            error = "the file " + name + " holds " + std::to_string(image.GetBufferLength()) +
+                    " bytes of pixels, its header describes " + std::to_string(bytes);
+            return Outcome::Failed;
+        }
+        std::vector<char> slice(bytes);
+        if (!image.GetBuffer(slice.data())) {
+            error = "the pixels of the file " + name + " cannot be decoded";
+            return Outcome::Failed;
+        }
+        const Rescale rescale{image.GetSlope(), image.GetIntercept()};
+        rescales[k] = rescale;
+        positions[k] = {image.GetOrigin(0), image.GetOrigin(1), image.GetOrigin(2)};
+        uint16_t* out = values.data() + k * count;
+        const bool signedValues = stored.GetPixelRepresentation() == 1;
+        if (bits == 8) {
+            for (size_t i = 0; i < count; ++i) {
+                out[i] = signedValues ? uint16_t(int16_t(int8_t(slice[i]))) : uint16_t(uint8_t(slice[i]));
+            }
+        } else {
+            std::memcpy(out, slice.data(), bytes);
+        }
+        sliceStatistics = signedValues ? rescale.Statistics(reinterpret_cast<const int16_t*>(out), count)
+                                       : rescale.Statistics(out, count);
+        return Outcome::Read;
+    }
+
     struct Rescale {
-        double slope;
-        double intercept;
+        double slope = 1.0;
+        double intercept = 0.0;
+
         float Value(uint16_t raw, bool signedValues) const
         {
             return float((signedValues ? double(int16_t(raw)) : double(raw)) * slope + intercept);
         }
+        bool operator==(const Rescale& other) const
+        {
+            return slope == other.slope && intercept == other.intercept;
+        }
+
+        // The statistics of the rescaled values, counted on the stored
+        // integers: their range, and air as the stored range that rescales
+        // into it.
+        template <typename T>
+        ValueStatistics Statistics(const T* raw, size_t count) const
+        {
+            ValueStatistics s;
+            if (count == 0) {
+                return s;
+            }
+            T low = raw[0];
+            T high = raw[0];
+            double airLow = -1100.0;
+            double airHigh = -900.0;
+            if (slope != 0.0) {
+                airLow = (-1100.0 - intercept) / slope;
+                airHigh = (-900.0 - intercept) / slope;
+                if (slope < 0.0) {
+                    std::swap(airLow, airHigh);
+                }
+            }
+            const bool airEverywhere = slope == 0.0 && intercept >= -1100.0 && intercept <= -900.0;
+            const bool airNowhere = slope == 0.0 && !airEverywhere;
+            const double first = std::ceil(airLow);
+            const double last = std::floor(airHigh);
+            const long long from = (long long)std::max(first, -70000.0);
+            const long long to = (long long)std::min(last, 70000.0);
+            size_t air = 0;
+            for (size_t i = 0; i < count; ++i) {
+                low = std::min(low, raw[i]);
+                high = std::max(high, raw[i]);
+                air += (long long)raw[i] >= from && (long long)raw[i] <= to;
+            }
+            s.Add(float(double(low) * slope + intercept));
+            s.Add(float(double(high) * slope + intercept));
+            s.finite = count;
+            s.air = airNowhere ? 0 : airEverywhere ? count : air;
+            return s;
+        }
     };
+
+    // Each distinct rescale's values for every stored integer, so that
+    // handing the values on is one look-up a voxel.
+    template <typename T, typename Make>
+    std::vector<std::vector<T>> Tables(std::vector<size_t>& tableOf, const Make& make) const
+    {
+        std::vector<Rescale> distinct;
+        std::vector<std::vector<T>> tables;
+        tableOf.resize(rescales.size());
+        for (size_t k = 0; k < rescales.size(); ++k) {
+            const auto known = std::find(distinct.begin(), distinct.end(), rescales[k]);
+            tableOf[k] = size_t(known - distinct.begin());
+            if (known == distinct.end()) {
+                distinct.push_back(rescales[k]);
+                std::vector<T> table(65536);
+                for (size_t raw = 0; raw < table.size(); ++raw) {
+                    table[raw] = make(rescales[k], uint16_t(raw));
+                }
+                tables.push_back(std::move(table));
+            }
+        }
+        return tables;
+    }
 
     // The slices lie in the order the series' file names were sorted; the
     // distance between the first two is their spacing, and a series whose
@@ -545,36 +770,23 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
 {
     RegisterFormats();
     try {
-        // Each file's header parsed once before the library's own scan, with
-        // progress after each: a file on which the parser hangs is ended
-        // within seconds, not at the limit.
-        std::error_code listing;
-        for (const auto& entry : std::filesystem::directory_iterator(folder, listing)) {
-            std::error_code kind;
-            if (!entry.is_regular_file(kind)) {
-                continue;
-            }
-            ReportReadProgress();
-            gdcm::Reader header;
-            header.SetFileName(entry.path().c_str());
-            header.ReadUpToTag(gdcm::Tag(0x7fe0, 0x0010));
+        const std::map<std::string, std::vector<std::string>> found = SeriesInFolder(folder);
+        std::vector<std::string> all;
+        for (const auto& [uid, files] : found) {
+            all.push_back(uid);
         }
-        ReportReadProgress();
-        auto names = itk::GDCMSeriesFileNames::New();
-        names->SetUseSeriesDetails(true);
-        names->SetDirectory(folder);
-        const std::vector<std::string> all = names->GetSeriesUIDs();
         if (all.empty()) {
             error = "no DICOM series in this folder";
             return false;
         }
+        const auto fileNames = [&](const std::string& uid) -> const std::vector<std::string>& { return found.at(uid); };
         std::string chosen;
         size_t chosenFiles = 0;
         size_t matches = 0;
         std::error_code code;
         const auto wanted = std::filesystem::weakly_canonical(file, code);
         const auto holdsFile = [&](const std::string& uid) {
-            for (const std::string& name : names->GetFileNames(uid)) {
+            for (const std::string& name : fileNames(uid)) {
                 if (std::filesystem::weakly_canonical(name, code) == wanted) {
                     return true;
                 }
@@ -585,7 +797,7 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
             for (const std::string& uid : all) {
                 if (holdsFile(uid)) {
                     chosen = uid;
-                    chosenFiles = names->GetFileNames(uid).size();
+                    chosenFiles = fileNames(uid).size();
                 }
             }
             if (chosen.empty()) {
@@ -594,7 +806,7 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
             }
         }
         for (const std::string& uid : file.empty() ? all : std::vector<std::string>()) {
-            const size_t files = names->GetFileNames(uid).size();
+            const size_t files = fileNames(uid).size();
             if (series.empty() ? files > chosenFiles : SeriesMatches(uid, series)) {
                 chosen = uid;
                 chosenFiles = files;
@@ -610,7 +822,7 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
                      " series in this folder, importing the one with the most"
                      " slices; choose another with --series:\n";
             for (const std::string& uid : all) {
-                notes += "  " + uid + " (" + std::to_string(names->GetFileNames(uid).size()) + " slices)\n";
+                notes += "  " + uid + " (" + std::to_string(fileNames(uid).size()) + " slices)\n";
             }
         }
 
@@ -619,7 +831,7 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
                                (modality.empty() ? std::string() : ", modality " + modality) + ")";
         };
         DicomSlices slices;
-        switch (slices.Read(names->GetFileNames(chosen), memoryLimit, densities, notes, error)) {
+        switch (slices.Read(fileNames(chosen), memoryLimit, densities, notes, error)) {
             case DicomSlices::Outcome::Failed:
                 return false;
             case DicomSlices::Outcome::Read:
@@ -632,13 +844,13 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
         }
         // Multi-frame files, colour, 32-bit samples: the image library's
         // series reader, slower and with the samples as floats.
-        if (!DicomFilesComplete(names->GetFileNames(chosen), error)) {
+        if (!DicomFilesComplete(fileNames(chosen), error)) {
             return false;
         }
         auto io = itk::GDCMImageIO::New();
         auto reader = itk::ImageSeriesReader<Image>::New();
         reader->SetImageIO(io);
-        reader->SetFileNames(names->GetFileNames(chosen));
+        reader->SetFileNames(fileNames(chosen));
         // From here the read reports each slice it has read: a file on which
         // the DICOM library hangs is ended within seconds, not at the limit.
         auto progress = itk::CStyleCommand::New();

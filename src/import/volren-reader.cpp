@@ -5,6 +5,8 @@
 //
 //   volren-reader dicom FOLDER SERIES FILE MEMORY densities|samples
 //   volren-reader file PATH READPATH nifti|image MEMORY densities|samples
+#include <malloc.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
@@ -36,6 +38,10 @@ bool Read(int count, char** arguments, ScalarVolume& volume, SourceInfo& info, s
 int main(int count, char** arguments)
 {
     OpenReaderChannel();
+    // Each slice's buffers are alike and short-lived: kept by the allocator
+    // for the next file rather than returned and faulted in again.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     ScalarVolume volume;
     SourceInfo info;
     std::string notes;
