@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "PictureMaker.h"
 #include "Platform.h"
 #include "PrintableText.h"
+#include "ScanLoader.h"
 #include "VolumeRenderer.h"
 
 namespace {
@@ -543,6 +545,22 @@ int main(int argc, char** argv)
     PreparePlatform();
     QGuiApplication application(argc, argv);
 
+    // A scan's reader is a process of its own: it reads while the window and
+    // its context start here.
+    struct EarlyRead {
+        bool read = false;
+        ScanVolume scan;
+        QString error;
+    };
+    std::future<EarlyRead> early;
+    if (ScanLoader::IsScan(s.volume)) {
+        early = std::async(std::launch::async, [path = s.volume] {
+            EarlyRead r;
+            r.read = ScanLoader::Read(path, VolumeRenderer::MemoryLimit(), r.scan, r.error);
+            return r;
+        });
+    }
+
     // The same engine as the main window: log, context, transfer function,
     // renderer, GLEW.
     LogOpen();
@@ -559,7 +577,15 @@ int main(int argc, char** argv)
     }
     // Settings before the load, so that the load builds the method's textures once.
     viewer.Apply(s.view);
-    const OpenResult opened = viewer.Open(s.volume);
+    const OpenResult opened = early.valid()
+                                  ? viewer.Open(s.volume,
+                                                [&early](const QString&, uint64_t, ScanVolume& scan, QString& error) {
+                                                    EarlyRead r = early.get();
+                                                    scan = std::move(r.scan);
+                                                    error = r.error;
+                                                    return r.read;
+                                                })
+                                  : viewer.Open(s.volume);
     if (!opened.opened) {
         Fail(s.volume + QStringLiteral(": ") + opened.error);
     }

@@ -64,7 +64,10 @@ bool ScanLoader::Read(const QString& path, uint64_t memoryLimit, ScanVolume& sca
         scan.size[d] = uint32_t(volume.size[d]);
     }
     scan.spacing = Vec3{float(volume.spacing[0]), float(volume.spacing[1]), float(volume.spacing[2])};
-    scan.densities = std::move(volume.densities);
+    auto block = std::make_shared<DensityBlock>(std::move(volume.densities));
+    scan.densities = block->data();
+    scan.release = [block = block.get()](uint64_t first, uint64_t end) { block->Release(first, end); };
+    scan.memory = std::move(block);
     const bool niftiFile = info.description == "NIfTI";
     scan.kind = info.hounsfield                      ? ScanVolume::Kind::Ct
                 : info.modality == "MR" || niftiFile ? ScanVolume::Kind::Mri
@@ -94,7 +97,7 @@ bool ScanLoader::Fits(VolumeRenderer& renderer, const ScanVolume& scan, QString&
 bool ScanLoader::Load(VolumeRenderer& renderer, const QString& path, const ScanVolume& scan)
 {
     return renderer.LoadGrid(QFile::encodeName(path).constData(), scan.size[0], scan.size[1], scan.size[2],
-                             scan.densities.data(), scan.spacing);
+                             scan.densities, scan.spacing, scan.release);
 }
 
 QString ScanLoader::SampleFunction(ScanVolume::Kind kind)

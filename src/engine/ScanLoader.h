@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,7 +21,11 @@ struct ScanVolume {
     enum class Kind { Other, Ct, Mri };
     uint32_t size[3] = {0, 0, 0};
     Vec3 spacing{1.0f, 1.0f, 1.0f};
-    std::vector<uint16_t> densities;
+    // In memory the scan's reader filled, held by memory; release gives
+    // back the memory of samples [first, end) once they are loaded.
+    const uint16_t* densities = nullptr;
+    std::shared_ptr<void> memory;
+    std::function<void(uint64_t first, uint64_t end)> release;
     // CT: the values follow the CT rule; MRI: a DICOM MR series, or a NIfTI
     // file (the neuroimaging format) whose values are no Hounsfield units.
     Kind kind = Kind::Other;

@@ -958,6 +958,21 @@ bool CheckMetaImage(const std::string& path, const std::string& head, uint64_t l
     }
     return true;
 }
+
+bool LooksLikeDicomWithoutPreamble(const std::string& head)
+{
+    if (head.size() < 8) {
+        return false;
+    }
+    const auto byte = [&head](size_t i) { return unsigned(uint8_t(head[i])); };
+    const unsigned group = byte(0) | byte(1) << 8;
+    if (group != 0x0002 && group != 0x0008) {
+        return false;
+    }
+    const bool explicitVr = std::isupper(byte(4)) && std::isupper(byte(5));
+    const uint32_t implicitLength = byte(4) | byte(5) << 8 | byte(6) << 16 | uint32_t(byte(7)) << 24;
+    return explicitVr || implicitLength < (1u << 16);
+}
 }  // namespace
 
 HeaderCheck::~HeaderCheck()
@@ -1021,7 +1036,13 @@ bool CheckHeader(const std::string& path, uint64_t memoryLimit, HeaderCheck& che
         error = "cannot be read as NRRD: it does not begin with a NRRD magic line";
         return false;
     }
-    // Older DICOM files lack the preamble; only the DICOM reader can tell.
+    // Older DICOM files lack the preamble and begin with an element of the
+    // identifying group (0008) or the meta group (0002), little-endian.
+    if (LooksLikeDicomWithoutPreamble(head)) {
+        check.format = ScanFormat::Dicom;
+        check.readPath = path;
+        return true;
+    }
     check.format = ScanFormat::Unknown;
     check.readPath = path;
     return true;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,7 +122,7 @@ private:
 // the readers' libraries report there in their own words, and the caller
 // tells the user in one line instead.
 bool Start(const std::string& program, const std::vector<std::string>& arguments, int result, int progress,
-           pid_t& child, std::string& error)
+           int densities, pid_t& child, std::string& error)
 {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -136,9 +137,12 @@ bool Start(const std::string& program, const std::vector<std::string>& arguments
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, result, readerResultDescriptor);
     posix_spawn_file_actions_adddup2(&actions, progress, readerProgressDescriptor);
+    if (densities >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, densities, readerDensityDescriptor);
+    }
     // Nothing else of the caller's (its display connection, its files) goes
     // to the reader.
-    posix_spawn_file_actions_addclosefrom_np(&actions, readerProgressDescriptor + 1);
+    posix_spawn_file_actions_addclosefrom_np(&actions, readerDensityDescriptor + 1);
     // The caller's signal handlers and blocked signals are no concern of the reader.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -163,7 +167,10 @@ bool Start(const std::string& program, const std::vector<std::string>& arguments
 // that placing one of them cannot overwrite the other.
 int Above(int fd)
 {
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, readerProgressDescriptor + 1);
+    if (fd < 0) {
+        return fd;
+    }
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, readerDensityDescriptor + 1);
     ::close(fd);
     return moved;
 }
@@ -200,7 +207,7 @@ bool ReadIsolated(const std::vector<std::string>& arguments, const IsolationLimi
                   SourceInfo& info, std::string& notes, std::string& error)
 {
     volume.samples.clear();
-    volume.densities.clear();
+    volume.densities = DensityBlock();
     const std::string program = limits.program.empty() ? ReaderProgram() : limits.program;
     if (program.empty()) {
         error = "cannot start its reader: the program volren-reader is not installed beside this one";
@@ -220,8 +227,12 @@ bool ReadIsolated(const std::vector<std::string>& arguments, const IsolationLimi
     }
     fds[1] = Above(fds[1]);
     ticks[1] = Above(ticks[1]);
+    // Densities come back in a memory file both map, not through the pipe;
+    // without one they still come through it.
+    const int densityFile = Above(::memfd_create("volren-densities", MFD_CLOEXEC));
     pid_t child = -1;
-    const bool started = fds[1] >= 0 && ticks[1] >= 0 && Start(program, arguments, fds[1], ticks[1], child, error);
+    const bool started =
+        fds[1] >= 0 && ticks[1] >= 0 && Start(program, arguments, fds[1], ticks[1], densityFile, child, error);
     if (fds[1] < 0 || ticks[1] < 0) {
         error = std::string("cannot start its reader: ") + std::strerror(errno);
     }
@@ -233,6 +244,9 @@ bool ReadIsolated(const std::vector<std::string>& arguments, const IsolationLimi
     if (!started) {
         ::close(fds[0]);
         ::close(ticks[0]);
+        if (densityFile >= 0) {
+            ::close(densityFile);
+        }
         return false;
     }
 
@@ -253,15 +267,18 @@ bool ReadIsolated(const std::vector<std::string>& arguments, const IsolationLimi
         volume.size[d] = size_t(size[d]);
     }
     const bool densities = flags & 64;
+    const bool densitiesInFile = flags & 128;
     // Sizes whose product overflows cannot be a volume that was read.
     const long double count = (long double)size[0] * size[1] * size[2];
     complete = complete && count < (long double)(uint64_t(1) << 48);
     bool outOfMemory = false;
     if (complete && ok) {
         try {
-            if (densities) {
-                volume.densities.resize(volume.Count());
-                complete = in.Read(volume.densities.data(), volume.Count() * sizeof(uint16_t));
+            if (densities && densitiesInFile) {
+                // Mapped once the reader has ended and left them as they are.
+            } else if (densities) {
+                outOfMemory = !volume.densities.Create(volume.Count());
+                complete = !outOfMemory && in.Read(volume.densities.data(), volume.Count() * sizeof(uint16_t));
             } else {
                 volume.samples.resize(volume.Count());
                 complete = in.Read(volume.samples.data(), volume.Count() * sizeof(float));
@@ -278,6 +295,14 @@ bool ReadIsolated(const std::vector<std::string>& arguments, const IsolationLimi
     }
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (complete && ok && densities && densitiesInFile &&
+        (densityFile < 0 || !volume.densities.Map(densityFile, volume.Count()))) {
+        complete = false;
+        outOfMemory = densityFile >= 0;
+    }
+    if (densityFile >= 0) {
+        ::close(densityFile);
     }
     if (complete) {
         error = childError;
@@ -298,12 +323,12 @@ bool ReadIsolated(const std::vector<std::string>& arguments, const IsolationLimi
         }
         if (!ok) {
             volume.samples.clear();
-            volume.densities.clear();
+            volume.densities = DensityBlock();
         }
         return ok;
     }
     volume.samples.clear();
-    volume.densities.clear();
+    volume.densities = DensityBlock();
     if (in.why == Receiver::Why::Cancelled) {
         error = "cancelled";
     } else if (in.why == Receiver::Why::Stalled) {

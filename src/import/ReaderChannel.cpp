@@ -10,6 +10,7 @@
 namespace {
 int progressPipe = -1;
 int resultPipe = -1;
+int densityFile = -1;
 
 bool WriteAll(int fd, const void* data, size_t size)
 {
@@ -51,7 +52,10 @@ void OpenReaderChannel()
 {
     resultPipe = Open(readerResultDescriptor) ? readerResultDescriptor : -1;
     progressPipe = Open(readerProgressDescriptor) ? readerProgressDescriptor : -1;
+    densityFile = Open(readerDensityDescriptor) ? readerDensityDescriptor : -1;
 }
+
+int ReaderDensityFile() { return densityFile; }
 
 void ReportReadProgress()
 {
@@ -69,6 +73,8 @@ bool SendReadResult(bool ok, const ScalarVolume& volume, const SourceInfo& info,
         return false;
     }
     const bool densities = ok && !volume.densities.empty();
+    // Densities in the caller's memory file are there already.
+    const bool inFile = densities && volume.densities.InFile(densityFile);
     Message m;
     m.Add(uint64_t(ok));
     m.Add(error);
@@ -79,7 +85,7 @@ bool SendReadResult(bool ok, const ScalarVolume& volume, const SourceInfo& info,
     m.Add(info.valueRule);
     m.Add(uint64_t(info.integerType) | uint64_t(info.unsigned8Bit) << 1 | uint64_t(info.signed8Bit) << 2 |
           uint64_t(info.dicom) << 3 | uint64_t(info.modalityCT) << 4 | uint64_t(info.hounsfield) << 5 |
-          uint64_t(densities) << 6);
+          uint64_t(densities) << 6 | uint64_t(inFile) << 7);
     for (int d = 0; d < 3; ++d) {
         m.Add(uint64_t(ok ? volume.size[d] : 0));
         m.Add(volume.spacing[d]);
@@ -97,7 +103,7 @@ bool SendReadResult(bool ok, const ScalarVolume& volume, const SourceInfo& info,
     }
     if (densities) {
         return volume.densities.size() == volume.Count() &&
-               WriteAll(resultPipe, volume.densities.data(), volume.densities.size() * sizeof(uint16_t));
+               (inFile || WriteAll(resultPipe, volume.densities.data(), volume.densities.size() * sizeof(uint16_t)));
     }
     return volume.samples.size() == volume.Count() &&
            WriteAll(resultPipe, volume.samples.data(), volume.samples.size() * sizeof(float));

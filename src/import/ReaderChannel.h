@@ -8,10 +8,16 @@
 
 constexpr int readerResultDescriptor = 3;
 constexpr int readerProgressDescriptor = 4;
+// A memory file for densities, where the caller gave one.
+constexpr int readerDensityDescriptor = 5;
 
 // Called once at the reader program's start: from then on progress and the
 // result go to the caller. Outside that program both do nothing.
 void OpenReaderChannel();
+
+// The memory file to create densities in (DensityBlock::Create), so that
+// they reach the caller without a copy; -1 where there is none.
+int ReaderDensityFile();
 
 // Called by a reader as it goes (each slice read, say): from its first call
 // on, the read must keep reporting or it is ended as hung.

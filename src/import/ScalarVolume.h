@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "DensityBlock.h"
+
 struct ScalarVolume {
     std::array<size_t, 3> size{};
     std::array<double, 3> spacing{1.0, 1.0, 1.0};
     std::vector<float> samples;
     // Densities 0..4096 by the value rule, x fastest; then samples is empty.
-    std::vector<uint16_t> densities;
+    DensityBlock densities;
 
     size_t Count() const { return size[0] * size[1] * size[2]; }
 };

@@ -370,8 +370,7 @@ bool ReadSliceHeader(const std::string& name, SliceHeader& slice)
     gdcm::Attribute<0x0020, 0x0032> position;
     gdcm::Attribute<0x0020, 0x0037> orientation;
     slice.placed = data.FindDataElement(position.GetTag()) && !data.GetDataElement(position.GetTag()).IsEmpty() &&
-                   data.FindDataElement(orientation.GetTag()) &&
-                   !data.GetDataElement(orientation.GetTag()).IsEmpty();
+                   data.FindDataElement(orientation.GetTag()) && !data.GetDataElement(orientation.GetTag()).IsEmpty();
     if (slice.placed) {
         position.SetFromDataSet(data);
         orientation.SetFromDataSet(data);
@@ -381,8 +380,9 @@ bool ReadSliceHeader(const std::string& name, SliceHeader& slice)
         for (unsigned i = 0; i < 6; ++i) {
             slice.orientation[i] = orientation.GetValue(i);
         }
-        slice.placed = std::all_of(slice.position.begin(), slice.position.end(), [](double v) { return std::isfinite(v); }) &&
-                       std::all_of(slice.orientation.begin(), slice.orientation.end(), [](double v) { return std::isfinite(v); });
+        slice.placed =
+            std::all_of(slice.position.begin(), slice.position.end(), [](double v) { return std::isfinite(v); }) &&
+            std::all_of(slice.orientation.begin(), slice.orientation.end(), [](double v) { return std::isfinite(v); });
     }
     return true;
 }
@@ -422,8 +422,7 @@ std::map<std::string, std::vector<std::string>> SeriesInFolder(const std::string
     }
     std::map<std::string, std::vector<std::string>> series;
     for (auto& [uid, slices] : groups) {
-        const bool placed =
-            std::all_of(slices.begin(), slices.end(), [](const SliceHeader& s) { return s.placed; });
+        const bool placed = std::all_of(slices.begin(), slices.end(), [](const SliceHeader& s) { return s.placed; });
         const std::array<double, 6>& o = slices.front().orientation;
         const std::array<double, 3> normal = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5],
                                               o[0] * o[4] - o[1] * o[3]};
@@ -553,7 +552,7 @@ public:
                 out[i] = table[v[i]];
             }
         }
-        values = std::vector<uint16_t>();
+        values = DensityBlock();
     }
 
 private:
@@ -593,7 +592,11 @@ private:
                         std::to_string(size[2]) + " voxels, more than the memory holds";
                 return Outcome::Failed;
             }
-            values.resize(size[0] * size[1] * size[2]);
+            // Densities go straight into the caller's memory file.
+            if (!values.Create(size[0] * size[1] * size[2], densities ? ReaderDensityFile() : -1)) {
+                error = "not enough memory to read it";
+                return Outcome::Failed;
+            }
             gdcm::Attribute<0x0008, 0x0060> modalityTag;
             modalityTag.SetFromDataSet(reader.GetFile().GetDataSet());
             modality = Trimmed(std::string(modalityTag.GetValue()));
@@ -642,10 +645,7 @@ private:
         {
             return float((signedValues ? double(int16_t(raw)) : double(raw)) * slope + intercept);
         }
-        bool operator==(const Rescale& other) const
-        {
-            return slope == other.slope && intercept == other.intercept;
-        }
+        bool operator==(const Rescale& other) const { return slope == other.slope && intercept == other.intercept; }
 
         // The statistics of the rescaled values, counted on the stored
         // integers: their range, and air as the stored range that rescales
@@ -743,7 +743,7 @@ private:
     std::array<double, 3> spacing{};
     gdcm::PixelFormat stored;
     std::string modality;
-    std::vector<uint16_t> values;
+    DensityBlock values;
     std::vector<Rescale> rescales;
     std::vector<std::array<double, 3>> positions;
     ValueStatistics statistics;
@@ -756,10 +756,12 @@ void MapToDensities(SourceInfo& info, ScalarVolume& volume)
     const ValueRule rule = ValueRule::Choose(info, volume, std::nullopt);
     info.valueRule = rule.Description();
     info.hounsfield = rule.Hounsfield();
-    volume.densities.resize(volume.samples.size());
+    if (!volume.densities.Create(volume.samples.size(), ReaderDensityFile())) {
+        throw std::bad_alloc();
+    }
 #pragma omp parallel for
     for (long long i = 0; i < (long long)volume.samples.size(); ++i) {
-        volume.densities[size_t(i)] = rule.Map(volume.samples[size_t(i)]);
+        volume.densities.data()[size_t(i)] = rule.Map(volume.samples[size_t(i)]);
     }
     volume.samples = std::vector<float>();
 }
@@ -770,6 +772,11 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
 {
     RegisterFormats();
     try {
+        SliceHeader given;
+        if (!file.empty() && !ReadSliceHeader(file, given)) {
+            error = "cannot be read as DICOM: its header cannot be parsed or names no series";
+            return false;
+        }
         const std::map<std::string, std::vector<std::string>> found = SeriesInFolder(folder);
         std::vector<std::string> all;
         for (const auto& [uid, files] : found) {
@@ -901,12 +908,16 @@ bool DicomSeriesInChild(const std::string& folder, const std::string& series, co
     return false;
 }
 
-bool ImageFileInChild(const std::string& path, ScalarVolume& volume, SourceInfo& info, std::string& error)
+bool ImageFileInChild(const std::string& path, bool dicom, ScalarVolume& volume, SourceInfo& info, std::string& error)
 {
     RegisterFormats();
     const QuietStandardStreams quiet;
     try {
         auto io = itk::ImageIOFactory::CreateImageIO(path.c_str(), itk::IOFileModeEnum::ReadMode);
+        if (!io && dicom) {
+            error = "cannot be read as DICOM: its data elements cannot be parsed";
+            return false;
+        }
         if (!io) {
             error = "not a format volren-import reads (a DICOM folder, NIfTI, NRRD, MetaImage, or raw with --raw)";
             return false;
@@ -962,11 +973,11 @@ bool ReadDicomFolder(const std::string& folder, const std::string& series, const
                        densities, info, volume);
 }
 
-bool ReadScanFile(const std::string& path, const std::string& readPath, bool nifti, uint64_t memoryLimit,
+bool ReadScanFile(const std::string& path, const std::string& readPath, const std::string& format, uint64_t memoryLimit,
                   bool densities, ScalarVolume& volume, SourceInfo& info, std::string& error)
 {
     bool ok = false;
-    if (nifti) {
+    if (format == "nifti") {
         // The checked header, as the caller found it; a NIfTI check writes no copy.
         HeaderCheck check;
         ok = CheckHeader(path, memoryLimit ? memoryLimit : PhysicalMemory(), check, error) &&
@@ -975,7 +986,7 @@ bool ReadScanFile(const std::string& path, const std::string& readPath, bool nif
             error = "cannot be read as NIfTI: its header is not a NIfTI header";
         }
     } else {
-        ok = ImageFileInChild(readPath, volume, info, error);
+        ok = ImageFileInChild(readPath, format == "dicom", volume, info, error);
     }
     return ReadInChild(ok, densities, info, volume);
 }

@@ -14,7 +14,8 @@ bool ReadDicomFolder(const std::string& folder, const std::string& series, const
                      uint64_t memoryLimit, bool densities, ScalarVolume& volume, SourceInfo& info, std::string& notes,
                      std::string& error);
 
-// A NIfTI, NRRD or MetaImage file whose header the caller checked: readPath
-// is the file or the caller's corrected copy of its header.
-bool ReadScanFile(const std::string& path, const std::string& readPath, bool nifti, uint64_t memoryLimit,
+// A NIfTI, NRRD, MetaImage or DICOM file whose header the caller checked:
+// readPath is the file or the caller's corrected copy of its header; format
+// is "nifti", "dicom" or "image" (the others).
+bool ReadScanFile(const std::string& path, const std::string& readPath, const std::string& format, uint64_t memoryLimit,
                   bool densities, ScalarVolume& volume, SourceInfo& info, std::string& error);

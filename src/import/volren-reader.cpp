@@ -4,7 +4,7 @@
 // memory with its caller, and whatever a damaged file does to it ends here.
 //
 //   volren-reader dicom FOLDER SERIES FILE MEMORY densities|samples
-//   volren-reader file PATH READPATH nifti|image MEMORY densities|samples
+//   volren-reader file PATH READPATH nifti|dicom|image MEMORY densities|samples
 #include <malloc.h>
 
 #include <cstdint>
@@ -27,8 +27,7 @@ bool Read(int count, char** arguments, ScalarVolume& volume, SourceInfo& info, s
                                error);
     }
     if (kind == "file" && count == 7) {
-        return ReadScanFile(arguments[2], arguments[3], std::string(arguments[4]) == "nifti", memory(5), densities(6),
-                            volume, info, error);
+        return ReadScanFile(arguments[2], arguments[3], arguments[4], memory(5), densities(6), volume, info, error);
     }
     error = "the reader was asked for something it does not read";
     return false;

@@ -161,13 +161,38 @@ void VolumeRenderer::BuildLoadedTextures()
 }
 
 bool VolumeRenderer::LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t z, const uint16_t* samples,
-                              Vec3 spacing)
+                              Vec3 spacing, const std::function<void(uint64_t first, uint64_t end)>& consumed)
 {
     loadError.clear();
     SetupLighting();
     ReleaseVolumeData();
     volumeFile = name;
     SizeGrid(x, y, z);
+    voxelSpacing = spacing;
+    const uint64_t planeSamples = uint64_t(x) * y;
+    // As a .dat file: where the ray caster draws the grid whole without a
+    // gradient texture, only the density texture holds it.
+    if (Streams(x, y, z)) {
+        const uint32_t dx = texDimX, dy = texDimY;
+        const bool streamed = StreamDensities([=, &consumed](uint32_t k, uint16_t* plane) {
+            std::memset(plane, 0, sizeof(uint16_t) * dx * dy);
+            if (k >= z) {
+                return;
+            }
+            for (uint32_t j = 0; j < y; ++j) {
+                std::memcpy(plane + uint64_t(j) * dx, samples + (uint64_t(k) * y + j) * x, sizeof(uint16_t) * x);
+            }
+            if (consumed) {
+                consumed(k * planeSamples, (k + 1) * planeSamples);
+            }
+        });
+        if (!streamed) {
+            ReleaseVolumeData();
+            return false;
+        }
+        BuildLoadedTextures();
+        return true;
+    }
     const uint64_t count = uint64_t(texDimX) * texDimY * texDimZ;
     densities = new (std::nothrow) uint16_t[count];
     if (!densities) {
@@ -177,7 +202,7 @@ bool VolumeRenderer::LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t
     }
     uint16_t* const grid = densities;
     const uint32_t planes = texDimZ, dx = texDimX, dy = texDimY;
-    VolumeKernels::ParallelFor(planes, 1, [=](uint64_t begin, uint64_t end) {
+    VolumeKernels::ParallelFor(planes, 1, [=, &consumed](uint64_t begin, uint64_t end) {
         for (uint64_t k = begin; k < end; ++k) {
             uint16_t* plane = grid + k * dx * dy;
             if (k >= z) {
@@ -193,9 +218,11 @@ bool VolumeRenderer::LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t
                     std::memset(row, 0, sizeof(uint16_t) * dx);
                 }
             }
+            if (consumed) {
+                consumed(k * planeSamples, (k + 1) * planeSamples);
+            }
         }
     });
-    voxelSpacing = spacing;
     ComputeHistogram();
     if (!ReduceGridForDriver()) {
         ReleaseVolumeData();
@@ -485,6 +512,29 @@ uint64_t VolumeRenderer::LoadPeakBytes(bool withGradients) const
     return bytes;
 }
 
+namespace {
+// Reads plane z of a .dat file's samples into a padded plane; zeros beyond
+// the data and after the file's end. Counts the samples read.
+void ReadPlane(FILE* file, uint32_t z, uint32_t dimX, uint32_t dimY, uint32_t dimZ, uint32_t texDimX, uint32_t texDimY,
+               uint16_t* out, uint64_t& read, bool& ended)
+{
+    std::memset(out, 0, sizeof(uint16_t) * texDimX * texDimY);
+    if (z >= dimZ || ended) {
+        return;
+    }
+    const uint32_t rowsPerBlock = dimX == texDimX ? dimY : 1;
+    const size_t blockSamples = size_t(dimX) * rowsPerBlock;
+    for (uint32_t y = 0; y < dimY && !ended; y += rowsPerBlock) {
+        const size_t n = std::fread(out + uint64_t(y) * texDimX, sizeof(uint16_t), blockSamples, file);
+        read += n;
+        if (n < blockSamples) {
+            ended = true;
+            out[uint64_t(y) * texDimX + n] = 0;
+        }
+    }
+}
+}  // namespace
+
 // Opens the file, sets the sizes and fills a new padded grid from it.
 bool VolumeRenderer::ReadDensities(const char* fileName)
 {
@@ -508,10 +558,19 @@ bool VolumeRenderer::ReadDensities(const char* fileName)
     SizeGrid(dimX, dimY, dimZ);
     // A volume the ray caster draws whole without a gradient texture needs
     // its grid only on the way into the density texture.
-    if (display != nullptr && glTexImage3D != nullptr && renderMethod == RayCasting && drawn[0] == dimX &&
-        drawn[1] == dimY && drawn[2] == dimZ && !UsesGradientTexture()) {
-        const bool streamed = StreamDensities(file);
+    if (Streams(dimX, dimY, dimZ)) {
+        uint64_t read = 0;
+        bool ended = false;
+        const bool streamed = StreamDensities([&](uint32_t z, uint16_t* plane) {
+            ReadPlane(file, z, dimX, dimY, dimZ, texDimX, texDimY, plane, read, ended);
+        });
         std::fclose(file);
+        const uint64_t expected = uint64_t(dimX) * dimY * dimZ;
+        if (streamed && read < expected) {
+            LogWarning(("Data file: '" + volumeFile + "' ends early: " + std::to_string(expected - read) + " of " +
+                        std::to_string(expected) + " samples are missing and read as 0")
+                           .c_str());
+        }
         return streamed;
     }
     const std::string padded =
@@ -558,30 +617,15 @@ bool VolumeRenderer::ReadDensities(const char* fileName)
     return true;
 }
 
-namespace {
-// Reads plane z of a .dat file's samples into a padded plane; zeros beyond
-// the data and after the file's end. Counts the samples read.
-void ReadPlane(FILE* file, uint32_t z, uint32_t dimX, uint32_t dimY, uint32_t dimZ, uint32_t texDimX, uint32_t texDimY,
-               uint16_t* out, uint64_t& read, bool& ended)
+bool VolumeRenderer::Streams(uint32_t x, uint32_t y, uint32_t z)
 {
-    std::memset(out, 0, sizeof(uint16_t) * texDimX * texDimY);
-    if (z >= dimZ || ended) {
-        return;
-    }
-    const uint32_t rowsPerBlock = dimX == texDimX ? dimY : 1;
-    const size_t blockSamples = size_t(dimX) * rowsPerBlock;
-    for (uint32_t y = 0; y < dimY && !ended; y += rowsPerBlock) {
-        const size_t n = std::fread(out + uint64_t(y) * texDimX, sizeof(uint16_t), blockSamples, file);
-        read += n;
-        if (n < blockSamples) {
-            ended = true;
-            out[uint64_t(y) * texDimX + n] = 0;
-        }
-    }
+    uint32_t drawn[3];
+    return display != nullptr && glTexImage3D != nullptr && renderMethod == RayCasting &&
+           PlanGrid(x, y, z, drawn).empty() && drawn[0] == x && drawn[1] == y && drawn[2] == z &&
+           !UsesGradientTexture();
 }
-}  // namespace
 
-bool VolumeRenderer::StreamDensities(FILE* file)
+bool VolumeRenderer::StreamDensities(const std::function<void(uint32_t z, uint16_t* plane)>& plane)
 {
     BuildVolumeTexture(nullptr, GL_LUMINANCE16, GL_LUMINANCE, GL_UNSIGNED_SHORT);
     volumeTextureHoldsDensities = true;
@@ -599,17 +643,15 @@ bool VolumeRenderer::StreamDensities(FILE* file)
         return Refuse(Refusal(volumeFile.c_str(), cause), cause);
     }
     std::vector<uint32_t> counts(65536, 0), slabCounts(65536);
-    uint64_t read = 0;
-    bool ended = false;
     uint32_t layer = 0;
-    ReadPlane(file, 0, dimX, dimY, dimZ, texDimX, texDimY, slab.get(), read, ended);
+    plane(0, slab.get());
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glBindTexture(GL_TEXTURE_3D, volumeTexture);
     for (uint32_t z0 = 0; z0 < texDimZ; z0 += per) {
         const uint32_t n = std::min(per, texDimZ - z0);
         for (uint32_t i = 1; i <= n; ++i) {
-            ReadPlane(file, z0 + i, dimX, dimY, dimZ, texDimX, texDimY, slab.get() + i * planeXY, read, ended);
+            plane(z0 + i, slab.get() + i * planeXY);
         }
         glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, GLint(z0), GLsizei(texDimX), GLsizei(texDimY), GLsizei(n), GL_LUMINANCE,
                         GL_UNSIGNED_SHORT, slab.get());
@@ -627,12 +669,6 @@ bool VolumeRenderer::StreamDensities(FILE* file)
     }
     glPopClientAttrib();
     CheckGlError(__LINE__);
-    const uint64_t expected = uint64_t(dimX) * dimY * dimZ;
-    if (read < expected) {
-        LogWarning(("Data file: '" + volumeFile + "' ends early: " + std::to_string(expected - read) + " of " +
-                    std::to_string(expected) + " samples are missing and read as 0")
-                       .c_str());
-    }
     SetHistogram(counts.data());
     return true;
 }

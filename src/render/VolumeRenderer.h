@@ -103,10 +103,14 @@ public:
     void ComputeHistogram();
     // The histogram and the largest density from counts of all 65536 values.
     void SetHistogram(const uint32_t* counts);
-    // Reads the rest of an open .dat file a slab at a time straight into the
-    // density texture, counting the histogram and the bricks' ranges on the
-    // way: the grid is never whole in memory, and densities stays null.
-    bool StreamDensities(FILE* file);
+    // Fills the density texture a slab at a time from plane (which writes
+    // plane z, padded, zeros beyond the data), counting the histogram and the
+    // bricks' ranges on the way: the grid is never whole in memory, and
+    // densities stays null.
+    bool StreamDensities(const std::function<void(uint32_t z, uint16_t* plane)>& plane);
+    // Whether the current method draws a grid of this size straight from a
+    // streamed density texture.
+    bool Streams(uint32_t x, uint32_t y, uint32_t z);
     // Planes per slab of that (rounded down to a multiple of 4, at least 4);
     // 0, the default, for slabs of about slabBytes.
     uint32_t streamSlabPlanes = 0;
@@ -179,8 +183,12 @@ public:
     bool ReduceGridForDriver();
     // Loads samples already read (a scan, x fastest, densities 0..4095) with
     // their voxel spacing, through the same steps as a file; name stands for
-    // the file in log entries. The caller checks GridRefusal first.
-    bool LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t z, const uint16_t* samples, Vec3 spacing);
+    // the file in log entries. The caller checks GridRefusal first. consumed,
+    // where given, is told of each range of samples [first, end) once it is
+    // copied and no longer read, so that its memory can go; it may be called
+    // from several threads at once.
+    bool LoadGrid(const char* name, uint32_t x, uint32_t y, uint32_t z, const uint16_t* samples, Vec3 spacing,
+                  const std::function<void(uint64_t first, uint64_t end)>& consumed = {});
     // The steps of a load after the grid and its histogram: the gradient and
     // transfer textures, the shaders and the method's textures.
     void BuildLoadedTextures();

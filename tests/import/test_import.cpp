@@ -522,7 +522,7 @@ TEST(Import, BadInputLeavesNothingBehind)
     // A header that makes the image one-dimensional would read as a grid
     // with an axis of no samples: refused before any reader acts on it.
     WriteFile(in + "/line.nii", header(1, 12, 1, 0, 352.0f) + std::string(24, '\0'));
-    expect(in + "/line.nii", "cannot be read: its header gives a size of 0 along dimension 3");
+    expect(in + "/line.nii", "cannot be read as NIfTI: its header gives a size of 0 along dimension 3");
     // A header line full of control characters is quoted as printable text,
     // in one line that sends the terminal nothing to act on.
     WriteFile(in + "/controls.mha", "ObjectType = Image\nNDims = 3\n\x1b[2J\x1b]0;owned\x07\rSpoof\nDimSize = 2 2 2\n");

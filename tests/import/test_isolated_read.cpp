@@ -60,12 +60,19 @@ TEST(IsolatedRead, SendsTheVolumeAndWhatTheReaderLearnt)
     EXPECT_TRUE(r.info.integerType && r.info.modalityCT && !r.info.dicom && !r.info.unsigned8Bit);
     EXPECT_EQ(r.notes, "warning: something\n");
 
-    const Result d = ReadWith("densities");
-    ASSERT_TRUE(d.ok) << d.error;
-    EXPECT_TRUE(d.volume.samples.empty());
-    EXPECT_EQ(d.volume.densities, (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 4090, 4091, 4092, 4093, 4094, 4095}));
-    EXPECT_EQ(d.info.valueRule, "CT: HU + 1024");
-    EXPECT_TRUE(d.info.hounsfield);
+    for (const std::string way : {"file", "pipe"}) {
+        Result d;
+        IsolationLimits limits;
+        limits.program = Beside("volren-test-reader");
+        d.ok = ReadIsolated({"densities", way}, limits, d.volume, d.info, d.notes, d.error);
+        ASSERT_TRUE(d.ok) << d.error;
+        EXPECT_TRUE(d.volume.samples.empty());
+        ASSERT_EQ(d.volume.densities.size(), 12u);
+        EXPECT_EQ(std::vector<uint16_t>(d.volume.densities.data(), d.volume.densities.data() + 12),
+                  (std::vector<uint16_t>{0, 1, 2, 3, 4, 5, 4090, 4091, 4092, 4093, 4094, 4095}));
+        EXPECT_EQ(d.info.valueRule, "CT: HU + 1024");
+        EXPECT_TRUE(d.info.hounsfield);
+    }
 }
 
 // The program is no copy of the caller: of the caller's open files (here one
@@ -78,7 +85,8 @@ TEST(IsolatedRead, TheReaderGetsOnlyItsPipes)
     const Result r = ReadWith("descriptors");
     ::close(leaked);
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.notes, "0 1 2 3 4");
+    // 5: the memory file for densities.
+    EXPECT_EQ(r.notes, "0 1 2 3 4 5");
 }
 
 TEST(IsolatedRead, RefusalsAndFailuresEndInOneLine)

@@ -30,6 +30,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 #include <vector>
 #include <filesystem>
 
@@ -257,16 +258,30 @@ TEST_F(OpenScanTest, UnreadableScanLeavesEverythingAsItWas)
     for (int i = 0; i < 200 && message.isEmpty(); ++i) {
         QTest::qWait(25);
     }
-    EXPECT_EQ(message.toStdString(), damaged + ": cannot be read: its header gives the samples' offset as nan");
+    EXPECT_EQ(message.toStdString(),
+              damaged + ": cannot be read as NIfTI: its header gives the samples' offset as nan");
     EXPECT_EQ(form->windowTitle(), QString::fromStdString(scratch.Path("good.nrrd")));
 
-    // Files named for a format whose header is none: the message names that
-    // format, not a DICOM series.
-    for (const auto& [name, cause] :
-         {std::pair{"damaged.nii", ": cannot be read as NIfTI: its header is not a NIfTI header"},
-          std::pair{"damaged.nrrd", ": cannot be read as NRRD: it does not begin with a NRRD magic line"}}) {
+    // Damaged files of each format: the message names the format and the
+    // fault, on one line; a file of none of them says so, and only a file
+    // with DICOM content is read as part of a series.
+    const std::string garbage(500, '\x7f');
+    const std::string dicomPreamble = std::string(128, '\0') + "DICM";
+    const std::string metaHeader =
+        "ObjectType = Image\nNDims = 3\nDimSize = 4 4 4\nElementType = MET_SHORT\nElementDataFile = LOCAL\n";
+    for (const auto& [name, content, cause] :
+         {std::tuple{"damaged.nii", garbage, ": cannot be read as NIfTI: its header is not a NIfTI header"},
+          std::tuple{"damaged.hdr", garbage, ": cannot be read as NIfTI: its header is not a NIfTI header"},
+          std::tuple{"damaged.nrrd", garbage, ": cannot be read as NRRD: it does not begin with a NRRD magic line"},
+          std::tuple{"damaged.mha", garbage, ": cannot be read as MetaImage: its header holds the line '\\x7F"},
+          std::tuple{"short.mha", metaHeader,
+                     ": cannot be read as MetaImage: it is truncated: its samples need 128 bytes, the file holds 0"},
+          std::tuple{"damaged.dcm", dicomPreamble + garbage,
+                     ": cannot be read as DICOM: its header cannot be parsed or names no series"},
+          std::tuple{"notes.txt", std::string("a note\n"),
+                     ": is not a scan Volren opens: its content is not DICOM, NIfTI, NRRD or MetaImage"}}) {
         const std::string path = scratch.Path(name);
-        WriteFile(path, std::string(500, '\x7f'));
+        WriteFile(path, content);
         message.clear();
         WhenMessageBoxOpens([&message](QWidget* box, const QString& text) {
             message = text;
@@ -276,7 +291,8 @@ TEST_F(OpenScanTest, UnreadableScanLeavesEverythingAsItWas)
         for (int i = 0; i < 200 && message.isEmpty(); ++i) {
             QTest::qWait(25);
         }
-        EXPECT_EQ(message.toStdString(), path + cause);
+        EXPECT_EQ(message.toStdString().rfind(path + cause, 0), 0u) << message.toStdString();
+        EXPECT_EQ(message.count(QLatin1Char('\n')), 0) << message.toStdString();
     }
     ExpectScan("the scan after");
     EXPECT_EQ(FunctionBox(), function);

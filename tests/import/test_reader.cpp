@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -49,7 +51,10 @@ int main(int count, char** arguments)
         notes = "warning: something\n";
     } else if (how == "densities") {
         v.size = {3, 2, 2};
-        v.densities = {0, 1, 2, 3, 4, 5, 4090, 4091, 4092, 4093, 4094, 4095};
+        const uint16_t values[] = {0, 1, 2, 3, 4, 5, 4090, 4091, 4092, 4093, 4094, 4095};
+        // Through the caller's memory file, or the pipe where asked.
+        v.densities.Create(12, count > 2 && std::string(arguments[2]) == "pipe" ? -1 : ReaderDensityFile());
+        std::copy(std::begin(values), std::end(values), v.densities.data());
         i.valueRule = "CT: HU + 1024";
         i.hounsfield = true;
     } else if (how == "descriptors") {
