@@ -18,7 +18,7 @@ FUZZ_SECONDS ?= 60
 TSAN_BUILD ?= build-tsan
 TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp
 
-.PHONY: all deps configure build run test sanitize-test tsan-test fuzz bench format format-check package package-check
+.PHONY: all deps configure build run test sanitize-test tsan-test fuzz bench format format-check package package-check install-test
 
 all: build
 
@@ -73,6 +73,12 @@ package: build
 
 package-check: package
 	bash scripts/check-package.sh $(BUILD)
+
+# The package installed with apt-get into a clean Debian 12 root made by
+# debootstrap and its programs run there as a user; skipped without root,
+# debootstrap or the Debian mirror.
+install-test: package
+	bash scripts/install-test.sh $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -2,7 +2,8 @@
 # The benchmarks, run by `make bench` from inside the build folder with a
 # display available: open to first frame of the 512 x 512 x 256 head with each
 # method beside VTK's GPU and CPU ray casters (whole processes), the same for
-# the 1024 x 1024 x 512 head with the ray caster, one table of
+# the 1024 x 1024 x 512 head with the ray caster, the 512-wide head as a DICOM
+# series against its .dat file, one table of
 # load stages and frame times, then a lit ray-cast frame side by side with
 # VTK's CPU ray caster, frames while the view is dragged, and the peak memory
 # of an anisotropic scan opened at its own spacing against its resampled
@@ -17,6 +18,10 @@ trap 'rm -rf "$data"' EXIT
 ./bin/volren-samples --huge "$data"
 
 /usr/bin/python3 "$here/first_frame.py" bin/volren-render "$data/head512.dat" samples/ct.tf
+echo
+# The same head as 256 DICOM files against its .dat file: time and memory to
+# the first frame, and the same picture.
+/usr/bin/python3 "$here/dicom_first_frame.py" bin/volren-render "$data/head512.dat" samples/ct.tf
 echo
 # 1 GiB of densities: too large for a gradient texture (and, in Mesa's
 # software rasteriser, for any texture over 1 GiB), drawn from the densities.

@@ -15,7 +15,7 @@ deb="${packages[0]}"
 contents="$(dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' | sed 's|^\./|/|')"
 missing=0
 for file in /usr/bin/volren /usr/bin/volren-render /usr/bin/volren-import /usr/bin/volren-samples \
-  /usr/bin/volren-screenshot /usr/share/volren/Shaders/RayCasting.frag /usr/share/volren/samples/ct.tf \
+  /usr/bin/volren-screenshot /usr/libexec/volren/volren-reader /usr/share/volren/Shaders/RayCasting.frag /usr/share/volren/samples/ct.tf \
   /usr/share/volren/samples/mri.tf /usr/share/volren/samples/head256.dat /usr/share/applications/volren.desktop \
   "/usr/share/volren/presets/CT bone.tf" /usr/share/volren/presets/presets.ini \
   /usr/share/mime/packages/volren.xml /usr/share/metainfo/volren.metainfo.xml \

@@ -38,6 +38,8 @@ default_packages=(
   # dpkg-shlibdeps and are checked with lintian.
   dpkg-dev
   lintian
+  # make install-test: the package installed into a clean Debian 12 root.
+  debootstrap
   # volren-import reads DICOM, NIfTI, NRRD and MetaImage through ITK. GDCM's
   # CMake files name its command-line tools, which are missing without
   # libgdcm-tools and make every configure print a page of complaints.

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -602,6 +603,46 @@ TEST_F(VolumeLoadTest, RayCastingWithoutGradientTextureKeepsItsDensityTexture)
     renderer->UpdateTransferFunction();
     EXPECT_EQ(renderer->volumeTexture, resident);
     EXPECT_EQ(LevelParameter(GL_TEXTURE_3D, renderer->volumeTexture, GL_TEXTURE_INTERNAL_FORMAT), GL_LUMINANCE16);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+// A scan's grid, held in memory, loads as a .dat file does: streamed into
+// the density texture where the ray caster draws it without a gradient
+// texture, else through the padded grid. Either way each plane of the
+// samples is given back once, after it was copied.
+TEST_F(VolumeLoadTest, AScanGridIsLoadedAsAFileAndEachPlaneGivenBack)
+{
+    const uint32_t x = 7, y = 6, z = 5;
+    const std::vector<uint16_t> samples = Spread(x * y * z);
+    std::vector<int> given(z, 0);
+    // Called from the loading threads, each plane once.
+    std::atomic<bool> rangesAreWholePlanes{true};
+    const auto consumed = [&](uint64_t first, uint64_t end) {
+        if (first % (x * y) != 0 || end - first != x * y) {
+            rangesAreWholePlanes = false;
+        }
+        ++given[first / (x * y)];
+    };
+    ASSERT_TRUE(renderer->LoadGrid("grid", x, y, z, samples.data(), Vec3{0.5f, 0.5f, 2.0f}, consumed));
+    ASSERT_NE(renderer->densities, nullptr);
+    EXPECT_FALSE(renderer->gradientsFromDensities);
+    const std::vector<uint16_t> grid(renderer->densities, renderer->densities + 512);
+    EXPECT_EQ(Density(6, 5, 4), samples.back());
+    EXPECT_EQ(Density(3, 2, 1), samples[3 + x * (2 + y * 1)]);
+    EXPECT_EQ(given, std::vector<int>(z, 1));
+
+    std::fill(given.begin(), given.end(), 0);
+    VolumeRenderer::SetMemoryLimit(renderer->LoadPeakBytes(false));
+    const bool loaded = renderer->LoadGrid("grid", x, y, z, samples.data(), Vec3{0.5f, 0.5f, 2.0f}, consumed);
+    VolumeRenderer::SetMemoryLimit(0);
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(renderer->gradientsFromDensities);
+    EXPECT_EQ(renderer->densities, nullptr);
+    EXPECT_EQ(TextureImage<uint16_t>(GL_TEXTURE_3D, renderer->volumeTexture, GL_LUMINANCE, GL_UNSIGNED_SHORT, 512),
+              grid);
+    EXPECT_EQ(given, std::vector<int>(z, 1));
+    EXPECT_TRUE(rangesAreWholePlanes);
+    EXPECT_EQ(renderer->voxelSpacing.z, 2.0f);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 

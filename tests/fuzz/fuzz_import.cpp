@@ -46,11 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     std::string error;
     Import(options, out, error);
-    // A reader that crashed or hung in its child process ended nothing here,
-    // but its input belongs in the regression set as well.
+    // A reader that crashed or hung in its own process ended nothing here,
+    // but its input belongs in the regression set as well. The reader built
+    // with the sanitizers reports a fault and exits 1 instead of a signal.
     static const char* kept = std::getenv("VOLREN_FUZZ_READER_ENDINGS");
     const bool ended = error.find("the reader stopped on a damaged file") != std::string::npos ||
-                       error.find("the reader did not finish within") != std::string::npos;
+                       error.find("the reader did not finish within") != std::string::npos ||
+                       error.find("the reader stopped making progress") != std::string::npos ||
+                       error.find("the reader ended without a result") != std::string::npos;
     if (kept && ended) {
         std::ofstream copy(
             std::string(kept) + "/reader-" +

@@ -3,7 +3,7 @@
 # kept from earlier runs. Every input that crashed or hung it is copied into
 # the regression set (tests/data/import-regression), under the file name the
 # target gave it, and the run fails. Inputs on which a reader crashed or hung
-# in its child process (which the import survives) join the set too.
+# in its own process (which the import survives) join the set too.
 set -euo pipefail
 build=$1
 seconds=$2
@@ -30,20 +30,19 @@ keep() {
 }
 for ending in "$build"/fuzz/reader-endings/*; do
     [ -f "$ending" ] || continue
-    echo "fuzz: a reader crashed or hung in its child process; kept as $(keep "$ending")"
+    echo "fuzz: a reader crashed or hung in its own process; kept as $(keep "$ending")"
     rm -f "$ending"
 done
-# A reader's child process is a copy of the target: where a sanitizer stops
-# the child, libFuzzer's handler in it writes a crash artifact too, though the
-# import survived. Each artifact is run once more on its own; only one that
-# ends the target again fails the run.
+# Each artifact is run once more on its own: one that ends the target again
+# fails the run; one that does not (a slow input past libFuzzer's timeout on a
+# loaded machine, say) is kept all the same.
 replays=$(mktemp -d)
 trap 'rm -rf "$replays"' EXIT
 found=0
 for artifact in "$build"/fuzz/artifacts/*; do
     [ -f "$artifact" ] || continue
     if "$build/bin/fuzz_import" -runs=1 -timeout=30 -artifact_prefix="$replays/" "$artifact" >/dev/null 2>&1; then
-        echo "fuzz: $(basename "$artifact") stopped a reader in its child process only; kept as $(keep "$artifact")"
+        echo "fuzz: $(basename "$artifact") did not end the target when run again; kept as $(keep "$artifact")"
     else
         echo "fuzz: $(basename "$artifact") added to the regression set as $(keep "$artifact")"
         found=1

@@ -4,6 +4,7 @@
 #include <itkGDCMImageIO.h>
 #include <itkImage.h>
 #include <itkImageFileWriter.h>
+#include <itkImageSeriesReader.h>
 #include <itkMetaDataObject.h>
 #include <itkMetaImageIO.h>
 #include <itkNiftiImageIO.h>
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -232,6 +234,131 @@ TEST(Import, ChoosesAmongSeveralSeries)
     const auto before = Listing(scratch.path());
     ExpectNothingWritten(Import(folder, scratch.Path("none.dat"), {"--series", "1.2.3"}), folder, scratch.path(),
                          before);
+}
+
+namespace {
+// A series of 9 x 7 slices of T, 0.8 mm apart, with the rescale tags given.
+template <typename T>
+void WriteTypedSeries(const std::string& folder, const std::string& modality, const std::string& slope,
+                      const std::string& intercept, size_t slices,
+                      const std::function<T(size_t, size_t, size_t)>& value)
+{
+    gdcm::Trace::WarningOff();
+    std::filesystem::create_directories(folder);
+    for (size_t z = 0; z < slices; ++z) {
+        auto slice =
+            MakeVolume<T>({9, 7, 1}, {0.6, 0.7, 0.8}, [&](size_t x, size_t y, size_t) { return value(x, y, z); });
+        typename Volume<T>::PointType origin;
+        origin.Fill(0.0);
+        origin[2] = 0.8 * double(z);
+        slice->SetOrigin(origin);
+        itk::MetaDataDictionary& tags = slice->GetMetaDataDictionary();
+        itk::EncapsulateMetaData<std::string>(tags, "0008|0060", modality);
+        itk::EncapsulateMetaData<std::string>(tags, "0020|000e", "1.2.826.0.1.3680043.2.1125.44");
+        if (!slope.empty()) {
+            itk::EncapsulateMetaData<std::string>(tags, "0028|1052", intercept);
+            itk::EncapsulateMetaData<std::string>(tags, "0028|1053", slope);
+        }
+        auto io = itk::GDCMImageIO::New();
+        io->KeepOriginalUIDOn();
+        Write<Volume<T>>(slice, folder + "/s" + std::to_string(z) + ".dcm", io);
+    }
+}
+
+// The series as the image library's own series reader gives it, in floats.
+std::vector<float> ReadWithTheImageLibrary(const std::string& folder, size_t slices)
+{
+    std::vector<std::string> names;
+    for (size_t z = 0; z < slices; ++z) {
+        names.push_back(folder + "/s" + std::to_string(z) + ".dcm");
+    }
+    auto reader = itk::ImageSeriesReader<itk::Image<float, 3>>::New();
+    reader->SetImageIO(itk::GDCMImageIO::New());
+    reader->SetFileNames(names);
+    reader->Update();
+    const float* first = reader->GetOutput()->GetBufferPointer();
+    return std::vector<float>(first, first + 9 * 7 * slices);
+}
+}  // namespace
+
+// Each stored type and rescale the slice-by-slice reader handles gives the
+// values of the image library's series reader under the rule it names: 8
+// bits times 16, 16 bits over 4096 and a fractional rescale linear over the
+// range.
+TEST(Import, DicomSeriesOfEachStoredTypeReadsAsTheImageLibraryDoes)
+{
+    ScratchFolder scratch;
+    struct Case {
+        std::string name;
+        std::function<void(const std::string&)> write;
+        std::string rule;
+    };
+    const std::vector<Case> cases = {
+        {"uint8",
+         [](const std::string& f) {
+             WriteTypedSeries<uint8_t>(f, "MR", "", "", 4, [](size_t x, size_t y, size_t z) {
+                 return uint8_t((x * 29 + y * 7 + z * 51) % 256);
+             });
+         },
+         "8-bit: times 16"},
+        {"uint16",
+         [](const std::string& f) {
+             WriteTypedSeries<uint16_t>(f, "MR", "", "", 5, [](size_t x, size_t y, size_t z) {
+                 return uint16_t(100 + x * 1000 + y * 37 + z * 3);
+             });
+         },
+         "linear from 100.."},
+        {"signed",
+         [](const std::string& f) {
+             WriteTypedSeries<int16_t>(f, "MR", "2", "-1000", 3, [](size_t x, size_t y, size_t z) {
+                 return int16_t(2 * (int(x * 100) - int(y * 250) + int(z)) - 1000);
+             });
+         },
+         "linear from -4000..604"},
+        {"fractional",
+         [](const std::string& f) {
+             // The writer takes only whole slopes; the files' slope 3 then
+             // becomes 0.5 in place (both two characters).
+             WriteTypedSeries<int16_t>(f, "MR", "3", "10", 3, [](size_t x, size_t y, size_t z) {
+                 return int16_t(3 * (int(x * 100) - int(y * 250) + int(z)) + 10);
+             });
+             for (const auto& entry : std::filesystem::directory_iterator(f)) {
+                 std::string bytes = ReadFile(entry.path().string());
+                 const std::string tag("\x28\x00\x53\x10", 4);
+                 const auto at = bytes.find(tag);
+                 ASSERT_NE(at, std::string::npos);
+                 ASSERT_EQ(bytes.substr(at + 8, 2), "3 ");
+                 bytes.replace(at + 8, 2, ".5");
+                 WriteFile(entry.path().string(), bytes);
+             }
+         },
+         "linear from"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = scratch.Path(c.name);
+        c.write(folder);
+        const size_t slices = size_t(std::distance(std::filesystem::directory_iterator(folder), {}));
+        const std::vector<float> expected = ReadWithTheImageLibrary(folder, slices);
+        const Outcome run = Import(folder, scratch.Path(c.name + ".dat"), {"--keep-grid"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("values: " + c.rule), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("spacing 0.6 x 0.7 x 0.8\n"), std::string::npos) << run.out;
+        const Dat dat = ReadDat(scratch.Path(c.name + ".dat"));
+        ASSERT_EQ(dat.size, (std::array<size_t, 3>{9, 7, slices}));
+        const auto [low, high] = std::minmax_element(expected.begin(), expected.end());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            double mapped = 0.0;
+            if (c.name == "uint8") {
+                mapped = std::min(double(expected[i]) * 16.0, 4080.0);
+            } else {
+                const double scale = 4095.0 / (double(*high) - double(*low));
+                mapped = std::min(double(expected[i]) * scale - double(*low) * scale, 4095.0);
+            }
+            ASSERT_EQ(dat.samples[i], mapped > 0.0 ? std::lround(mapped) : 0)
+                << "sample " << i << " of " << expected[i];
+        }
+    }
 }
 
 // A series with a slice missing is imported, with a warning that says so.
