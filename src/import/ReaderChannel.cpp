@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <vector>
 
@@ -50,6 +51,11 @@ bool Open(int fd) { return ::fcntl(fd, F_GETFD) >= 0; }
 
 void OpenReaderChannel()
 {
+    // A crash ends the reader at once with its signal, which the caller names,
+    // even where a sanitizer's runtime installed handlers of its own.
+    for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
+        std::signal(signal, SIG_DFL);
+    }
     resultPipe = Open(readerResultDescriptor) ? readerResultDescriptor : -1;
     progressPipe = Open(readerProgressDescriptor) ? readerProgressDescriptor : -1;
     densityFile = Open(readerDensityDescriptor) ? readerDensityDescriptor : -1;

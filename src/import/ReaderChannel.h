@@ -12,7 +12,8 @@ constexpr int readerProgressDescriptor = 4;
 constexpr int readerDensityDescriptor = 5;
 
 // Called once at the reader program's start: from then on progress and the
-// result go to the caller. Outside that program both do nothing.
+// result go to the caller, and a crash ends the program with its signal.
+// Outside that program progress and the result go nowhere.
 void OpenReaderChannel();
 
 // The memory file to create densities in (DensityBlock::Create), so that
