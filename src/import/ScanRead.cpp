@@ -414,8 +414,9 @@ std::map<std::string, std::vector<std::string>> SeriesInFolder(const std::string
     }
     std::map<std::string, std::vector<SliceHeader>> groups;
     for (auto& [uid, slices] : byIdentifier) {
-        const bool oneShape = std::all_of(slices.begin(), slices.end(),
-                                          [&](const SliceHeader& s) { return s.shape == slices.front().shape; });
+        const std::string& shape = slices.front().shape;
+        const bool oneShape =
+            std::all_of(slices.begin(), slices.end(), [&shape](const SliceHeader& s) { return s.shape == shape; });
         for (SliceHeader& slice : slices) {
             groups[oneShape ? uid : uid + "." + slice.shape].push_back(slice);
         }

@@ -2,6 +2,7 @@
 // file name (and so what its name tells the readers), the rest is the file.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,10 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // but its input belongs in the regression set as well. The reader built
     // with the sanitizers reports a fault and exits 1 instead of a signal.
     static const char* kept = std::getenv("VOLREN_FUZZ_READER_ENDINGS");
-    const bool ended = error.find("the reader stopped on a damaged file") != std::string::npos ||
-                       error.find("the reader did not finish within") != std::string::npos ||
-                       error.find("the reader stopped making progress") != std::string::npos ||
-                       error.find("the reader ended without a result") != std::string::npos;
+    // The cause follows the file's name and the format it was read as; a
+    // quoted header line may hold the same words anywhere else.
+    std::string cause = error.substr(std::min(error.size(), options.input.size() + 2));
+    const std::string format = "cannot be read as ";
+    if (cause.rfind(format, 0) == 0 && cause.find(": ") != std::string::npos) {
+        cause.erase(0, cause.find(": ") + 2);
+    }
+    bool ended = false;
+    for (const char* ending : {"the reader stopped on a damaged file", "the reader did not finish within",
+                               "the reader stopped making progress", "the reader ended without a result"}) {
+        ended = ended || cause.rfind(ending, 0) == 0;
+    }
     if (kept && ended) {
         std::ofstream copy(
             std::string(kept) + "/reader-" +
